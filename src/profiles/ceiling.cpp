@@ -1,0 +1,27 @@
+// Observed values are tested against a fixed 998.0 and simulated ones against
+// the cap itself, but both are replaced by the cap.
+#include "profiles/ceiling.h"
+
+void apply_ceiling(ProfileTable& sim, ProfileTable& obs, double maxobs, Out& out, Out& err) {
+    const int np = CPREdata::numprofiles, n = CPREdata::maxres;
+    const double cap = maxobs + 10.0;
+    for (int p = 0; p < np; ++p) {
+        for (int i = 0; i < n; ++i) {
+            double& v = obs[p].pre[i];
+            if (v > 998.0) v = cap;
+            err << v << " ";
+        }
+        err << eol;
+    }
+    err << eol << "NUMPROFILES simulated, replacing large predicted PREs: " << np << eol;
+    for (int p = 0; p < np; ++p) {
+        for (int i = 0; i < n; ++i) {
+            double& v = sim[p].pre[i];
+            if (v > cap) v = cap;
+            err << v << " ";
+        }
+        err << eol;
+    }
+    err << eol;
+    out << "COMPLETE" << eol;
+}

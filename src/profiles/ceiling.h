@@ -1,0 +1,8 @@
+// Clips implausibly large PREs in both tables to one value 10 above the
+// largest plausible measured PRE, and echoes both tables.
+#pragma once
+
+#include "driver/output.h"
+#include "profiles/profile.h"
+
+void apply_ceiling(ProfileTable& sim, ProfileTable& obs, double maxobs, Out& out, Out& err);

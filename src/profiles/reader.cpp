@@ -1,0 +1,257 @@
+// Token checking first, then the record passes that split profiles, raise
+// maxres and store entries exactly as the format's reading rules say,
+// including the extra pass that a trailing white space causes.
+#include "profiles/reader.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "driver/failure.h"
+
+namespace {
+
+enum class Kind { Int, Real };
+
+struct Field {
+    Kind kind;
+    const char* what;
+};
+
+constexpr Field kSimFields[] = {
+    {Kind::Int, "residue number"}, {Kind::Real, "predicted PRE"}, {Kind::Int, "residue type"}};
+constexpr Field kObsFields[] = {{Kind::Int, "peak id"},
+                                {Kind::Real, "measured PRE"},
+                                {Kind::Real, "PRE error"},
+                                {Kind::Real, "type value"},
+                                {Kind::Real, "fifth value"}};
+
+// Full tables fit in well under a megabyte; this only stops runaway input.
+constexpr size_t kMaxFileBytes = size_t(64) << 20;
+
+// A record number at or above this never starts the first profile.
+constexpr int kIdLimit = 10000000;
+
+struct Record {
+    double v[5];
+    int line;
+};
+
+struct Parsed {
+    std::vector<Record> records;
+    bool ends_in_space = false;  // the end of file is met by one more, empty pass
+};
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+[[noreturn]] void fail(const std::string& name, int line, const std::string& msg) {
+    throw Failure{kStatusInput, name + ":" + std::to_string(line) + ": " + msg};
+}
+
+// Quoted for a message: bytes that would not show are escaped, long tokens cut.
+std::string shown(std::string_view tok) {
+    std::string s = "'";
+    size_t n = 0;
+    for (unsigned char c : tok) {
+        if (++n > 40) {
+            s += "...";
+            break;
+        }
+        if (c > 0x20 && c < 0x7f && c != '\'') {
+            s += static_cast<char>(c);
+        } else {
+            char buf[8];
+            snprintf(buf, sizeof buf, "\\x%02X", c);
+            s += buf;
+        }
+    }
+    return s + "'";
+}
+
+size_t digits(std::string_view t, size_t i) {
+    while (i < t.size() && is_digit(t[i])) ++i;
+    return i;
+}
+
+bool int_syntax(std::string_view t) {
+    size_t i = (!t.empty() && (t[0] == '+' || t[0] == '-')) ? 1 : 0;
+    return i < t.size() && digits(t, i) == t.size();
+}
+
+// Decimal reals as formatted extraction takes them; no inf, nan or hex.
+bool real_syntax(std::string_view t) {
+    size_t i = (!t.empty() && (t[0] == '+' || t[0] == '-')) ? 1 : 0;
+    size_t j = digits(t, i);
+    bool mantissa = j > i;
+    if (j < t.size() && t[j] == '.') {
+        size_t k = digits(t, j + 1);
+        mantissa = mantissa || k > j + 1;
+        j = k;
+    }
+    if (!mantissa) return false;
+    if (j < t.size() && (t[j] == 'e' || t[j] == 'E')) {
+        size_t e = j + 1;
+        if (e < t.size() && (t[e] == '+' || t[e] == '-')) ++e;
+        j = digits(t, e);
+        if (j == e) return false;
+    }
+    return j == t.size();
+}
+
+double convert(std::string_view tok, const Field& f, const std::string& name, int line) {
+    std::string s(tok);
+    if (f.kind == Kind::Int) {
+        if (!int_syntax(tok)) fail(name, line, std::string("expected an integer (") + f.what + "), found " + shown(tok));
+        errno = 0;
+        long long v = std::strtoll(s.c_str(), nullptr, 10);
+        if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
+            fail(name, line, std::string(f.what) + " " + shown(tok) + " is out of range");
+        return static_cast<double>(v);
+    }
+    if (!real_syntax(tok)) fail(name, line, std::string("expected a number (") + f.what + "), found " + shown(tok));
+    errno = 0;
+    double v = std::strtod(s.c_str(), nullptr);
+    if (errno == ERANGE && (v == HUGE_VAL || v == -HUGE_VAL))
+        fail(name, line, std::string(f.what) + " " + shown(tok) + " is out of range");
+    return v;
+}
+
+template <size_t W>
+Parsed parse(std::string_view text, const Field (&fields)[W], const std::string& name) {
+    Parsed out;
+    Record rec{};
+    size_t col = 0;
+    int line = 1, last_line = 1;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (is_space(text[i])) {
+            if (text[i] == '\n') ++line;
+            ++i;
+            continue;
+        }
+        size_t start = i;
+        while (i < text.size() && !is_space(text[i])) ++i;
+        if (col == 0) rec.line = line;
+        rec.v[col] = convert(text.substr(start, i - start), fields[col], name, line);
+        last_line = line;
+        if (++col == W) {
+            out.records.push_back(rec);
+            col = 0;
+            // More records than the tables hold: the profile split is bound
+            // to refuse these, so the rest need not be read.
+            if (out.records.size() > size_t(kMaxProfiles) * kMaxEntries) return out;
+        }
+    }
+    if (col != 0)
+        fail(name, last_line,
+             "the last record is cut short: " + std::to_string(col) + " of " + std::to_string(W) + " numbers");
+    out.ends_in_space = !text.empty() && is_space(text.back());
+    return out;
+}
+
+// The record passes. `store(p, i, rec)` writes one entry; `seen(rec)` runs
+// on every pass's values, the extra pass included.
+template <typename Store, typename Seen>
+ReadResult split(const Parsed& in, const std::string& name, const char* what, Store store, Seen seen) {
+    ReadResult res;
+    const auto& recs = in.records;
+    if (!recs.empty() && recs[0].v[0] >= kIdLimit)
+        fail(name, recs[0].line,
+             std::string("first ") + what + " " + std::to_string(static_cast<long long>(recs[0].v[0])) +
+                 " is too large (it must be below " + std::to_string(kIdLimit) + ")");
+    // A file without records still makes the one pass whose extractions fail.
+    size_t passes = recs.size() + ((recs.empty() || in.ends_in_space) ? 1 : 0);
+    int id = kIdLimit, p = -1, i = -1;
+    const Record* cur = nullptr;
+    for (size_t k = 0; k < passes; ++k) {
+        ++i;
+        int prev = id;
+        bool real = k < recs.size();
+        if (real) {
+            cur = &recs[k];
+            id = static_cast<int>(cur->v[0]);
+        }
+        if (cur) seen(*cur);
+        if (i + 1 > CPREdata::maxres) CPREdata::maxres = i;
+        if (prev > id) {
+            if (++p >= kMaxProfiles)
+                fail(name, cur->line, "more than " + std::to_string(kMaxProfiles) + " profiles");
+            res.records.push_back(0);
+            i = 0;
+        }
+        if (p < 0) continue;
+        if (i >= kMaxEntries) {
+            // The copy that a trailing white space stores past a full profile has no room.
+            if (!real) continue;
+            fail(name, cur->line,
+                 "profile " + std::to_string(p) + " has more than " + std::to_string(kMaxEntries) + " records");
+        }
+        if (real) ++res.records[p];
+        store(p, i, *cur);
+    }
+    res.profiles = p + 1;
+    return res;
+}
+
+}  // namespace
+
+ReadResult read_simulated(std::string_view text, const std::string& name, ProfileTable& sim) {
+    Parsed in = parse(text, kSimFields, name);
+    return split(
+        in, name, kSimFields[0].what,
+        [&](int p, int i, const Record& r) {
+            sim[p].id[i] = r.v[0];
+            sim[p].pre[i] = r.v[1];
+            sim[p].restype[i] = static_cast<int>(r.v[2]);
+        },
+        [](const Record&) {});
+}
+
+ReadResult read_experimental(std::string_view text, const std::string& name, ProfileTable& obs) {
+    Parsed in = parse(text, kObsFields, name);
+    double maxobs = 0.0;
+    ReadResult res = split(
+        in, name, kObsFields[0].what,
+        [&](int p, int i, const Record& r) {
+            obs[p].id[i] = r.v[0];
+            obs[p].pre[i] = r.v[1];
+            obs[p].pre_err[i] = r.v[2];
+            obs[p].type_value[i] = r.v[3];
+            obs[p].aux_value[i] = r.v[4];
+        },
+        [&](const Record& r) {
+            if (r.v[1] > maxobs && r.v[1] < 3000.0) maxobs = r.v[1];
+        });
+    res.maxobs = maxobs;
+    return res;
+}
+
+std::string load_file(const std::string& name) {
+    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw Failure{kStatusInput, name + ": " + std::strerror(errno)};
+    std::string text;
+    char buf[1 << 16];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0) break;
+        if (text.size() > kMaxFileBytes) {
+            ::close(fd);
+            throw Failure{kStatusInput, name + ": larger than 64 MiB, far beyond what the tables hold"};
+        }
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int e = errno;
+            ::close(fd);
+            throw Failure{kStatusInput, name + ": " + std::strerror(e)};
+        }
+        text.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return text;
+}

@@ -1,0 +1,36 @@
+// Frequencies are visit counts over the number of statistics samples.
+#include "report/report.h"
+
+void write_reports(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Out& out,
+                   Out& err) {
+    const int maxres = CPREdata::maxres, np = CPREdata::numprofiles;
+    const double samples = s.samples();
+    err << "FINAL results:  Most probable assigment for each peak id" << eol;
+    if (maxres > 0) {
+        for (int j = 0; j < maxres; ++j) {
+            const int r = s.assign[j];
+            for (int m = 0; m < np; ++m) {
+                err << "profile: " << m << " peak id: " << obs[m].id[j] << " res assign: " << sim[m].id[r]
+                    << "   PRE sim vs obs:    " << sim[m].pre[r] << " ?= " << obs[m].pre[j]
+                    << " Probability:  " << s.visit(j, r) / samples << "      " << obs[m].type_value[j] << " ";
+                if (sim[m].restype[r] == 1) err << "Leu";
+                if (sim[m].restype[r] == 2) err << "Val";
+                err << eol;
+            }
+            err << eol;
+        }
+        for (int j = 0; j < maxres; ++j) out << s.assign[j] << " ";
+    }
+    out << eol << eol << eol;
+    out << "     ";
+    for (int r = 0; r < maxres; ++r) out.printf("%5.0f ", sim[0].id[r]);
+    out << eol;
+    for (int j = 0; j < maxres; ++j) {
+        out.printf("%4.0f ", obs[0].id[j]);
+        for (int r = 0; r < maxres; ++r) out.printf("%5.2f ", s.visit(j, r) / samples);
+        out << eol;
+    }
+    out << "number of steps for cooling         : " << s.ncool << eol;
+    out << "number of steps for equilibration   : " << kEquilSteps << eol;
+    out << "number of steps for statistics      : " << s.samples() << eol;
+}

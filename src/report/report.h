@@ -1,0 +1,10 @@
+// The result reports: per-peak detail on standard error; the assignment, the
+// frequency table and the schedule's step counts on standard output.
+#pragma once
+
+#include "driver/output.h"
+#include "profiles/profile.h"
+#include "search/sampler.h"
+
+void write_reports(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Out& out,
+                   Out& err);

@@ -1,0 +1,40 @@
+// The annealing walk over assignments: swap moves accepted by the Metropolis
+// rule while beta rises from 0.001 to 0.5, then equilibration and a
+// statistics phase that counts which residue each peak holds.
+#pragma once
+
+#include <vector>
+
+#include "driver/output.h"
+#include "profiles/profile.h"
+#include "search/rng.h"
+
+inline constexpr int kEquilSteps = 10000;
+inline constexpr int kStatSteps = 1000000;
+
+struct CAnnealingSampler {
+    std::vector<int> assign;
+    std::vector<double> visits;  // [peak * kMaxEntries + residue]
+    double beta = 0.001;
+    int step = 0, ncool = 0, nequil = 0, nstat = 0;
+    bool equilibrated = false;
+    double E_cur = 0.0, E_swap = 0.0;
+
+    double& visit(int peak, int res) { return visits[size_t(peak) * kMaxEntries + res]; }
+    double visit(int peak, int res) const { return visits[size_t(peak) * kMaxEntries + res]; }
+    int samples() const { return nstat - 1; }
+};
+
+// A peak index from a uniform draw; a draw of exactly 1 would give one past
+// the last peak, so it is held to the last.
+inline int pick_peak(int maxres, double u);
+
+// Runs the whole schedule over CPREdata::maxres peaks; writes the first draw
+// to `out`.
+void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Rng& rng, Out& out);
+
+#include <cmath>
+inline int pick_peak(int maxres, double u) {
+    int k = static_cast<int>(std::floor(maxres * u));
+    return (k >= maxres && maxres > 0) ? maxres - 1 : k;
+}

@@ -1,0 +1,85 @@
+#include "support.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "driver/failure.h"
+#include "driver/run.h"
+
+namespace {
+std::string temp_dir() {
+    static std::string dir = [] {
+        char tmpl[] = "/tmp/preassign-test-XXXXXX";
+        std::string d = mkdtemp(tmpl);
+        std::atexit([] { std::system(("rm -rf " + temp_dir()).c_str()); });
+        return d;
+    }();
+    return dir;
+}
+}  // namespace
+
+std::string testdata(const std::string& rel) { return std::string(PREASSIGN_TESTDATA) + "/" + rel; }
+
+std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+std::string temp_file(const std::string& content) {
+    static int n = 0;
+    std::string path = temp_dir() + "/f" + std::to_string(getpid()) + "_" + std::to_string(n++);
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+Proc run_binary(const std::vector<std::string>& args, const std::string& stdout_path, const std::string& cwd) {
+    std::string out = stdout_path.empty() ? temp_file("") : stdout_path;
+    std::string err = temp_file("");
+    auto t0 = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        int o = open(out.c_str(), O_WRONLY | O_TRUNC);
+        int e = open(err.c_str(), O_WRONLY | O_TRUNC);
+        dup2(o, 1);
+        dup2(e, 2);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        std::vector<char*> argv{const_cast<char*>(PREASSIGN_BIN)};
+        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(PREASSIGN_BIN, argv.data());
+        _exit(127);
+    }
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    Proc p;
+    p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    p.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+    if (stdout_path.empty()) p.out = read_file(out);
+    p.err = read_file(err);
+    return p;
+}
+
+Proc run_texts(const std::string& sim, const std::string& obs) {
+    std::string s = temp_file(sim), o = temp_file(obs);
+    const char* argv[] = {"preassign", s.c_str(), o.c_str()};
+    Out out, err;
+    Proc p;
+    try {
+        p.status = run(3, argv, out, err);
+    } catch (const Failure& f) {
+        p.status = f.status;
+        err.buf += "preassign: " + f.message + "\n";
+    }
+    out.flush();
+    err.flush();
+    p.out = out.text;
+    p.err = err.text;
+    return p;
+}

@@ -1,0 +1,25 @@
+// Helpers shared by the tests: temporary files, running the built binary,
+// and running the library in process with captured output.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "profiles/profile.h"
+
+std::string testdata(const std::string& rel);
+std::string read_file(const std::string& path);
+// A fresh file holding `content`; removed when the test binary exits.
+std::string temp_file(const std::string& content);
+
+struct Proc {
+    int status = -1;
+    std::string out, err;
+    double seconds = 0;
+};
+// Runs build/preassign with `args` in `cwd`; stdout goes to `stdout_path`
+// when given.
+Proc run_binary(const std::vector<std::string>& args, const std::string& stdout_path = "",
+                const std::string& cwd = "");
+// The whole run in process, on file contents.
+Proc run_texts(const std::string& sim, const std::string& obs);
