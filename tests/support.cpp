@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -12,14 +13,17 @@
 #include "driver/run.h"
 
 namespace {
+char g_dir[64];
+
+void remove_dir() { std::system((std::string("rm -rf ") + g_dir).c_str()); }
+
 std::string temp_dir() {
-    static std::string dir = [] {
-        char tmpl[] = "/tmp/preassign-test-XXXXXX";
-        std::string d = mkdtemp(tmpl);
-        std::atexit([] { std::system(("rm -rf " + temp_dir()).c_str()); });
-        return d;
-    }();
-    return dir;
+    if (!g_dir[0]) {
+        std::strcpy(g_dir, "/tmp/preassign-test-XXXXXX");
+        if (!mkdtemp(g_dir)) std::abort();
+        std::atexit(remove_dir);
+    }
+    return g_dir;
 }
 }  // namespace
 
