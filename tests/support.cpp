@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,6 +42,15 @@ std::string temp_file(const std::string& content) {
     std::string path = temp_dir() + "/f" + std::to_string(getpid()) + "_" + std::to_string(n++);
     std::ofstream(path, std::ios::binary) << content;
     return path;
+}
+
+std::string temp_case(const std::string& sim, const std::string& obs) {
+    static int n = 0;
+    std::string dir = temp_dir() + "/case" + std::to_string(n++);
+    mkdir(dir.c_str(), 0755);
+    std::ofstream(dir + "/sim.txt", std::ios::binary) << sim;
+    std::ofstream(dir + "/obs.txt", std::ios::binary) << obs;
+    return dir;
 }
 
 Proc run_binary(const std::vector<std::string>& args, const std::string& stdout_path, const std::string& cwd) {

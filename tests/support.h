@@ -12,6 +12,9 @@ std::string read_file(const std::string& path);
 // A fresh file holding `content`; removed when the test binary exits.
 std::string temp_file(const std::string& content);
 
+// A fresh folder holding sim.txt and obs.txt with these contents.
+std::string temp_case(const std::string& sim, const std::string& obs);
+
 struct Proc {
     int status = -1;
     std::string out, err;

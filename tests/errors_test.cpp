@@ -1,0 +1,127 @@
+// Bad input ends with one line on standard error, nothing on standard output
+// and a non-zero status, quickly; odd but valid input runs as usual.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "driver/failure.h"
+#include "profiles/reader.h"
+#include "support.h"
+
+namespace {
+
+const std::string kSim = "1 10 1\n2 20 2\n";
+const std::string kObs = "1 20 1 23 1\n2 10 1 23 1\n";
+
+struct Rejected {
+    const char* what;
+    std::string sim, obs;
+    std::string message;  // the whole of standard error
+    int status = 1;
+    std::vector<std::string> args = {"sim.txt", "obs.txt"};
+};
+
+TEST(Errors, RejectedInputs) {
+    std::string profiles21, records801;
+    for (int i = 21; i >= 1; --i) profiles21 += std::to_string(i) + " 1 1\n";
+    for (int i = 1; i <= 801; ++i) records801 += std::to_string(i) + " 1 1\n";
+    const std::string U = "preassign: usage: preassign SIMULATED_PROFILES EXPERIMENTAL_PROFILES\n";
+    const std::vector<Rejected> cases = {
+        {"no arguments", kSim, kObs, U, 2, {}},
+        {"one argument", kSim, kObs, U, 2, {"sim.txt"}},
+        {"missing file", kSim, kObs, "preassign: nope.txt: No such file or directory\n", 1, {"sim.txt", "nope.txt"}},
+        {"directory", kSim, kObs, "preassign: .: Is a directory\n", 1, {".", "obs.txt"}},
+        {"word", "abc 1 1\n", kObs, "preassign: sim.txt:1: expected an integer (residue number), found 'abc'\n"},
+        {"two points", "1 1.2.3 1\n", kObs, "preassign: sim.txt:1: expected a number (predicted PRE), found '1.2.3'\n"},
+        {"trailing letters", kSim + "\n12abc 1 1\n", kObs,
+         "preassign: sim.txt:4: expected an integer (residue number), found '12abc'\n"},
+        {"nan", "1 nan 1\n", kObs, "preassign: sim.txt:1: expected a number (predicted PRE), found 'nan'\n"},
+        {"inf", kSim, "1 inf 1 23 1\n", "preassign: obs.txt:1: expected a number (measured PRE), found 'inf'\n"},
+        {"comment", "# residues\n1 2 1\n", kObs,
+         "preassign: sim.txt:1: expected an integer (residue number), found '#'\n"},
+        {"byte order mark", "\xEF\xBB\xBF" "1 2 1\n", kObs,
+         "preassign: sim.txt:1: expected an integer (residue number), found '\\xEF\\xBB\\xBF1'\n"},
+        {"real residue number", "1.5 2 1\n", kObs,
+         "preassign: sim.txt:1: expected an integer (residue number), found '1.5'\n"},
+        {"real residue type", "1 2 1.0\n", kObs,
+         "preassign: sim.txt:1: expected an integer (residue type), found '1.0'\n"},
+        {"real peak id", kSim, "1 20 1 23 1\r\n2.5 10 1 23 1\r\n",
+         "preassign: obs.txt:2: expected an integer (peak id), found '2.5'\n"},
+        {"empty exponent", kSim, "1 20 1 2e 1\n", "preassign: obs.txt:1: expected a number (type value), found '2e'\n"},
+        {"hex", kSim, "1 20 0x1 23 1\n", "preassign: obs.txt:1: expected a number (PRE error), found '0x1'\n"},
+        {"big integer", "99999999999 1 1\n", kObs, "preassign: sim.txt:1: residue number '99999999999' is out of range\n"},
+        {"big type", "1 1 2147483648\n", kObs, "preassign: sim.txt:1: residue type '2147483648' is out of range\n"},
+        {"big real", kSim, "1 20 1 23 1e999\n", "preassign: obs.txt:1: fifth value '1e999' is out of range\n"},
+        {"short simulated record", "1 2 1\n2 3\n", kObs,
+         "preassign: sim.txt:2: the last record is cut short: 2 of 3 numbers\n"},
+        {"short experimental record", kSim, "1 20 1 23 1\n2 10 1\n",
+         "preassign: obs.txt:2: the last record is cut short: 3 of 5 numbers\n"},
+        {"21 profiles", profiles21, kObs, "preassign: sim.txt:21: more than 20 profiles\n"},
+        {"801 records", records801, kObs, "preassign: sim.txt:801: profile 0 has more than 800 records\n"},
+        {"first number too large", "10000000 1 1\n10000001 1 1\n", kObs,
+         "preassign: sim.txt:1: first residue number 10000000 is too large (it must be below 10000000)\n"},
+    };
+    for (const Rejected& c : cases) {
+        Proc p = run_binary(c.args, "", temp_case(c.sim, c.obs));
+        EXPECT_EQ(p.err, c.message) << c.what;
+        EXPECT_EQ(p.status, c.status) << c.what;
+        EXPECT_EQ(p.out, "") << c.what;
+        EXPECT_LT(p.seconds, 1.0) << c.what;
+    }
+}
+
+TEST(Errors, FailedWriteIsNotSuccess) {
+    Proc p = run_binary({"sim.txt", "obs.txt"}, "/dev/full", temp_case(kSim, kObs));
+    EXPECT_EQ(p.status, 1);
+    const std::string tail = "preassign: error writing standard output: No space left on device\n";
+    ASSERT_GE(p.err.size(), tail.size());
+    EXPECT_EQ(p.err.substr(p.err.size() - tail.size()), tail);
+    EXPECT_LT(p.seconds, 1.0);  // stops at the first failed write
+}
+
+TEST(Errors, ShapeWarningsThenTheUsualRun) {
+    // One profile of 3 records without a final newline: only 2 are searched.
+    Proc p = run_binary({"sim.txt", "obs.txt"}, "", temp_case("1 10 1\n2 20 2\n3 5 0", kObs));
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.err.substr(0, p.err.find("Initializing")),
+              "preassign: warning: sim.txt: profile 0 has 3 records, but 2 entries are searched\n");
+    EXPECT_NE(p.out.find("number of steps for statistics      : 1000000\n"), std::string::npos);
+}
+
+// Odd but valid files: read exactly as any other.
+TEST(Errors, AcceptedEdgeInputs) {
+    struct Accepted {
+        const char* what;
+        std::string text;
+        int profiles, maxres;
+        double pre1;  // entry 1 of profile 0
+    };
+    auto full = [](bool newline) {
+        std::string s;
+        for (int p = 0; p < kMaxProfiles; ++p)
+            for (int i = 0; i < kMaxEntries; ++i) s += std::to_string(i) + " " + std::to_string(p) + ".5 1\n";
+        if (!newline) s.pop_back();
+        return s;
+    };
+    const std::vector<Accepted> cases = {
+        {"full tables, final newline", full(true), 20, 800, 0.5},
+        {"full tables, no final newline", full(false), 20, 800, 0.5},
+        {"CRLF", "1 2 1\r\n2 3 1\r\n", 1, 2, 3},
+        {"tabs and several records a line", "1\t2\t1 2 3 1\t\n", 1, 2, 3},
+        {"number forms", "-5 1e-3 +1 -3 -0 2 +7 .5 1\n", 1, 3, -0.0},
+        {"negative residue numbers split", "-3 1 1 -1 4 1 -7 1 1\n", 2, 2, 4},
+        {"empty", "", 0, 0, 0},
+        {"white space only", " \r\n\t\n", 0, 0, 0},
+    };
+    for (const Accepted& c : cases) {
+        CPREdata::maxres = 0;
+        auto sim = make_table();
+        ReadResult r = read_simulated(c.text, "sim.txt", *sim);
+        EXPECT_EQ(r.profiles, c.profiles) << c.what;
+        EXPECT_EQ(CPREdata::maxres, c.maxres) << c.what;
+        EXPECT_EQ((*sim)[0].pre[1], c.pre1) << c.what;
+        EXPECT_FALSE(std::signbit((*sim)[0].pre[1]) != std::signbit(c.pre1)) << c.what;
+    }
+}
+
+}  // namespace

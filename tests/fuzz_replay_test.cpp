@@ -1,0 +1,17 @@
+// Replays every input the fuzzer once found troublesome, and the seeds.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "fuzz/fuzz_entry.h"
+#include "support.h"
+
+TEST(FuzzRegressions, ReplayWithoutFault) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(testdata("fuzz/regressions"))) {
+        std::string data = read_file(e.path().string());
+        fuzz_one(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+        ++n;
+    }
+    EXPECT_GT(n, 0);
+}
