@@ -1,40 +1,76 @@
 // The schedule is fixed by the arithmetic of beta alone, so every run has the
-// same length; only the draws and energies differ.
+// same length; only the draws and energies differ. Visits are counted per
+// holding period: a peak's cell grows by the number of samples it held its
+// residue when that residue changes, and once more at the end. The counts
+// are whole numbers, exact in doubles, so they equal one 1.0 per sample.
 #include "search/sampler.h"
 
 #include <cmath>
+#include <numeric>
 
 #include "search/energy.h"
+#include "search/energy_model.h"
 
 void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Rng& rng, Out& out) {
     const int maxres = CPREdata::maxres, np = CPREdata::numprofiles;
     s.assign.resize(maxres);
-    for (int j = 0; j < maxres; ++j) s.assign[j] = j;
+    std::iota(s.assign.begin(), s.assign.end(), 0);
     out << "first RANDOM number:  " << rng.uniform() << eol;
     s.visits.assign(size_t(kMaxEntries) * kMaxEntries, 0.0);
 
+    const EnergyModel model(sim, obs, np, maxres);
+    int* const a = s.assign.data();
+    std::vector<int> since(maxres, 1);  // first sample of the current holding period
+    auto close_period = [&](int j, int sample) {
+        s.visit(j, a[j]) += sample - since[j];
+        since[j] = sample;
+    };
+
+    double beta = s.beta, E_cur = s.E_cur, E_swap = s.E_swap;
+    int step = s.step, ncool = s.ncool, nequil = s.nequil, nstat = s.nstat;
+    bool equilibrated = s.equilibrated;
     do {
-        s.beta = s.beta / 0.999999;
-        ++s.step;
-        if (s.beta > 0.5) {
-            if (s.ncool == 0) s.ncool = s.step;
-            ++s.nequil;
-            s.equilibrated = true;
-            s.beta = 0.5;
+        beta = beta / 0.999999;
+        ++step;
+        if (beta > 0.5) {
+            if (ncool == 0) ncool = step;
+            ++nequil;
+            equilibrated = true;
+            beta = 0.5;
         }
         const int M = pick_peak(maxres, rng.uniform());
         const int N = pick_peak(maxres, rng.uniform());
         if (M != N) {
-            SwapEnergy e = swap_energy(M, N, s.assign.data(), sim, obs, np);
-            s.E_cur = e.cur;
-            s.E_swap = e.swp;
+            const SwapEnergy e = model.swap(M, N, a[M], a[N]);
+            E_cur = e.cur;
+            E_swap = e.swp;
         }
-        bool accept = s.E_cur > s.E_swap || std::exp(-(s.E_swap - s.E_cur) * s.beta) > rng.uniform();
-        if (accept && M != N) std::swap(s.assign[M], s.assign[N]);
-        if (s.equilibrated && s.nequil > kEquilSteps) {
-            ++s.nstat;
-            if (double(s.nstat) > double(kStatSteps)) break;
-            for (int j = 0; j < maxres; ++j) s.visit(j, s.assign[j]) += 1.0;
+        bool accept = true;
+        if (!(E_cur > E_swap)) {
+            const double u = rng.uniform();
+            const double x = -(E_swap - E_cur) * beta;
+            // exp of anything this low is 0, which no draw is below.
+            accept = x > -800.0 && std::exp(x) > u;
         }
-    } while (double(s.step) < 1000000000.0);
+        const bool sampling = equilibrated && nequil > kEquilSteps;
+        if (accept && M != N) {
+            if (sampling) {
+                close_period(M, nstat + 1);
+                close_period(N, nstat + 1);
+            }
+            std::swap(a[M], a[N]);
+        }
+        if (sampling && double(++nstat) > double(kStatSteps)) break;
+    } while (double(step) < 1000000000.0);
+
+    const int taken = nstat > kStatSteps ? kStatSteps : nstat;
+    for (int j = 0; j < maxres; ++j) close_period(j, taken + 1);
+    s.beta = beta;
+    s.E_cur = E_cur;
+    s.E_swap = E_swap;
+    s.step = step;
+    s.ncool = ncool;
+    s.nequil = nequil;
+    s.nstat = nstat;
+    s.equilibrated = equilibrated;
 }
