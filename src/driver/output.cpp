@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -30,18 +31,20 @@ void Out::flush() {
     buf.clear();
 }
 
-void Out::printf(const char* fmt, double v) {
-    char tmp[64];
-    int n = std::snprintf(tmp, sizeof tmp, fmt, v);
-    if (n < 0) return;
-    if (static_cast<size_t>(n) < sizeof tmp) {
-        buf.append(tmp, static_cast<size_t>(n));
-        return;
+// std::to_chars gives exactly printf's digits for finite values, without
+// parsing a format each time; the rest goes through snprintf.
+void Out::fixed(double v, int width, int prec) {
+    char tmp[400];
+    char* end = tmp + sizeof tmp;
+    char* last;
+    if (std::isfinite(v)) {
+        last = std::to_chars(tmp, end, v, std::chars_format::fixed, prec).ptr;
+    } else {
+        last = tmp + std::snprintf(tmp, sizeof tmp, "%.*f", prec, v);
     }
-    size_t at = buf.size();
-    buf.resize(at + static_cast<size_t>(n) + 1);
-    std::snprintf(&buf[at], static_cast<size_t>(n) + 1, fmt, v);
-    buf.resize(at + static_cast<size_t>(n));
+    const int len = static_cast<int>(last - tmp);
+    if (len < width) buf.append(static_cast<size_t>(width - len), ' ');
+    buf.append(tmp, static_cast<size_t>(len));
 }
 
 Out& operator<<(Out& o, std::string_view s) {
@@ -65,8 +68,12 @@ Out& operator<<(Out& o, int v) {
 
 Out& operator<<(Out& o, double v) {
     char tmp[32];
-    int n = std::snprintf(tmp, sizeof tmp, "%.6g", v);
-    o.buf.append(tmp, static_cast<size_t>(n));
+    if (std::isfinite(v)) {
+        auto r = std::to_chars(tmp, tmp + sizeof tmp, v, std::chars_format::general, 6);
+        o.buf.append(tmp, static_cast<size_t>(r.ptr - tmp));
+    } else {
+        o.buf.append(tmp, static_cast<size_t>(std::snprintf(tmp, sizeof tmp, "%.6g", v)));
+    }
     return o;
 }
 

@@ -14,7 +14,8 @@ struct Out {
 
     explicit Out(int fd_ = -1, const char* what_ = "output") : fd(fd_), what(what_) {}
     void flush();       // throws Failure when the write fails
-    void printf(const char* fmt, double v);
+    // As printf's "%<width>.<prec>f".
+    void fixed(double v, int width, int prec);
 };
 
 struct EndOfLine {};

@@ -23,11 +23,18 @@ void write_reports(const CAnnealingSampler& s, const ProfileTable& sim, const Pr
     }
     out << eol << eol << eol;
     out << "     ";
-    for (int r = 0; r < maxres; ++r) out.printf("%5.0f ", sim[0].id[r]);
+    for (int r = 0; r < maxres; ++r) {
+        out.fixed(sim[0].id[r], 5, 0);
+        out << ' ';
+    }
     out << eol;
     for (int j = 0; j < maxres; ++j) {
-        out.printf("%4.0f ", obs[0].id[j]);
-        for (int r = 0; r < maxres; ++r) out.printf("%5.2f ", s.visit(j, r) / samples);
+        out.fixed(obs[0].id[j], 4, 0);
+        out << ' ';
+        for (int r = 0; r < maxres; ++r) {
+            out.fixed(s.visit(j, r) / samples, 5, 2);
+            out << ' ';
+        }
         out << eol;
     }
     out << "number of steps for cooling         : " << s.ncool << eol;
