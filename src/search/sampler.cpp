@@ -34,7 +34,7 @@ void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTab
         ++step;
         if (beta > 0.5) {
             if (ncool == 0) ncool = step;
-            ++nequil;
+            if (++nequil == kEquilSteps + 1) s.stats_began = std::chrono::steady_clock::now();
             equilibrated = true;
             beta = 0.5;
         }

@@ -3,6 +3,7 @@
 // statistics phase that counts which residue each peak holds.
 #pragma once
 
+#include <chrono>
 #include <vector>
 
 #include "driver/output.h"
@@ -19,6 +20,7 @@ struct CAnnealingSampler {
     int step = 0, ncool = 0, nequil = 0, nstat = 0;
     bool equilibrated = false;
     double E_cur = 0.0, E_swap = 0.0;
+    std::chrono::steady_clock::time_point stats_began{};  // for the benchmarks
 
     double& visit(int peak, int res) { return visits[size_t(peak) * kMaxEntries + res]; }
     double visit(int peak, int res) const { return visits[size_t(peak) * kMaxEntries + res]; }
@@ -33,8 +35,8 @@ inline int pick_peak(int maxres, double u);
 // to `out`.
 void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Rng& rng, Out& out);
 
-#include <cmath>
 inline int pick_peak(int maxres, double u) {
-    int k = static_cast<int>(std::floor(maxres * u));
+    // The product is never negative, so truncation is the floor.
+    int k = static_cast<int>(maxres * u);
     return (k >= maxres && maxres > 0) ? maxres - 1 : k;
 }

@@ -1,0 +1,127 @@
+// The walk as written plainly (rand(), floor, swap energies from the tables,
+// one 1.0 per peak and sample) against the fast one: every visit count,
+// counter and the generator's position must agree exactly.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+
+#include "search/energy_model.h"
+#include "search/sampler.h"
+
+namespace {
+
+struct Reference {
+    std::vector<int> assign;
+    std::vector<double> visits = std::vector<double>(size_t(kMaxEntries) * kMaxEntries, 0.0);
+    double beta = 0.001, E_cur = 0, E_swap = 0;
+    int step = 0, ncool = 0, nequil = 0, nstat = 0;
+    bool equilibrated = false;
+};
+
+Reference plain_walk(const ProfileTable& sim, const ProfileTable& obs) {
+    const int maxres = CPREdata::maxres;
+    Reference s;
+    for (int j = 0; j < maxres; ++j) s.assign.push_back(j);
+    std::srand(10000);
+    std::rand();  // the first draw, printed
+    auto u = [] { return std::rand() / 2147483647.0; };
+    do {
+        s.beta = s.beta / 0.999999;
+        s.step++;
+        if (s.beta > 0.5) {
+            if (s.ncool == 0) s.ncool = s.step;
+            s.nequil++;
+            s.equilibrated = true;
+            s.beta = 0.5;
+        }
+        int M = (int)std::floor(maxres * u());
+        int N = (int)std::floor(maxres * u());
+        if (M != N) {
+            SwapEnergy e = swap_energy(M, N, s.assign.data(), sim, obs, CPREdata::numprofiles);
+            s.E_cur = e.cur;
+            s.E_swap = e.swp;
+        }
+        bool accept = s.E_cur > s.E_swap || std::exp(-(s.E_swap - s.E_cur) * s.beta) > u();
+        if (accept && M != N) std::swap(s.assign[M], s.assign[N]);
+        if (s.equilibrated && s.nequil > 10000) {
+            s.nstat++;
+            if ((double)s.nstat > 1000000.0) break;
+            for (int j = 0; j < maxres; ++j) s.visits[j * kMaxEntries + s.assign[j]] += 1.0;
+        }
+    } while ((double)s.step < 1000000000.0);
+    return s;
+}
+
+// Random tables with missing values, types near the window edges and the
+// occasional extreme value.
+struct RandomProblem {
+    std::unique_ptr<ProfileTable> sim = make_table(), obs = make_table();
+    RandomProblem(unsigned seed, int maxres, int np, double scale) {
+        CPREdata::maxres = maxres;
+        CPREdata::numprofiles = np;
+        std::mt19937 gen(seed);
+        std::uniform_real_distribution<double> pre(0, scale), x(20.5, 25.5);
+        std::uniform_int_distribution<int> type(0, 3), pick(0, 9);
+        for (int m = 0; m < kMaxProfiles; ++m)
+            for (int j = 0; j < maxres; ++j) {
+                (*sim)[m].pre[j] = pre(gen);
+                (*obs)[m].pre[j] = pick(gen) == 0 ? MISSING_PRE : pre(gen);
+                (*sim)[m].restype[j] = type(gen);
+                (*obs)[m].type_value[j] = x(gen);
+            }
+    }
+};
+
+TEST(Reference, EnergyModelIsBitIdentical) {
+    for (int np : {0, 1, 2, 7, 20}) {
+        RandomProblem p(np + 1, 30, np, 50);
+        (*p.obs)[0].pre[3] = -1e200;  // squares overflow to infinity
+        (*p.sim)[np > 1 ? 1 : 0].pre[4] = 1e300;
+        (*p.obs)[0].pre[5] = -0.0;
+        EnergyModel model(*p.sim, *p.obs, np, 30);
+        std::vector<int> a(30);
+        std::mt19937 gen(7);
+        for (int j = 0; j < 30; ++j) a[j] = j;
+        int differ = 0;
+        for (int k = 0; k < 20000; ++k) {
+            std::shuffle(a.begin(), a.end(), gen);
+            int M = k % 30, N = (k * 7 + 3) % 30;
+            if (M == N) continue;
+            SwapEnergy want = swap_energy(M, N, a.data(), *p.sim, *p.obs, np);
+            SwapEnergy got = model.swap(M, N, a[M], a[N]);
+            differ += std::memcmp(&want, &got, sizeof want) != 0;
+        }
+        EXPECT_EQ(differ, 0) << "profiles " << np;
+    }
+}
+
+TEST(Reference, FastWalkEqualsPlainWalk) {
+    struct Case {
+        unsigned seed;
+        int maxres, np;
+        double scale;
+    } cases[] = {{1, 6, 3, 3.0}, {2, 9, 0, 1.0}, {3, 2, 1, 1.0}, {4, 12, 20, 10.0}};
+    for (const Case& c : cases) {
+        RandomProblem p(c.seed, c.maxres, c.np, c.scale);
+        Reference want = plain_walk(*p.sim, *p.obs);
+        const int next_want = std::rand();
+
+        CAnnealingSampler got;
+        Rng rng(10000);
+        Out out;
+        run_sampler(got, *p.sim, *p.obs, rng, out);
+        EXPECT_EQ(rng.next(), next_want) << "seed " << c.seed;
+        EXPECT_EQ(got.assign, want.assign) << "seed " << c.seed;
+        EXPECT_EQ(got.visits, want.visits) << "seed " << c.seed;
+        EXPECT_EQ(got.step, want.step);
+        EXPECT_EQ(got.ncool, want.ncool);
+        EXPECT_EQ(got.nequil, want.nequil);
+        EXPECT_EQ(got.nstat, want.nstat);
+        EXPECT_EQ(got.E_cur, want.E_cur);
+        EXPECT_EQ(got.E_swap, want.E_swap);
+    }
+}
+
+}  // namespace
