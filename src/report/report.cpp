@@ -32,6 +32,11 @@ void write_reports(const CAnnealingSampler& s, const ProfileTable& sim, const Pr
         out.fixed(obs[0].id[j], 4, 0);
         out << ' ';
         for (int r = 0; r < maxres; ++r) {
+            // Most cells were never visited.
+            if (s.visit(j, r) == 0.0) {
+                out << " 0.00 ";
+                continue;
+            }
             out.fixed(s.visit(j, r) / samples, 5, 2);
             out << ' ';
         }
