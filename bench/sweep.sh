@@ -22,7 +22,7 @@ for n in 100 200 400 800; do
     hyperfine -N -w 1 -r 5 --export-json "$work/h.json" \
       "$bin $work/sim.txt $work/obs.txt" --output=null >/dev/null 2>&1
     med=$(python3 -c "import json,statistics;print(statistics.median(json.load(open('$work/h.json'))['results'][0]['times']))")
-    read -r input walk stats _ reports < <($phases "$work/sim.txt" "$work/obs.txt" 3 | awk '{printf "%s ", $2}')
+    read -r input walk stats _ reports < <($phases "$work/sim.txt" "$work/obs.txt" 3 | awk '{printf "%s ", $2} END {print ""}')
     python3 -c "print('| $n | $np | %.0f ms | %.1f M | $input ms | $walk ms | $stats ms | $reports ms |' % ($med*1000, 7224605/$med/1e6))"
   done
 done

@@ -26,6 +26,9 @@ void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTab
         since[j] = sample;
     };
 
+    // Working copies in locals: the compiler cannot keep state that might
+    // alias the arrays in registers.
+    Rng g = rng;
     double beta = s.beta, E_cur = s.E_cur, E_swap = s.E_swap;
     int step = s.step, ncool = s.ncool, nequil = s.nequil, nstat = s.nstat;
     bool equilibrated = s.equilibrated;
@@ -38,8 +41,8 @@ void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTab
             equilibrated = true;
             beta = 0.5;
         }
-        const int M = pick_peak(maxres, rng.uniform());
-        const int N = pick_peak(maxres, rng.uniform());
+        const int M = pick_peak(maxres, g.uniform());
+        const int N = pick_peak(maxres, g.uniform());
         if (M != N) {
             const SwapEnergy e = model.swap(M, N, a[M], a[N]);
             E_cur = e.cur;
@@ -47,7 +50,7 @@ void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTab
         }
         bool accept = true;
         if (!(E_cur > E_swap)) {
-            const double u = rng.uniform();
+            const double u = g.uniform();
             const double x = -(E_swap - E_cur) * beta;
             // exp of anything this low is 0, which no draw is below.
             accept = x > -800.0 && std::exp(x) > u;
@@ -63,6 +66,7 @@ void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTab
         if (sampling && double(++nstat) > double(kStatSteps)) break;
     } while (double(step) < 1000000000.0);
 
+    rng = g;
     const int taken = nstat > kStatSteps ? kStatSteps : nstat;
     for (int j = 0; j < maxres; ++j) close_period(j, taken + 1);
     s.beta = beta;
