@@ -33,10 +33,11 @@ struct EnergyModel {
     EnergyModel(const ProfileTable& simt, const ProfileTable& obst, int numprofiles, int maxres);
 
     SwapEnergy swap(int M, int N, int aM, int aN) const {
-        const Obs* o = &obs[size_t(M) * np];
-        const Obs* p = &obs[size_t(N) * np];
-        const double* q = &sim[size_t(aM) * np];
-        const double* r = &sim[size_t(aN) * np];
+        // Through data(): with no profiles the vectors are empty.
+        const Obs* o = obs.data() + size_t(M) * np;
+        const Obs* p = obs.data() + size_t(N) * np;
+        const double* q = sim.data() + size_t(aM) * np;
+        const double* r = sim.data() + size_t(aN) * np;
         double cur, swp;
 #if defined(__SSE2__)
         // Lanes: (cur, swp). (Q - O, R - O) squared and masked by O, plus
@@ -62,8 +63,8 @@ struct EnergyModel {
             swp += keep((R - O) * (R - O), o[m].mask[0]) + keep((Q - P) * (Q - P), p[m].mask[0]);
         }
 #endif
-        const double* p0 = &pen[cls[aM] * maxres];
-        const double* p1 = &pen[cls[aN] * maxres];
+        const double* p0 = pen.data() + cls[aM] * maxres;
+        const double* p1 = pen.data() + cls[aN] * maxres;
         return {cur + (p0[M] + p1[N]), swp + (p0[N] + p1[M])};
     }
 
