@@ -25,7 +25,8 @@ TEST(Errors, RejectedInputs) {
     std::string profiles21, records801;
     for (int i = 21; i >= 1; --i) profiles21 += std::to_string(i) + " 1 1\n";
     for (int i = 1; i <= 801; ++i) records801 += std::to_string(i) + " 1 1\n";
-    const std::string U = "preassign: usage: preassign SIMULATED_PROFILES EXPERIMENTAL_PROFILES\n";
+    const std::string U =
+        "preassign: usage: preassign [options] SIMULATED_PROFILES EXPERIMENTAL_PROFILES (see --help)\n";
     const std::vector<Rejected> cases = {
         {"no arguments", kSim, kObs, U, 2, {}},
         {"one argument", kSim, kObs, U, 2, {"sim.txt"}},

@@ -12,6 +12,10 @@
 #include "driver/failure.h"
 
 void Out::flush() {
+    if (fd == kDiscard) {
+        buf.clear();
+        return;
+    }
     if (fd < 0) {
         text += buf;
         buf.clear();
@@ -74,6 +78,13 @@ Out& operator<<(Out& o, double v) {
     } else {
         o.buf.append(tmp, static_cast<size_t>(std::snprintf(tmp, sizeof tmp, "%.6g", v)));
     }
+    return o;
+}
+
+Out& operator<<(Out& o, Exact x) {
+    char tmp[32];
+    auto r = std::to_chars(tmp, tmp + sizeof tmp, x.v);
+    o.buf.append(tmp, static_cast<size_t>(r.ptr - tmp));
     return o;
 }
 

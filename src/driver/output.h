@@ -6,8 +6,11 @@
 #include <string>
 #include <string_view>
 
+inline constexpr int kKeep = -1;     // an Out that keeps its text, for tests
+inline constexpr int kDiscard = -2;  // an Out that drops what it is given
+
 struct Out {
-    int fd;             // -1 keeps everything in `text`, for tests
+    int fd;
     const char* what;   // "standard output", named in a write error
     std::string buf;
     std::string text;
@@ -19,6 +22,10 @@ struct Out {
 };
 
 struct EndOfLine {};
+// A double in the shortest form that reads back to the same value.
+struct Exact {
+    double v;
+};
 inline constexpr EndOfLine eol{};
 
 Out& operator<<(Out& o, std::string_view s);
@@ -27,3 +34,4 @@ Out& operator<<(Out& o, char c);
 Out& operator<<(Out& o, int v);
 Out& operator<<(Out& o, double v);
 Out& operator<<(Out& o, EndOfLine);
+Out& operator<<(Out& o, Exact);

@@ -5,15 +5,17 @@
 #include <string>
 
 #include "driver/failure.h"
+#include "driver/options.h"
 #include "profiles/ceiling.h"
 #include "profiles/reader.h"
+#include "report/heatmap.h"
+#include "report/optimum.h"
 #include "report/report.h"
+#include "report/table.h"
 #include "search/assignment.h"
 #include "search/sampler.h"
 
 namespace {
-
-constexpr unsigned kSeed = 10000;
 
 void echo_pre(const ProfileTable& t, int np, int n, Out& err) {
     for (int p = 0; p < np; ++p) {
@@ -46,8 +48,11 @@ void warn_shapes(const std::string& simname, const ReadResult& sim, const std::s
 }  // namespace
 
 int run(int argc, const char* const* argv, Out& out, Out& err) {
-    if (argc < 3) throw Failure{kStatusUsage, "usage: preassign SIMULATED_PROFILES EXPERIMENTAL_PROFILES"};
-    const std::string simname = argv[1], obsname = argv[2];
+    const std::optional<Options> parsed = parse_options(argc, argv, out);
+    if (!parsed) return 0;
+    const Options& opt = *parsed;
+    const std::string& simname = opt.sim;
+    const std::string& obsname = opt.obs;
     CPREdata::maxres = 0;
     CPREdata::numprofiles = 0;
     auto simprofiles = make_table();
@@ -60,20 +65,28 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     const ReadResult obs = read_experimental(obstext, obsname, *obsprofiles);
     warn_shapes(simname, sim, obsname, obs, err);
 
-    Rng rng(kSeed);
+    Out discard(kDiscard);
+    Out& echo = opt.quiet ? discard : err;
+    Rng rng(opt.seed);
     err << "Initializing" << eol << "Initialized" << eol;
     err << "Reading simulated profiles: " << std::string(sim.profiles, '.') << eol;
     CPREdata::numprofiles = sim.profiles;
     err << "NUMPROFILES simulated: " << sim.profiles << eol;
-    echo_pre(*simprofiles, sim.profiles, maxres_sim, err);
+    echo_pre(*simprofiles, sim.profiles, maxres_sim, echo);
     err << "Read experimental profile: " << eol << std::string(obs.profiles, '.') << eol;
     CPREdata::numprofiles = obs.profiles;
     err << "NUMPROFILES observed: " << obs.profiles << eol;
-    apply_ceiling(*simprofiles, *obsprofiles, obs.maxobs, out, err);
+    apply_ceiling(*simprofiles, *obsprofiles, obs.maxobs, out, err, &echo);
 
     CAnnealingSampler sampler;
     run_sampler(sampler, *simprofiles, *obsprofiles, rng, out);
     most_probable_assignment(sampler, CPREdata::maxres);
-    write_reports(sampler, *simprofiles, *obsprofiles, out, err);
+    write_reports(sampler, *simprofiles, *obsprofiles, out, err, &echo);
+
+    std::vector<int> optimum;
+    if (opt.optimal) optimum = write_optimum(sampler, *simprofiles, *obsprofiles, out);
+    if (!opt.table.empty()) write_table(opt.table, sampler, *simprofiles, *obsprofiles, optimum);
+    if (!opt.heatmap.empty())
+        write_heatmap(opt.heatmap, sampler, *simprofiles, *obsprofiles, "preassign: " + simname + " vs " + obsname);
     return 0;
 }

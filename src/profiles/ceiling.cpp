@@ -2,26 +2,28 @@
 // the cap itself, but both are replaced by the cap.
 #include "profiles/ceiling.h"
 
-void apply_ceiling(ProfileTable& sim, ProfileTable& obs, double maxobs, Out& out, Out& err) {
+void apply_ceiling(ProfileTable& sim, ProfileTable& obs, double maxobs, Out& out, Out& err, Out* echo_to) {
+    Out& echo = echo_to ? *echo_to : err;
     const int np = CPREdata::numprofiles, n = CPREdata::maxres;
     const double cap = maxobs + 10.0;
     for (int p = 0; p < np; ++p) {
         for (int i = 0; i < n; ++i) {
             double& v = obs[p].pre[i];
             if (v > 998.0) v = cap;
-            err << v << " ";
+            echo << v << " ";
         }
-        err << eol;
+        echo << eol;
     }
-    err << eol << "NUMPROFILES simulated, replacing large predicted PREs: " << np << eol;
+    echo << eol;
+    err << "NUMPROFILES simulated, replacing large predicted PREs: " << np << eol;
     for (int p = 0; p < np; ++p) {
         for (int i = 0; i < n; ++i) {
             double& v = sim[p].pre[i];
             if (v > cap) v = cap;
-            err << v << " ";
+            echo << v << " ";
         }
-        err << eol;
+        echo << eol;
     }
-    err << eol;
+    echo << eol;
     out << "COMPLETE" << eol;
 }

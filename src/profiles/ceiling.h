@@ -5,4 +5,5 @@
 #include "driver/output.h"
 #include "profiles/profile.h"
 
-void apply_ceiling(ProfileTable& sim, ProfileTable& obs, double maxobs, Out& out, Out& err);
+// The echoes go to `echo`, standard error unless the user asked for quiet.
+void apply_ceiling(ProfileTable& sim, ProfileTable& obs, double maxobs, Out& out, Out& err, Out* echo = nullptr);

@@ -2,7 +2,8 @@
 #include "report/report.h"
 
 void write_reports(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Out& out,
-                   Out& err) {
+                   Out& err, Out* detail_to) {
+    Out& detail = detail_to ? *detail_to : err;
     const int maxres = CPREdata::maxres, np = CPREdata::numprofiles;
     const double samples = s.samples();
     err << "FINAL results:  Most probable assigment for each peak id" << eol;
@@ -10,14 +11,14 @@ void write_reports(const CAnnealingSampler& s, const ProfileTable& sim, const Pr
         for (int j = 0; j < maxres; ++j) {
             const int r = s.assign[j];
             for (int m = 0; m < np; ++m) {
-                err << "profile: " << m << " peak id: " << obs[m].id[j] << " res assign: " << sim[m].id[r]
+                detail << "profile: " << m << " peak id: " << obs[m].id[j] << " res assign: " << sim[m].id[r]
                     << "   PRE sim vs obs:    " << sim[m].pre[r] << " ?= " << obs[m].pre[j]
                     << " Probability:  " << s.visit(j, r) / samples << "      " << obs[m].type_value[j] << " ";
-                if (sim[m].restype[r] == 1) err << "Leu";
-                if (sim[m].restype[r] == 2) err << "Val";
-                err << eol;
+                if (sim[m].restype[r] == 1) detail << "Leu";
+                if (sim[m].restype[r] == 2) detail << "Val";
+                detail << eol;
             }
-            err << eol;
+            detail << eol;
         }
         for (int j = 0; j < maxres; ++j) out << s.assign[j] << " ";
     }

@@ -6,5 +6,7 @@
 #include "profiles/profile.h"
 #include "search/sampler.h"
 
+// The per-peak detail goes to `detail`, standard error unless the user asked
+// for quiet.
 void write_reports(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Out& out,
-                   Out& err);
+                   Out& err, Out* detail = nullptr);

@@ -1,0 +1,45 @@
+// Option parsing with CLI11; every misuse becomes one Failure line.
+#include "driver/options.h"
+
+#include <CLI/CLI.hpp>
+#include <vector>
+
+#include "driver/failure.h"
+
+#ifndef PREASSIGN_VERSION
+#define PREASSIGN_VERSION "0.0.0"
+#endif
+
+std::optional<Options> parse_options(int argc, const char* const* argv, Out& out) {
+    Options o;
+    std::vector<std::string> rest;  // further arguments are ignored
+    CLI::App app{"Assigns methyl peaks to Leu/Val residues by comparing measured and predicted PRE profiles.",
+                 "preassign"};
+    app.add_option("SIM", o.sim, "simulated profiles: residue number, predicted PRE, residue type");
+    app.add_option("OBS", o.obs, "experimental profiles: peak id, PRE, PRE error, tested value, fifth value");
+    app.add_option("rest", rest)->group("");
+    app.add_option("--seed", o.seed, "seed of the random generator (default 10000)");
+    app.add_flag("-q,--quiet", o.quiet, "leave out the input echoes and the per-peak detail on standard error");
+    app.add_flag("--optimal", o.optimal, "also find the minimum-energy assignment and compare");
+    app.add_option("--table", o.table, "write a tab-separated table of results to FILE")->type_name("FILE");
+    app.add_option("--heatmap", o.heatmap, "draw the frequency matrix as a PNG to FILE")->type_name("FILE");
+    app.set_version_flag("--version", "preassign " PREASSIGN_VERSION);
+
+    std::vector<std::string> args;
+    for (int i = argc - 1; i >= 1; --i) args.emplace_back(argv[i]);
+    try {
+        app.parse(args);
+    } catch (const CLI::CallForHelp&) {
+        out << app.help();
+        out.flush();
+        return std::nullopt;
+    } catch (const CLI::CallForVersion& v) {
+        out << v.what() << eol;
+        return std::nullopt;
+    } catch (const CLI::ParseError& e) {
+        throw Failure{kStatusUsage, std::string(e.what()) + " (see --help)"};
+    }
+    if (app.count("OBS") == 0)
+        throw Failure{kStatusUsage, "usage: preassign [options] SIMULATED_PROFILES EXPERIMENTAL_PROFILES (see --help)"};
+    return o;
+}

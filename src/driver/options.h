@@ -1,0 +1,21 @@
+// The command line: two input files and options that, left out, change
+// nothing in the run's output.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "driver/output.h"
+
+struct Options {
+    std::string sim, obs;
+    unsigned seed = 10000;
+    bool quiet = false;    // no echoes and no per-peak detail on standard error
+    bool optimal = false;  // also solve for the minimum-energy assignment
+    std::string table;     // tab-separated results, when set
+    std::string heatmap;   // PNG of the frequency matrix, when set
+};
+
+// Parsed options, or nothing when help or the version was printed to `out`.
+// Throws Failure with the usage status on misuse.
+std::optional<Options> parse_options(int argc, const char* const* argv, Out& out);

@@ -1,0 +1,132 @@
+// Cells are written straight into the image's pixels; cairo draws the text,
+// the frame and the colour bar, and writes the PNG.
+#include "report/heatmap.h"
+
+#include <algorithm>
+#include <cairo.h>
+#include <cmath>
+#include <numeric>
+
+#include "driver/failure.h"
+
+namespace {
+
+// Viridis at ten evenly spaced stops, interpolated linearly between them.
+constexpr uint8_t kStops[10][3] = {{68, 1, 84},    {72, 40, 120},  {62, 73, 137},  {49, 104, 142},
+                                   {38, 130, 142}, {31, 158, 137}, {53, 183, 121}, {110, 206, 88},
+                                   {181, 222, 43}, {253, 231, 37}};
+
+void text_at(cairo_t* cr, double x, double y, const std::string& s, double align) {
+    cairo_text_extents_t ext;
+    cairo_text_extents(cr, s.c_str(), &ext);
+    cairo_move_to(cr, x - align * ext.x_advance, y);
+    cairo_show_text(cr, s.c_str());
+}
+
+std::string id_text(double id) { return std::to_string(static_cast<long long>(id)); }
+
+}  // namespace
+
+uint32_t viridis(double f) {
+    f = std::clamp(std::isnan(f) ? 0.0 : f, 0.0, 1.0) * 9.0;
+    const int i = std::min(static_cast<int>(f), 8);
+    const double t = f - i;
+    uint32_t rgb = 0;
+    for (int c = 0; c < 3; ++c) {
+        const double v = kStops[i][c] + t * (kStops[i + 1][c] - kStops[i][c]);
+        rgb = (rgb << 8) | static_cast<uint32_t>(std::lround(v));
+    }
+    return rgb;
+}
+
+HeatmapLayout heatmap_layout(int n) {
+    HeatmapLayout l;
+    l.n = n;
+    l.cell = std::max(1, std::min(20, 800 / std::max(n, 1)));
+    l.left = 80;
+    l.top = 50;
+    const int side = n * l.cell;
+    l.bar_h = std::max(side, 120);
+    l.bar_x = l.left + side + 30;
+    l.width = l.bar_x + 20 + 60;
+    l.height = l.top + l.bar_h + 80;
+    return l;
+}
+
+std::vector<int> heatmap_rows(const std::vector<int>& assign) {
+    std::vector<int> rows(assign.size());
+    std::iota(rows.begin(), rows.end(), 0);
+    std::stable_sort(rows.begin(), rows.end(), [&](int a, int b) { return assign[a] < assign[b]; });
+    return rows;
+}
+
+void write_heatmap(const std::string& path, const CAnnealingSampler& s, const ProfileTable& sim,
+                   const ProfileTable& obs, const std::string& title) {
+    const int n = CPREdata::maxres;
+    const HeatmapLayout l = heatmap_layout(n);
+    const std::vector<int> rows = heatmap_rows(s.assign);
+    const double samples = s.samples();
+
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, l.width, l.height);
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    cairo_surface_flush(surface);
+
+    auto* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    auto fill = [&](int x0, int y0, int w, int h, uint32_t rgb) {
+        for (int y = y0; y < y0 + h; ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(data + size_t(y) * stride);
+            std::fill(row + x0, row + x0 + w, rgb);
+        }
+    };
+    for (int i = 0; i < n; ++i)
+        for (int r = 0; r < n; ++r)
+            fill(l.left + r * l.cell, l.top + i * l.cell, l.cell, l.cell, viridis(s.visit(rows[i], r) / samples));
+    for (int y = 0; y < l.bar_h; ++y) fill(l.bar_x, l.top + y, 20, 1, viridis(1.0 - double(y) / (l.bar_h - 1)));
+    cairo_surface_mark_dirty(surface);
+
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_set_line_width(cr, 1);
+    cairo_rectangle(cr, l.left - 0.5, l.top - 0.5, n * l.cell + 1, n * l.cell + 1);
+    cairo_rectangle(cr, l.bar_x - 0.5, l.top - 0.5, 21, l.bar_h + 1);
+    cairo_stroke(cr);
+
+    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, 14);
+    text_at(cr, l.width / 2.0, 25, title, 0.5);
+    cairo_set_font_size(cr, 10);
+    // Every k-th label, so that labels stand at least 12 px apart.
+    const int k = (12 + l.cell - 1) / l.cell;
+    for (int i = 0; i < n; i += k)
+        text_at(cr, l.left - 4, l.top + (i + 0.5) * l.cell + 3.5, id_text(obs[0].id[rows[i]]), 1.0);
+    for (int r = 0; r < n; r += k) {
+        cairo_save(cr);
+        cairo_move_to(cr, 0, 0);
+        cairo_translate(cr, l.left + (r + 0.5) * l.cell + 3.5, l.top + n * l.cell + 4);
+        cairo_rotate(cr, -M_PI / 2);
+        text_at(cr, 0, 0, id_text(sim[0].id[r]), 1.0);
+        cairo_restore(cr);
+    }
+    for (double v : {0.0, 0.5, 1.0})
+        text_at(cr, l.bar_x + 24, l.top + (1.0 - v) * (l.bar_h - 1) + 3.5, v == 0.5 ? "0.5" : v == 0 ? "0" : "1", 0.0);
+    cairo_set_font_size(cr, 12);
+    text_at(cr, l.left + n * l.cell / 2.0, l.height - 12, "residue number", 0.5);
+    cairo_save(cr);
+    cairo_translate(cr, 16, l.top + n * l.cell / 2.0);
+    cairo_rotate(cr, -M_PI / 2);
+    text_at(cr, 0, 0, "peak id (by assigned residue)", 0.5);
+    cairo_restore(cr);
+    cairo_save(cr);
+    cairo_translate(cr, l.bar_x + 52, l.top + l.bar_h / 2.0);
+    cairo_rotate(cr, -M_PI / 2);
+    text_at(cr, 0, 0, "frequency", 0.5);
+    cairo_restore(cr);
+
+    cairo_destroy(cr);
+    const cairo_status_t st = cairo_surface_write_to_png(surface, path.c_str());
+    cairo_surface_destroy(surface);
+    if (st != CAIRO_STATUS_SUCCESS)
+        throw Failure{kStatusInput, path + ": cannot write the heat map (" + cairo_status_to_string(st) + ")"};
+}

@@ -1,0 +1,30 @@
+// The most probable assignment measured against the exact optimum.
+#include "report/optimum.h"
+
+#include "search/optimal.h"
+
+std::vector<int> write_optimum(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
+                               Out& out) {
+    const int n = CPREdata::maxres;
+    const std::vector<double> cost = assignment_costs(sim, obs, CPREdata::numprofiles, n);
+    std::vector<int> opt = solve_assignment(cost, n);
+    if (opt.size() != size_t(n)) {
+        out << "optimal energy: not computed, some peak costs are not finite" << eol;
+        return {};
+    }
+    std::vector<int> holders(n, 0);
+    int shared = 0, differ = 0;
+    for (int j = 0; j < n; ++j) {
+        shared += ++holders[s.assign[j]] == 2;
+        differ += s.assign[j] != opt[j];
+    }
+    out << "optimal energy: " << Exact{assignment_energy(cost, n, opt)}
+        << "  most probable assignment energy: " << Exact{assignment_energy(cost, n, s.assign)};
+    if (shared == 0)
+        out << " (a permutation)" << eol;
+    else
+        out << " (not a permutation: " << shared << " residues held by more than one peak)" << eol;
+    out << "peaks where the two differ: " << differ << eol;
+    return opt;
+}
+

@@ -1,0 +1,14 @@
+// With --optimal: the minimum-energy assignment, its energy, and how the
+// most probable assignment compares with it, after the step counts.
+#pragma once
+
+#include <vector>
+
+#include "driver/output.h"
+#include "profiles/profile.h"
+#include "search/sampler.h"
+
+// The optimum's residue per peak (empty when it could not be computed),
+// after its comparison with the most probable assignment on `out`.
+std::vector<int> write_optimum(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
+                               Out& out);

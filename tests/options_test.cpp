@@ -1,0 +1,137 @@
+// Options: left out they change nothing; each one does what it says.
+#include <gtest/gtest.h>
+
+#include <cairo.h>
+
+#include "report/heatmap.h"
+#include "report/optimum.h"
+#include "report/table.h"
+#include "support.h"
+
+namespace {
+
+const std::string kCase = testdata("golden/missing_values");
+
+Proc run_in_case(std::vector<std::string> args) { return run_binary(args, "", kCase); }
+
+TEST(Options, HelpVersionAndMisuse) {
+    Proc help = run_in_case({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: preassign [OPTIONS] [SIM] [OBS]"), std::string::npos);
+    EXPECT_NE(help.out.find("--heatmap FILE"), std::string::npos);
+    EXPECT_EQ(help.err, "");
+    Proc version = run_in_case({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "preassign 0.2.0\n");
+
+    struct Bad {
+        std::vector<std::string> args;
+        std::string err;
+    } bad[] = {
+        {{"--seed", "abc", "sim.txt", "obs.txt"}, "preassign: Could not convert: --seed = abc (see --help)\n"},
+        {{"--seed", "-1", "sim.txt", "obs.txt"}, "preassign: Could not convert: --seed = -1 (see --help)\n"},
+        {{"--seed", "4294967296", "sim.txt", "obs.txt"},
+         "preassign: Could not convert: --seed = 4294967296 (see --help)\n"},
+        {{"--bogus", "sim.txt", "obs.txt"}, "preassign: The following argument was not expected: --bogus (see --help)\n"},
+        {{"sim.txt", "obs.txt", "--table"}, "preassign: --table: 1 required FILE missing (see --help)\n"},
+    };
+    for (const Bad& b : bad) {
+        Proc p = run_in_case(b.args);
+        EXPECT_EQ(p.status, 2) << b.args[0];
+        EXPECT_EQ(p.err, b.err);
+        EXPECT_EQ(p.out, "");
+    }
+}
+
+TEST(Options, DefaultSeedAndExtraArgumentsChangeNothing) {
+    Proc p = run_in_case({"--seed", "10000", "sim.txt", "obs.txt", "ignored", "also ignored"});
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.out, read_file(kCase + "/expected.stdout"));
+    EXPECT_EQ(p.err, read_file(kCase + "/expected.stderr"));
+    Proc other = run_in_case({"--seed", "1", "sim.txt", "obs.txt"});
+    EXPECT_EQ(other.out.substr(0, other.out.find('\n', 10)), "COMPLETE\nfirst RANDOM number:  0.840188");
+}
+
+TEST(Options, QuietLeavesOutEchoesAndDetailOnly) {
+    Proc p = run_in_case({"-q", "sim.txt", "obs.txt"});
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.out, read_file(kCase + "/expected.stdout"));
+    EXPECT_EQ(p.err,
+              "Initializing\nInitialized\nReading simulated profiles: ..\nNUMPROFILES simulated: 2\n"
+              "Read experimental profile: \n..\nNUMPROFILES observed: 2\n"
+              "NUMPROFILES simulated, replacing large predicted PREs: 2\n"
+              "FINAL results:  Most probable assigment for each peak id\n");
+}
+
+TEST(Options, OptimalTableAndHeatmapFiles) {
+    const std::string table = temp_file(""), png = temp_file("");
+    Proc p = run_in_case({"--optimal", "--table", table, "--heatmap", png, "sim.txt", "obs.txt"});
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.err, read_file(kCase + "/expected.stderr"));
+    // The walk found the exact optimum, of energy 0.
+    EXPECT_EQ(p.out, read_file(kCase + "/expected.stdout") +
+                         "optimal energy: 0  most probable assignment energy: 0 (a permutation)\n"
+                         "peaks where the two differ: 0\n");
+    EXPECT_EQ(read_file(table),
+              "peak_index\tpeak_id\tresidue_index\tresidue_number\tfrequency\trunner_up_residue_number\t"
+              "runner_up_frequency\tentropy\ttype_check\toptimal_residue_number\n"
+              "0\t1\t2\t30\t1\t\t\t0\t\t30\n"
+              "1\t2\t0\t10\t1\t\t\t0\t\t10\n"
+              "2\t3\t1\t20\t1\t\t\t0\t\t20\n");
+
+    cairo_surface_t* img = cairo_image_surface_create_from_png(png.c_str());
+    ASSERT_EQ(cairo_surface_status(img), CAIRO_STATUS_SUCCESS);
+    const HeatmapLayout l = heatmap_layout(3);
+    EXPECT_EQ(l.cell, 20);
+    EXPECT_EQ(cairo_image_surface_get_width(img), l.width);
+    EXPECT_EQ(cairo_image_surface_get_height(img), l.height);
+    const unsigned char* data = cairo_image_surface_get_data(img);
+    const int stride = cairo_image_surface_get_stride(img);
+    auto pixel = [&](int row, int col) {
+        const int x = l.left + col * l.cell + l.cell / 2, y = l.top + row * l.cell + l.cell / 2;
+        return *reinterpret_cast<const uint32_t*>(data + size_t(y) * stride + size_t(x) * 4) & 0xffffff;
+    };
+    // Rows by assigned residue: peak 1 (residue 0), peak 2 (residue 1), peak 0 (residue 2).
+    for (int i = 0; i < 3; ++i)
+        for (int r = 0; r < 3; ++r) EXPECT_EQ(pixel(i, r), i == r ? 0xfde725u : 0x440154u) << i << "," << r;
+    cairo_surface_destroy(img);
+}
+
+TEST(Options, OutputFileThatCannotBeWritten) {
+    Proc p = run_in_case({"--table", "/nonexistent/t.tsv", "sim.txt", "obs.txt"});
+    EXPECT_EQ(p.status, 1);
+    const std::string tail = "preassign: /nonexistent/t.tsv: No such file or directory\n";
+    ASSERT_GE(p.err.size(), tail.size());
+    EXPECT_EQ(p.err.substr(p.err.size() - tail.size()), tail);
+}
+
+TEST(Options, ViridisEndsAndRowOrder) {
+    EXPECT_EQ(viridis(0), 0x440154u);
+    EXPECT_EQ(viridis(1), 0xfde725u);
+    EXPECT_EQ(viridis(0.5), 0x23908cu);  // halfway between stops 4 and 5, rounded
+    EXPECT_EQ(heatmap_rows({2, 0, 1, 0}), (std::vector<int>{1, 3, 2, 0}));
+    EXPECT_EQ(heatmap_layout(800).cell, 1);
+    EXPECT_GE(heatmap_layout(100).cell, 6);
+}
+
+TEST(Options, OptimumOfASharedAssignment) {
+    auto sim = make_table(), obs = make_table();
+    CPREdata::maxres = 2;
+    CPREdata::numprofiles = 1;
+    (*obs)[0].pre[0] = 1;
+    (*obs)[0].pre[1] = 2;
+    (*sim)[0].pre[0] = 2;
+    (*sim)[0].pre[1] = 1.5;
+    CAnnealingSampler s;
+    s.assign = {1, 1};
+    Out out;
+    std::vector<int> opt = write_optimum(s, *sim, *obs, out);
+    out.flush();
+    // Identity costs 1 + 0.25, the swap 0.25 + 0: the optimum is the swap.
+    EXPECT_EQ(opt, (std::vector<int>{1, 0}));
+    EXPECT_EQ(out.text,
+              "optimal energy: 0.25  most probable assignment energy: 0.5 (not a permutation: 1 residues held by "
+              "more than one peak)\npeaks where the two differ: 1\n");
+}
+
+}  // namespace
