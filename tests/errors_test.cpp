@@ -32,6 +32,8 @@ TEST(Errors, RejectedInputs) {
         {"one argument", kSim, kObs, U, 2, {"sim.txt"}},
         {"missing file", kSim, kObs, "preassign: nope.txt: No such file or directory\n", 1, {"sim.txt", "nope.txt"}},
         {"directory", kSim, kObs, "preassign: .: Is a directory\n", 1, {".", "obs.txt"}},
+        // Opens, but cannot be read (tests run as root, so no permission denial).
+        {"unreadable", kSim, kObs, "preassign: /proc/self/mem: Input/output error\n", 1, {"sim.txt", "/proc/self/mem"}},
         {"word", "abc 1 1\n", kObs, "preassign: sim.txt:1: expected an integer (residue number), found 'abc'\n"},
         {"two points", "1 1.2.3 1\n", kObs, "preassign: sim.txt:1: expected a number (predicted PRE), found '1.2.3'\n"},
         {"trailing letters", kSim + "\n12abc 1 1\n", kObs,
@@ -78,6 +80,10 @@ TEST(Errors, FailedWriteIsNotSuccess) {
     ASSERT_GE(p.err.size(), tail.size());
     EXPECT_EQ(p.err.substr(p.err.size() - tail.size()), tail);
     EXPECT_LT(p.seconds, 1.0);  // stops at the first failed write
+
+    Proc e = run_binary({"sim.txt", "obs.txt"}, "", temp_case(kSim, kObs), "/dev/full");
+    EXPECT_EQ(e.status, 1);
+    EXPECT_EQ(e.out, "");  // stopped at the first line on standard error
 }
 
 TEST(Errors, ShapeWarningsThenTheUsualRun) {

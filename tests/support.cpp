@@ -53,9 +53,10 @@ std::string temp_case(const std::string& sim, const std::string& obs) {
     return dir;
 }
 
-Proc run_binary(const std::vector<std::string>& args, const std::string& stdout_path, const std::string& cwd) {
+Proc run_binary(const std::vector<std::string>& args, const std::string& stdout_path, const std::string& cwd,
+                const std::string& stderr_path) {
     std::string out = stdout_path.empty() ? temp_file("") : stdout_path;
-    std::string err = temp_file("");
+    std::string err = stderr_path.empty() ? temp_file("") : stderr_path;
     auto t0 = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
@@ -76,7 +77,7 @@ Proc run_binary(const std::vector<std::string>& args, const std::string& stdout_
     p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     p.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
     if (stdout_path.empty()) p.out = read_file(out);
-    p.err = read_file(err);
+    if (stderr_path.empty()) p.err = read_file(err);
     return p;
 }
 

@@ -23,6 +23,6 @@ struct Proc {
 // Runs build/preassign with `args` in `cwd`; stdout goes to `stdout_path`
 // when given.
 Proc run_binary(const std::vector<std::string>& args, const std::string& stdout_path = "",
-                const std::string& cwd = "");
+                const std::string& cwd = "", const std::string& stderr_path = "");
 // The whole run in process, on file contents.
 Proc run_texts(const std::string& sim, const std::string& obs);

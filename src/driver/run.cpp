@@ -2,6 +2,7 @@
 // costs the user one line of error and no half-written output.
 #include "driver/run.h"
 
+#include <algorithm>
 #include <string>
 
 #include "driver/failure.h"
