@@ -19,7 +19,7 @@ test: build
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
-	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DPREASSIGN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)"
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 $(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DPREASSIGN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)"
 
 clean:
 	rm -rf build build-asan
