@@ -27,16 +27,14 @@ struct CAnnealingSampler {
     int samples() const { return nstat - 1; }
 };
 
-// A peak index from a uniform draw; a draw of exactly 1 would give one past
-// the last peak, so it is held to the last.
-inline int pick_peak(int maxres, double u);
+// A peak index from a uniform draw: floor(maxres * u). A draw of exactly 1
+// would give one past the last peak, so it is held to the last.
+inline int pick_peak(int maxres, double u) {
+    // The product is never negative, so truncation is the floor.
+    const int k = static_cast<int>(maxres * u);
+    return (k >= maxres && maxres > 0) ? maxres - 1 : k;
+}
 
 // Runs the whole schedule over CPREdata::maxres peaks; writes the first draw
 // to `out`.
 void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Rng& rng, Out& out);
-
-inline int pick_peak(int maxres, double u) {
-    // The product is never negative, so truncation is the floor.
-    int k = static_cast<int>(maxres * u);
-    return (k >= maxres && maxres > 0) ? maxres - 1 : k;
-}
