@@ -94,6 +94,21 @@ TEST(Sampler, PickedPeakStaysInRange) {
     EXPECT_EQ(pick_peak(800, 2147483646 / 2147483647.0), 799);
 }
 
+TEST(Sampler, AcceptanceShortcutAgreesWithExp) {
+    const double tiny = 1 / 2147483647.0;
+    int differ = 0;
+    for (double x = -800; x <= 1; x += 0.0137)
+        for (double u : {0.0, tiny, 2 * tiny, 1e-9, 1e-6, 0.3, 0.999, 1.0})
+            differ += metropolis_accepts(x, u) != (std::exp(x) > u);
+    EXPECT_EQ(differ, 0);
+    EXPECT_TRUE(metropolis_accepts(-745.0, 0.0));
+    EXPECT_FALSE(metropolis_accepts(-746.0, 0.0));
+    EXPECT_FALSE(metropolis_accepts(-21.6, tiny));
+    EXPECT_TRUE(metropolis_accepts(-21.4, tiny));
+    EXPECT_TRUE(metropolis_accepts(0.0, 0.999));
+    EXPECT_FALSE(metropolis_accepts(0.0, 1.0));
+}
+
 // Total energy of a full assignment: the swap energy's terms for every peak.
 double total_energy(const Problem& p, const std::vector<int>& a) {
     double e = 0;

@@ -50,10 +50,7 @@ void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTab
         }
         bool accept = true;
         if (!(E_cur > E_swap)) {
-            const double u = g.uniform();
-            const double x = -(E_swap - E_cur) * beta;
-            // exp of anything this low is 0, which no draw is below.
-            accept = x > -800.0 && std::exp(x) > u;
+            accept = metropolis_accepts(-(E_swap - E_cur) * beta, g.uniform());
         }
         const bool sampling = equilibrated && nequil > kEquilSteps;
         if (accept && M != N) {

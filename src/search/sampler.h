@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cmath>
 #include <vector>
 
 #include "driver/output.h"
@@ -33,6 +34,13 @@ inline int pick_peak(int maxres, double u) {
     // The product is never negative, so truncation is the floor.
     const int k = static_cast<int>(maxres * u);
     return (k >= maxres && maxres > 0) ? maxres - 1 : k;
+}
+
+// exp(x) > u for a uniform draw u, without exp where the answer is certain:
+// exp(-22) is below the smallest non-zero draw, 1 / 2147483647, so below
+// that only a draw of 0 can accept, and only while exp has not underflowed.
+inline bool metropolis_accepts(double x, double u) {
+    return x > -22.0 ? std::exp(x) > u : u == 0.0 && std::exp(x) > 0.0;
 }
 
 // Runs the whole schedule over CPREdata::maxres peaks; writes the first draw
