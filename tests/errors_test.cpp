@@ -34,6 +34,8 @@ TEST(Errors, RejectedInputs) {
         {"directory", kSim, kObs, "preassign: .: Is a directory\n", 1, {".", "obs.txt"}},
         // Opens, but cannot be read (tests run as root, so no permission denial).
         {"unreadable", kSim, kObs, "preassign: /proc/self/mem: Input/output error\n", 1, {"sim.txt", "/proc/self/mem"}},
+        {"endless", kSim, kObs, "preassign: /dev/zero: larger than 64 MiB, far beyond what the tables hold\n", 1,
+         {"/dev/zero", "obs.txt"}},
         {"word", "abc 1 1\n", kObs, "preassign: sim.txt:1: expected an integer (residue number), found 'abc'\n"},
         {"two points", "1 1.2.3 1\n", kObs, "preassign: sim.txt:1: expected a number (predicted PRE), found '1.2.3'\n"},
         {"trailing letters", kSim + "\n12abc 1 1\n", kObs,
