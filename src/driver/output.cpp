@@ -16,7 +16,7 @@ void Out::flush() {
         buf.clear();
         return;
     }
-    if (fd < 0) {
+    if (fd == kKeep) {
         text += buf;
         buf.clear();
         return;

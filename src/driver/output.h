@@ -10,12 +10,12 @@ inline constexpr int kKeep = -1;     // an Out that keeps its text, for tests
 inline constexpr int kDiscard = -2;  // an Out that drops what it is given
 
 struct Out {
-    int fd;
+    int fd;             // a file descriptor, kKeep or kDiscard
     const char* what;   // "standard output", named in a write error
     std::string buf;
     std::string text;
 
-    explicit Out(int fd_ = -1, const char* what_ = "output") : fd(fd_), what(what_) {}
+    explicit Out(int fd_ = kKeep, const char* what_ = "output") : fd(fd_), what(what_) {}
     void flush();       // throws Failure when the write fails
     // As printf's "%<width>.<prec>f".
     void fixed(double v, int width, int prec);

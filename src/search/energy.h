@@ -18,5 +18,7 @@ inline double type_penalty(int t, double x) {
     return 0.0;
 }
 
+// The plain form, straight from the tables; the walk uses EnergyModel, which
+// the tests hold bit-identical to this.
 SwapEnergy swap_energy(int M, int N, const int* assign, const ProfileTable& sim, const ProfileTable& obs,
                        int numprofiles);
