@@ -26,12 +26,12 @@ int main(int argc, char** argv) {
     std::printf("random 800 x 800: %.3f s (energy %.6g)\n", t, e);
     if (argc > 2) {
         auto sim = make_table(), obs = make_table();
-        CPREdata::maxres = 0;
-        read_simulated(load_file(argv[1]), argv[1], *sim);
-        ReadResult r = read_experimental(load_file(argv[2]), argv[2], *obs);
-        const int m = CPREdata::maxres;
+        const ReadResult rs = read_simulated(load_file(argv[1]), argv[1], *sim);
+        const ReadResult ro = read_experimental(load_file(argv[2]), argv[2], *obs);
+        const Shape shape = combined_shape(rs, ro);
+        const int m = shape.maxres;
         auto t0 = std::chrono::steady_clock::now();
-        std::vector<double> c = assignment_costs(*sim, *obs, r.profiles, m);
+        std::vector<double> c = assignment_costs(*sim, *obs, shape);
         auto t1 = std::chrono::steady_clock::now();
         const double solve = seconds(c, m, &e);
         std::printf("input %d x %d: costs %.3f s, solve %.3f s (energy %.6g)\n", m, m,

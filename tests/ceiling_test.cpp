@@ -8,8 +8,6 @@ namespace {
 
 TEST(Ceiling, TwoTestsOneReplacement) {
     auto sim = make_table(), obs = make_table();
-    CPREdata::numprofiles = 1;
-    CPREdata::maxres = 5;
     const double o[] = {999, 998, -999, 5000, 0.5};
     const double s[] = {1511, 1510, 1510.0001, 12, -3};
     for (int i = 0; i < 5; ++i) {
@@ -18,7 +16,7 @@ TEST(Ceiling, TwoTestsOneReplacement) {
     }
     (*sim)[1].pre[0] = 9999;  // beyond numprofiles: neither clipped nor echoed
     Out out, err;
-    apply_ceiling(*sim, *obs, 1500, out, err);
+    apply_ceiling(*sim, *obs, 1500, Shape{1, 5}, out, err);
     out.flush();
     err.flush();
     EXPECT_EQ(err.text,
@@ -35,13 +33,11 @@ TEST(Ceiling, TwoTestsOneReplacement) {
 
 TEST(Ceiling, NoPositiveObservedPreCapsAtTen) {
     auto sim = make_table(), obs = make_table();
-    CPREdata::numprofiles = 2;
-    CPREdata::maxres = 2;
     (*sim)[0].pre[0] = 10.5;
     (*sim)[1].pre[1] = 10;
     (*obs)[1].pre[0] = 1000;
     Out out, err;
-    apply_ceiling(*sim, *obs, 0.0, out, err);
+    apply_ceiling(*sim, *obs, 0.0, Shape{2, 2}, out, err);
     err.flush();
     EXPECT_EQ(err.text,
               "0 0 \n10 0 \n\n"

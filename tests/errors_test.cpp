@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "driver/failure.h"
+#include "io/failure.h"
 #include "profiles/reader.h"
 #include "support.h"
 
@@ -123,11 +123,10 @@ TEST(Errors, AcceptedEdgeInputs) {
         {"white space only", " \r\n\t\n", 0, 0, 0},
     };
     for (const Accepted& c : cases) {
-        CPREdata::maxres = 0;
         auto sim = make_table();
         ReadResult r = read_simulated(c.text, "sim.txt", *sim);
         EXPECT_EQ(r.profiles, c.profiles) << c.what;
-        EXPECT_EQ(CPREdata::maxres, c.maxres) << c.what;
+        EXPECT_EQ(r.maxres, c.maxres) << c.what;
         EXPECT_EQ((*sim)[0].pre[1], c.pre1) << c.what;
         EXPECT_FALSE(std::signbit((*sim)[0].pre[1]) != std::signbit(c.pre1)) << c.what;
     }

@@ -61,7 +61,7 @@ TEST(Optimal, CostsFollowTheSwapEnergyTerms) {
     (*sim)[0].restype[1] = 2;              // Val
     (*obs)[0].type_value[0] = 24.66 + 1;   // too high for Val
     (*obs)[0].type_value[1] = 20;
-    std::vector<double> c = assignment_costs(*sim, *obs, 2, 2);
+    std::vector<double> c = assignment_costs(*sim, *obs, Shape{2, 2});
     EXPECT_EQ(c[0], 4 + 1);                              // peak 0, residue 0
     EXPECT_NEAR(c[1], 9 + 1 + 1000000, 1e-6);             // peak 0, residue 1: Val penalty
     EXPECT_EQ(c[2], 16);                                 // peak 1 unmeasured in profile 0

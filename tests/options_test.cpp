@@ -116,8 +116,6 @@ TEST(Options, ViridisEndsAndRowOrder) {
 
 TEST(Options, OptimumOfASharedAssignment) {
     auto sim = make_table(), obs = make_table();
-    CPREdata::maxres = 2;
-    CPREdata::numprofiles = 1;
     (*obs)[0].pre[0] = 1;
     (*obs)[0].pre[1] = 2;
     (*sim)[0].pre[0] = 2;
@@ -125,7 +123,7 @@ TEST(Options, OptimumOfASharedAssignment) {
     CAnnealingSampler s;
     s.assign = {1, 1};
     Out out;
-    std::vector<int> opt = write_optimum(s, *sim, *obs, out);
+    std::vector<int> opt = write_optimum(s, *sim, *obs, Shape{1, 2}, out);
     out.flush();
     // Identity costs 1 + 0.25, the swap 0.25 + 0: the optimum is the swap.
     EXPECT_EQ(opt, (std::vector<int>{1, 0}));

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <random>
 
-#include "driver/failure.h"
-#include "driver/output.h"
+#include "io/failure.h"
+#include "io/output.h"
 
 namespace {
 

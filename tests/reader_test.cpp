@@ -2,14 +2,13 @@
 // the copy stored by the extra pass at trailing white space, and maxobs.
 #include <gtest/gtest.h>
 
-#include "driver/failure.h"
+#include "io/failure.h"
 #include "profiles/reader.h"
 
 namespace {
 
 struct Tables {
     std::unique_ptr<ProfileTable> sim = make_table(), obs = make_table();
-    Tables() { CPREdata::maxres = CPREdata::numprofiles = 0; }
     ReadResult sim_read(const std::string& text) { return read_simulated(text, "sim", *sim); }
     ReadResult obs_read(const std::string& text) { return read_experimental(text, "obs", *obs); }
 };
@@ -30,7 +29,7 @@ TEST(Reader, SplitsWhereTheRecordNumberGoesDown) {
     EXPECT_EQ((*t.sim)[1].id[1], 4);
     // maxres reached 3 when record 2 arrived; the trailing newline's pass
     // stores a copy of record 4 at entry 2 of the last profile.
-    EXPECT_EQ(CPREdata::maxres, 3);
+    EXPECT_EQ(r.maxres, 3);
     EXPECT_EQ((*t.sim)[1].id[2], 4);
     EXPECT_EQ((*t.sim)[1].pre[2], 40.5);
     EXPECT_EQ((*t.sim)[1].restype[2], 1);
@@ -41,49 +40,49 @@ TEST(Reader, TrailingWhiteSpaceAddsOneEntryAndItsAbsenceOneLess) {
     const std::string two = sim_records({1, 2, 3, 4, 5, 1, 2, 3, 4, 5});
     {
         Tables t;
-        EXPECT_EQ(t.sim_read(two).profiles, 2);
-        EXPECT_EQ(CPREdata::maxres, 5);
+        ReadResult r = t.sim_read(two);
+        EXPECT_EQ(r.profiles, 2);
+        EXPECT_EQ(r.maxres, 5);
         EXPECT_EQ((*t.sim)[1].id[5], 5);
         EXPECT_EQ((*t.sim)[1].pre[5], 50.5);
     }
     {
         Tables t;
-        EXPECT_EQ(t.sim_read(two.substr(0, two.size() - 1)).profiles, 2);
-        EXPECT_EQ(CPREdata::maxres, 5);
+        ReadResult r = t.sim_read(two.substr(0, two.size() - 1));
+        EXPECT_EQ(r.profiles, 2);
+        EXPECT_EQ(r.maxres, 5);
         EXPECT_EQ((*t.sim)[1].id[5], 0);
     }
     {
         Tables t;  // one profile, no final newline: the last record is outside the range
         std::string one = sim_records({1, 2, 3, 4, 5});
-        EXPECT_EQ(t.sim_read(one.substr(0, one.size() - 1)).profiles, 1);
-        EXPECT_EQ(CPREdata::maxres, 4);
+        ReadResult r = t.sim_read(one.substr(0, one.size() - 1));
+        EXPECT_EQ(r.profiles, 1);
+        EXPECT_EQ(r.maxres, 4);
         EXPECT_EQ((*t.sim)[0].id[4], 5);
     }
     {
         Tables t;  // any white space counts, not only a newline
-        t.sim_read("1 2 1\t2 3 1 \r\n\t ");
-        EXPECT_EQ(CPREdata::maxres, 2);
+        EXPECT_EQ(t.sim_read("1 2 1\t2 3 1 \r\n\t ").maxres, 2);
         EXPECT_EQ((*t.sim)[0].id[2], 2);
     }
 }
 
-TEST(Reader, MaxresCarriesFromTheFirstFileIntoTheSecond) {
+TEST(Reader, EachFileImpliesItsOwnMaxres) {
     Tables t;
-    t.sim_read(sim_records({1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(CPREdata::maxres, 6);
-    t.obs_read("1 1 0 22 0\n2 1 0 22 0\n3 1 0 22 0\n");
-    EXPECT_EQ(CPREdata::maxres, 6);
-    t.obs_read("1 1 0 22 0\n2 1 0 22 0\n3 1 0 22 0\n4 1 0 22 0\n5 1 0 22 0\n6 1 0 22 0\n7 1 0 22 0\n");
-    EXPECT_EQ(CPREdata::maxres, 7);
+    EXPECT_EQ(t.sim_read(sim_records({1, 2, 3, 4, 5, 6})).maxres, 6);
+    EXPECT_EQ(t.obs_read("1 1 0 22 0\n2 1 0 22 0\n3 1 0 22 0\n").maxres, 3);
+    EXPECT_EQ(t.obs_read("1 1 0 22 0\n2 1 0 22 0\n3 1 0 22 0\n4 1 0 22 0\n5 1 0 22 0\n6 1 0 22 0\n7 1 0 22 0\n")
+                  .maxres,
+              7);
 }
 
 TEST(Reader, EmptyOrBlankFilesHoldNoProfiles) {
     for (const char* text : {"", " \n\t\r\n"}) {
         Tables t;
-        CPREdata::maxres = 3;
         ReadResult r = t.sim_read(text);
         EXPECT_EQ(r.profiles, 0);
-        EXPECT_EQ(CPREdata::maxres, 3);
+        EXPECT_EQ(r.maxres, 0);
         EXPECT_EQ((*t.sim)[0].id[0], 0);
     }
 }

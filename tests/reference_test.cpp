@@ -20,8 +20,8 @@ struct Reference {
     bool equilibrated = false;
 };
 
-Reference plain_walk(const ProfileTable& sim, const ProfileTable& obs) {
-    const int maxres = CPREdata::maxres;
+Reference plain_walk(const ProfileTable& sim, const ProfileTable& obs, Shape shape) {
+    const int maxres = shape.maxres;
     Reference s;
     for (int j = 0; j < maxres; ++j) s.assign.push_back(j);
     std::srand(10000);
@@ -39,7 +39,7 @@ Reference plain_walk(const ProfileTable& sim, const ProfileTable& obs) {
         int M = (int)std::floor(maxres * u());
         int N = (int)std::floor(maxres * u());
         if (M != N) {
-            SwapEnergy e = swap_energy(M, N, s.assign.data(), sim, obs, CPREdata::numprofiles);
+            SwapEnergy e = swap_energy(M, N, s.assign.data(), sim, obs, shape.numprofiles);
             s.E_cur = e.cur;
             s.E_swap = e.swp;
         }
@@ -58,9 +58,8 @@ Reference plain_walk(const ProfileTable& sim, const ProfileTable& obs) {
 // occasional extreme value.
 struct RandomProblem {
     std::unique_ptr<ProfileTable> sim = make_table(), obs = make_table();
-    RandomProblem(unsigned seed, int maxres, int np, double scale) {
-        CPREdata::maxres = maxres;
-        CPREdata::numprofiles = np;
+    Shape shape;
+    RandomProblem(unsigned seed, int maxres, int np, double scale) : shape{np, maxres} {
         std::mt19937 gen(seed);
         std::uniform_real_distribution<double> pre(0, scale), x(20.5, 25.5);
         std::uniform_int_distribution<int> type(0, 3), pick(0, 9);
@@ -105,13 +104,11 @@ TEST(Reference, FastWalkEqualsPlainWalk) {
     } cases[] = {{1, 6, 3, 3.0}, {2, 9, 0, 1.0}, {3, 2, 1, 1.0}, {4, 12, 20, 10.0}};
     for (const Case& c : cases) {
         RandomProblem p(c.seed, c.maxres, c.np, c.scale);
-        Reference want = plain_walk(*p.sim, *p.obs);
+        Reference want = plain_walk(*p.sim, *p.obs, p.shape);
         const int next_want = std::rand();
 
-        CAnnealingSampler got;
         Rng rng(10000);
-        Out out;
-        run_sampler(got, *p.sim, *p.obs, rng, out);
+        CAnnealingSampler got = run_sampler(*p.sim, *p.obs, p.shape, rng);
         EXPECT_EQ(rng.next(), next_want) << "seed " << c.seed;
         EXPECT_EQ(got.assign, want.assign) << "seed " << c.seed;
         EXPECT_EQ(got.visits, want.visits) << "seed " << c.seed;

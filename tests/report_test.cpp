@@ -9,9 +9,9 @@ struct Reported {
     std::string out, err;
 };
 
-Reported report(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs) {
+Reported report(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Shape shape) {
     Out out, err;
-    write_reports(s, sim, obs, out, err);
+    write_reports(s, sim, obs, shape, out, err);
     out.flush();
     err.flush();
     return {out.text, err.text};
@@ -33,17 +33,13 @@ const char* kSteps =
 
 TEST(Report, NoPeaks) {
     auto sim = make_table(), obs = make_table();
-    CPREdata::maxres = 0;
-    CPREdata::numprofiles = 3;
-    Reported r = report(finished({}), *sim, *obs);
+    Reported r = report(finished({}), *sim, *obs, Shape{3, 0});
     EXPECT_EQ(r.err, "FINAL results:  Most probable assigment for each peak id\n");
     EXPECT_EQ(r.out, std::string("\n\n\n     \n") + kSteps);
 }
 
 TEST(Report, DetailListAndTable) {
     auto sim = make_table(), obs = make_table();
-    CPREdata::maxres = 3;
-    CPREdata::numprofiles = 2;
     for (int i = 0; i < 3; ++i) {
         (*sim)[0].id[i] = 10 + i;
         (*sim)[1].id[i] = 20 + i;
@@ -65,7 +61,7 @@ TEST(Report, DetailListAndTable) {
     s.visit(1, 2) = 495000;
     s.visit(2, 1) = 333333;
     s.visit(2, 2) = 666667;  // most probable is not what assign says: the report shows assign
-    Reported r = report(s, *sim, *obs);
+    Reported r = report(s, *sim, *obs, Shape{2, 3});
     EXPECT_EQ(r.err,
               "FINAL results:  Most probable assigment for each peak id\n"
               "profile: 0 peak id: 101 res assign: 11   PRE sim vs obs:    0.5 ?= 0.333333 Probability:  1      24.5 Leu\n"
@@ -87,11 +83,9 @@ TEST(Report, DetailListAndTable) {
 
 TEST(Report, NoProfilesLeavesOnlyEmptyLinesPerPeak) {
     auto sim = make_table(), obs = make_table();
-    CPREdata::maxres = 2;
-    CPREdata::numprofiles = 0;
     CAnnealingSampler s = finished({1, 0});
     s.visit(0, 1) = s.visit(1, 0) = 1000000;
-    Reported r = report(s, *sim, *obs);
+    Reported r = report(s, *sim, *obs, Shape{0, 2});
     EXPECT_EQ(r.err, "FINAL results:  Most probable assigment for each peak id\n\n\n");
     EXPECT_EQ(r.out, std::string("1 0 \n\n\n         0     0 \n   0  0.00  1.00 \n   0  1.00  0.00 \n") + kSteps);
 }

@@ -17,16 +17,9 @@ constexpr long kSteps = 7224605;
 
 struct Problem {
     std::unique_ptr<ProfileTable> sim = make_table(), obs = make_table();
-    Problem(int maxres, int np) {
-        CPREdata::maxres = maxres;
-        CPREdata::numprofiles = np;
-    }
-    CAnnealingSampler run(Rng& rng) {
-        CAnnealingSampler s;
-        Out out;
-        run_sampler(s, *sim, *obs, rng, out);
-        return s;
-    }
+    Shape shape;
+    Problem(int maxres, int np) : shape{np, maxres} {}
+    CAnnealingSampler run(Rng& rng) { return run_sampler(*sim, *obs, shape, rng); }
 };
 
 double row_sum(const CAnnealingSampler& s, int j) {
@@ -113,7 +106,7 @@ TEST(Sampler, AcceptanceShortcutAgreesWithExp) {
 double total_energy(const Problem& p, const std::vector<int>& a) {
     double e = 0;
     for (size_t j = 0; j < a.size(); ++j) {
-        for (int m = 0; m < CPREdata::numprofiles; ++m) {
+        for (int m = 0; m < p.shape.numprofiles; ++m) {
             double O = (*p.obs)[m].pre[j];
             if (O != MISSING_PRE) e += ((*p.sim)[m].pre[a[j]] - O) * ((*p.sim)[m].pre[a[j]] - O);
         }

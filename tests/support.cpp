@@ -10,8 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "driver/failure.h"
-#include "driver/run.h"
 
 namespace {
 char g_dir[64];
@@ -78,23 +76,5 @@ Proc run_binary(const std::vector<std::string>& args, const std::string& stdout_
     p.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
     if (stdout_path.empty()) p.out = read_file(out);
     if (stderr_path.empty()) p.err = read_file(err);
-    return p;
-}
-
-Proc run_texts(const std::string& sim, const std::string& obs) {
-    std::string s = temp_file(sim), o = temp_file(obs);
-    const char* argv[] = {"preassign", s.c_str(), o.c_str()};
-    Out out, err;
-    Proc p;
-    try {
-        p.status = run(3, argv, out, err);
-    } catch (const Failure& f) {
-        p.status = f.status;
-        err.buf += "preassign: " + f.message + "\n";
-    }
-    out.flush();
-    err.flush();
-    p.out = out.text;
-    p.err = err.text;
     return p;
 }

@@ -1,5 +1,4 @@
-// Helpers shared by the tests: temporary files, running the built binary,
-// and running the library in process with captured output.
+// Helpers shared by the tests: temporary files and running the built binary.
 #pragma once
 
 #include <string>
@@ -24,5 +23,3 @@ struct Proc {
 // when given.
 Proc run_binary(const std::vector<std::string>& args, const std::string& stdout_path = "",
                 const std::string& cwd = "", const std::string& stderr_path = "");
-// The whole run in process, on file contents.
-Proc run_texts(const std::string& sim, const std::string& obs);

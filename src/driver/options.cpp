@@ -4,7 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <vector>
 
-#include "driver/failure.h"
+#include "io/failure.h"
 
 #ifndef PREASSIGN_VERSION
 #define PREASSIGN_VERSION "0.0.0"

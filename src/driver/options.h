@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "driver/output.h"
+#include "io/output.h"
 
 struct Options {
     std::string sim, obs;

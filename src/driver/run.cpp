@@ -1,12 +1,17 @@
-// Both files are read and checked before anything is printed, so a bad file
-// costs the user one line of error and no half-written output.
+// Both files are read and checked, and the result files opened, before
+// anything is printed, so a bad file or path costs the user one line of
+// error and no half-written output.
 #include "driver/run.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
+#include <optional>
 #include <string>
 
-#include "driver/failure.h"
 #include "driver/options.h"
+#include "io/failure.h"
+#include "io/output_file.h"
 #include "profiles/ceiling.h"
 #include "profiles/reader.h"
 #include "report/heatmap.h"
@@ -14,6 +19,7 @@
 #include "report/report.h"
 #include "report/table.h"
 #include "search/assignment.h"
+#include "search/optimal.h"
 #include "search/sampler.h"
 
 namespace {
@@ -28,7 +34,7 @@ void echo_pre(const ProfileTable& t, int np, int n, Out& err) {
 
 // Valid input that is probably not what the user meant.
 void warn_shapes(const std::string& simname, const ReadResult& sim, const std::string& obsname,
-                 const ReadResult& obs, Out& err) {
+                 const ReadResult& obs, int maxres, Out& err) {
     if (sim.profiles > obs.profiles)
         err << "preassign: warning: " << simname << " holds " << sim.profiles << " profiles, " << obsname << " "
             << obs.profiles << ": only the first " << obs.profiles << " are compared" << eol;
@@ -40,10 +46,18 @@ void warn_shapes(const std::string& simname, const ReadResult& sim, const std::s
     for (const auto* f : {&sim, &obs}) {
         const std::string& name = f == &sim ? simname : obsname;
         for (int p = 0; p < common; ++p)
-            if (f->records[p] != CPREdata::maxres)
+            if (f->records[p] != maxres)
                 err << "preassign: warning: " << name << ": profile " << p << " has " << f->records[p]
-                    << " records, but " << CPREdata::maxres << " entries are searched" << eol;
+                    << " records, but " << maxres << " entries are searched" << eol;
     }
+}
+
+void warn_unbounded(const std::vector<int>& peaks, const ProfileTable& obs, Out& err) {
+    if (peaks.empty()) return;
+    err << "preassign: warning: " << int(peaks.size()) << " peaks (the first: peak id " << obs[0].id[peaks[0]]
+        << ") cost more than a double holds on some residues, from values near 1e300: the walk cannot weigh "
+           "those assignments, so their results mean nothing"
+        << eol;
 }
 
 }  // namespace
@@ -54,17 +68,18 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     const Options& opt = *parsed;
     const std::string& simname = opt.sim;
     const std::string& obsname = opt.obs;
-    CPREdata::maxres = 0;
-    CPREdata::numprofiles = 0;
     auto simprofiles = make_table();
     auto obsprofiles = make_table();
 
     const std::string simtext = load_file(simname);
     const std::string obstext = load_file(obsname);
     const ReadResult sim = read_simulated(simtext, simname, *simprofiles);
-    const int maxres_sim = CPREdata::maxres;
     const ReadResult obs = read_experimental(obstext, obsname, *obsprofiles);
-    warn_shapes(simname, sim, obsname, obs, err);
+    const Shape shape = combined_shape(sim, obs);
+    std::optional<OutputFile> table, heatmap;
+    if (!opt.table.empty()) table.emplace(opt.table);
+    if (!opt.heatmap.empty()) heatmap.emplace(opt.heatmap);
+    warn_shapes(simname, sim, obsname, obs, shape.maxres, err);
 
     Out discard(kDiscard);
     Out& echo = opt.quiet ? discard : err;
@@ -73,21 +88,47 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     err << "Reading simulated profiles: " << std::string(sim.profiles, '.') << eol;
     CPREdata::numprofiles = sim.profiles;
     err << "NUMPROFILES simulated: " << sim.profiles << eol;
-    echo_pre(*simprofiles, sim.profiles, maxres_sim, echo);
+    echo_pre(*simprofiles, sim.profiles, sim.maxres, echo);
     err << "Read experimental profile: " << eol << std::string(obs.profiles, '.') << eol;
-    CPREdata::numprofiles = obs.profiles;
+    CPREdata::numprofiles = shape.numprofiles;
+    CPREdata::maxres = shape.maxres;
     err << "NUMPROFILES observed: " << obs.profiles << eol;
-    apply_ceiling(*simprofiles, *obsprofiles, obs.maxobs, out, err, &echo);
+    apply_ceiling(*simprofiles, *obsprofiles, obs.maxobs, shape, out, err, &echo);
+    warn_unbounded(peaks_with_unbounded_cost(*simprofiles, *obsprofiles, shape), *obsprofiles, err);
 
-    CAnnealingSampler sampler;
-    run_sampler(sampler, *simprofiles, *obsprofiles, rng, out);
-    most_probable_assignment(sampler, CPREdata::maxres);
-    write_reports(sampler, *simprofiles, *obsprofiles, out, err, &echo);
+    CAnnealingSampler sampler = run_sampler(*simprofiles, *obsprofiles, shape, rng,
+                                            [&](double u) { out << "first RANDOM number:  " << u << eol; });
+    most_probable_assignment(sampler, shape.maxres);
+    write_reports(sampler, *simprofiles, *obsprofiles, shape, out, err, &echo);
 
     std::vector<int> optimum;
-    if (opt.optimal) optimum = write_optimum(sampler, *simprofiles, *obsprofiles, out);
-    if (!opt.table.empty()) write_table(opt.table, sampler, *simprofiles, *obsprofiles, optimum);
-    if (!opt.heatmap.empty())
-        write_heatmap(opt.heatmap, sampler, *simprofiles, *obsprofiles, "preassign: " + simname + " vs " + obsname);
+    if (opt.optimal) optimum = write_optimum(sampler, *simprofiles, *obsprofiles, shape, out);
+    if (table) write_table(*table, sampler, *simprofiles, *obsprofiles, shape, optimum);
+    if (heatmap)
+        write_heatmap(*heatmap, sampler, *simprofiles, *obsprofiles, shape,
+                      "preassign: " + simname + " vs " + obsname);
     return 0;
+}
+
+int report_failures(Out& msg, const std::function<int()>& body) {
+    std::string text;
+    int status = kStatusInput;
+    try {
+        return body();
+    } catch (const Failure& f) {
+        text = f.message;
+        status = f.status;
+    } catch (const std::bad_alloc&) {
+        text = "out of memory";
+    } catch (const std::exception& e) {
+        text = std::string("unexpected error: ") + e.what();
+    } catch (...) {
+        text = "unexpected error";
+    }
+    msg << "preassign: " << text << '\n';
+    try {
+        msg.flush();
+    } catch (const Failure&) {
+    }
+    return status;
 }

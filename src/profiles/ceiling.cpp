@@ -2,9 +2,10 @@
 // the cap itself, but both are replaced by the cap.
 #include "profiles/ceiling.h"
 
-void apply_ceiling(ProfileTable& sim, ProfileTable& obs, double maxobs, Out& out, Out& err, Out* echo_to) {
+void apply_ceiling(ProfileTable& sim, ProfileTable& obs, double maxobs, Shape shape, Out& out, Out& err,
+                   Out* echo_to) {
     Out& echo = echo_to ? *echo_to : err;
-    const int np = CPREdata::numprofiles, n = CPREdata::maxres;
+    const int np = shape.numprofiles, n = shape.maxres;
     const double cap = maxobs + 10.0;
     for (int p = 0; p < np; ++p) {
         for (int i = 0; i < n; ++i) {

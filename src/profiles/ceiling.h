@@ -2,8 +2,9 @@
 // largest plausible measured PRE, and echoes both tables.
 #pragma once
 
-#include "driver/output.h"
+#include "io/output.h"
 #include "profiles/profile.h"
 
 // The echoes go to `echo`, standard error unless the user asked for quiet.
-void apply_ceiling(ProfileTable& sim, ProfileTable& obs, double maxobs, Out& out, Out& err, Out* echo = nullptr);
+void apply_ceiling(ProfileTable& sim, ProfileTable& obs, double maxobs, Shape shape, Out& out, Out& err,
+                   Out* echo = nullptr);

@@ -26,6 +26,15 @@ using ProfileTable = std::array<CProfile, kMaxProfiles>;
 
 inline std::unique_ptr<ProfileTable> make_table() { return std::make_unique<ProfileTable>(); }
 
+// How much of the tables a phase works on: the profiles compared and the
+// entries per profile, which peaks and residues share.
+struct Shape {
+    int numprofiles = 0;
+    int maxres = 0;
+};
+
+// The run's record of its shape, which the reports print from; only the
+// driver writes it, and every phase below the driver takes a Shape instead.
 struct CPREdata {
     static inline int maxres = 0;
     static inline int numprofiles = 0;

@@ -12,7 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "driver/failure.h"
+#include "io/failure.h"
 
 namespace {
 
@@ -178,7 +178,7 @@ ReadResult split(const Parsed& in, const std::string& name, const char* what, St
             id = static_cast<int>(cur->v[0]);
         }
         if (cur) seen(*cur);
-        if (i + 1 > CPREdata::maxres) CPREdata::maxres = i;
+        if (i + 1 > res.maxres) res.maxres = i;
         if (prev > id) {
             if (++p >= kMaxProfiles)
                 fail(name, cur->line, "more than " + std::to_string(kMaxProfiles) + " profiles");
@@ -230,6 +230,10 @@ ReadResult read_experimental(std::string_view text, const std::string& name, Pro
         });
     res.maxobs = maxobs;
     return res;
+}
+
+Shape combined_shape(const ReadResult& sim, const ReadResult& obs) {
+    return Shape{obs.profiles, sim.maxres > obs.maxres ? sim.maxres : obs.maxres};
 }
 
 std::string load_file(const std::string& name) {

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "driver/failure.h"
+#include "io/failure.h"
 
 namespace {
 
@@ -60,11 +60,18 @@ std::vector<int> heatmap_rows(const std::vector<int>& assign) {
     return rows;
 }
 
-void write_heatmap(const std::string& path, const CAnnealingSampler& s, const ProfileTable& sim,
-                   const ProfileTable& obs, const std::string& title) {
-    const int n = CPREdata::maxres;
+std::vector<std::string> heatmap_row_labels(const std::vector<int>& rows, const ProfileTable& obs) {
+    std::vector<std::string> labels;
+    for (int j : rows) labels.push_back(id_text(obs[0].id[j]));
+    return labels;
+}
+
+void write_heatmap(OutputFile& file, const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
+                   Shape shape, const std::string& title) {
+    const int n = shape.maxres;
     const HeatmapLayout l = heatmap_layout(n);
     const std::vector<int> rows = heatmap_rows(s.assign);
+    const std::vector<std::string> labels = heatmap_row_labels(rows, obs);
     const double samples = s.samples();
 
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, l.width, l.height);
@@ -100,7 +107,7 @@ void write_heatmap(const std::string& path, const CAnnealingSampler& s, const Pr
     // Every k-th label, so that labels stand at least 12 px apart.
     const int k = (12 + l.cell - 1) / l.cell;
     for (int i = 0; i < n; i += k)
-        text_at(cr, l.left - 4, l.top + (i + 0.5) * l.cell + 3.5, id_text(obs[0].id[rows[i]]), 1.0);
+        text_at(cr, l.left - 4, l.top + (i + 0.5) * l.cell + 3.5, labels[i], 1.0);
     for (int r = 0; r < n; r += k) {
         cairo_save(cr);
         cairo_move_to(cr, 0, 0);
@@ -125,8 +132,13 @@ void write_heatmap(const std::string& path, const CAnnealingSampler& s, const Pr
     cairo_restore(cr);
 
     cairo_destroy(cr);
-    const cairo_status_t st = cairo_surface_write_to_png(surface, path.c_str());
+    // Through our own file, so that a failed write reports the system's reason.
+    auto put = [](void* f, const unsigned char* data, unsigned int length) {
+        return static_cast<OutputFile*>(f)->write(data, length) ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
+    };
+    const cairo_status_t st = cairo_surface_write_to_png_stream(surface, put, &file);
     cairo_surface_destroy(surface);
-    if (st != CAIRO_STATUS_SUCCESS)
-        throw Failure{kStatusInput, path + ": cannot write the heat map (" + cairo_status_to_string(st) + ")"};
+    if (st != CAIRO_STATUS_SUCCESS && file.error == 0)
+        throw Failure{kStatusInput, file.path + ": cannot write the heat map (" + cairo_status_to_string(st) + ")"};
+    file.close();
 }

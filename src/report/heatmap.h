@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "io/output_file.h"
 #include "profiles/profile.h"
 #include "search/sampler.h"
 
@@ -25,6 +26,9 @@ std::vector<int> heatmap_rows(const std::vector<int>& assign);
 // 0xRRGGBB of frequency f in [0, 1].
 uint32_t viridis(double f);
 
+// The label of each row: the peak id of the row's peak.
+std::vector<std::string> heatmap_row_labels(const std::vector<int>& rows, const ProfileTable& obs);
+
 // Throws Failure when the file cannot be written.
-void write_heatmap(const std::string& path, const CAnnealingSampler& s, const ProfileTable& sim,
-                   const ProfileTable& obs, const std::string& title);
+void write_heatmap(OutputFile& file, const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
+                   Shape shape, const std::string& title);

@@ -4,9 +4,9 @@
 #include "search/optimal.h"
 
 std::vector<int> write_optimum(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
-                               Out& out) {
-    const int n = CPREdata::maxres;
-    const std::vector<double> cost = assignment_costs(sim, obs, CPREdata::numprofiles, n);
+                               Shape shape, Out& out) {
+    const int n = shape.maxres;
+    const std::vector<double> cost = assignment_costs(sim, obs, shape);
     std::vector<int> opt = solve_assignment(cost, n);
     if (opt.size() != size_t(n)) {
         out << "optimal energy: not computed, some peak costs are not finite" << eol;

@@ -4,11 +4,11 @@
 
 #include <vector>
 
-#include "driver/output.h"
+#include "io/output.h"
 #include "profiles/profile.h"
 #include "search/sampler.h"
 
 // The optimum's residue per peak (empty when it could not be computed),
 // after its comparison with the most probable assignment on `out`.
 std::vector<int> write_optimum(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
-                               Out& out);
+                               Shape shape, Out& out);

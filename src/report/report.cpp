@@ -1,10 +1,12 @@
 // Frequencies are visit counts over the number of statistics samples.
 #include "report/report.h"
 
-void write_reports(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Out& out,
-                   Out& err, Out* detail_to) {
+#include "search/energy.h"
+
+void write_reports(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Shape shape,
+                   Out& out, Out& err, Out* detail_to) {
     Out& detail = detail_to ? *detail_to : err;
-    const int maxres = CPREdata::maxres, np = CPREdata::numprofiles;
+    const int maxres = shape.maxres, np = shape.numprofiles;
     const double samples = s.samples();
     err << "FINAL results:  Most probable assigment for each peak id" << eol;
     if (maxres > 0) {
@@ -14,8 +16,8 @@ void write_reports(const CAnnealingSampler& s, const ProfileTable& sim, const Pr
                 detail << "profile: " << m << " peak id: " << obs[m].id[j] << " res assign: " << sim[m].id[r]
                     << "   PRE sim vs obs:    " << sim[m].pre[r] << " ?= " << obs[m].pre[j]
                     << " Probability:  " << s.visit(j, r) / samples << "      " << obs[m].type_value[j] << " ";
-                if (sim[m].restype[r] == 1) detail << "Leu";
-                if (sim[m].restype[r] == 2) detail << "Val";
+                if (sim[m].restype[r] == kLeu) detail << "Leu";
+                if (sim[m].restype[r] == kVal) detail << "Val";
                 detail << eol;
             }
             detail << eol;

@@ -2,13 +2,10 @@
 // double; ids are whole numbers.
 #include "report/table.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 
-#include "driver/failure.h"
+#include "search/energy.h"
 
 namespace {
 
@@ -22,14 +19,13 @@ void put_id(std::string& s, double id) { s += std::to_string(static_cast<long lo
 }  // namespace
 
 const char* type_check(int restype, double x) {
-    if (restype == 1) return x < 21.32 ? "penalised" : "ok";
-    if (restype == 2) return x > 24.66 ? "penalised" : "ok";
-    return "";
+    if (!is_typed(restype)) return "";
+    return window_excess(restype, x) != 0.0 ? "penalised" : "ok";
 }
 
 std::string results_table(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
-                          const std::vector<int>& optimal) {
-    const int n = CPREdata::maxres;
+                          Shape shape, const std::vector<int>& optimal) {
+    const int n = shape.maxres;
     const double samples = s.samples();
     std::string t =
         "peak_index\tpeak_id\tresidue_index\tresidue_number\tfrequency\trunner_up_residue_number\t"
@@ -73,12 +69,9 @@ std::string results_table(const CAnnealingSampler& s, const ProfileTable& sim, c
     return t;
 }
 
-void write_table(const std::string& path, const CAnnealingSampler& s, const ProfileTable& sim,
-                 const ProfileTable& obs, const std::vector<int>& optimal) {
-    const std::string text = results_table(s, sim, obs, optimal);
-    FILE* f = std::fopen(path.c_str(), "w");
-    if (!f) throw Failure{kStatusInput, path + ": " + std::strerror(errno)};
-    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const int e = errno;
-    if (std::fclose(f) != 0 || !ok) throw Failure{kStatusInput, path + ": " + std::strerror(ok ? errno : e)};
+void write_table(OutputFile& file, const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
+                 Shape shape, const std::vector<int>& optimal) {
+    const std::string text = results_table(s, sim, obs, shape, optimal);
+    file.write(text.data(), text.size());
+    file.close();
 }

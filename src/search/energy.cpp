@@ -8,20 +8,27 @@ SwapEnergy swap_energy(int M, int N, const int* assign, const ProfileTable& sim,
     for (int m = 0; m < numprofiles; ++m) {
         const double O = obs[m].pre[M], P = obs[m].pre[N];
         const double Q = sim[m].pre[aM], R = sim[m].pre[aN];
-        const bool hasO = O != MISSING_PRE, hasP = P != MISSING_PRE;
+        const bool hasO = is_measured(O), hasP = is_measured(P);
         if (hasO && hasP) {
-            cur += (Q - O) * (Q - O) + (R - P) * (R - P);
-            swp += (R - O) * (R - O) + (Q - P) * (Q - P);
+            cur += pre_term(Q, O) + pre_term(R, P);
+            swp += pre_term(R, O) + pre_term(Q, P);
         } else if (hasO) {
-            cur += (Q - O) * (Q - O);
-            swp += (R - O) * (R - O);
+            cur += pre_term(Q, O);
+            swp += pre_term(R, O);
         } else if (hasP) {
-            cur += (R - P) * (R - P);
-            swp += (Q - P) * (Q - P);
+            cur += pre_term(R, P);
+            swp += pre_term(Q, P);
         }
     }
     const int t0 = sim[0].restype[aM], t1 = sim[0].restype[aN];
     const double xM = obs[0].type_value[M], xN = obs[0].type_value[N];
     return {cur + (type_penalty(t0, xM) + type_penalty(t1, xN)),
             swp + (type_penalty(t0, xN) + type_penalty(t1, xM))};
+}
+
+double peak_cost(const ProfileTable& sim, const ProfileTable& obs, int numprofiles, int j, int r) {
+    double c = 0.0;
+    for (int m = 0; m < numprofiles; ++m)
+        if (is_measured(obs[m].pre[j])) c += pre_term(sim[m].pre[r], obs[m].pre[j]);
+    return c + type_penalty(sim[0].restype[r], obs[0].type_value[j]);
 }

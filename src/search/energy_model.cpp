@@ -5,13 +5,13 @@ EnergyModel::EnergyModel(const ProfileTable& simt, const ProfileTable& obst, int
     for (int j = 0; j < n; ++j) {
         for (int m = 0; m < np; ++m) {
             const double v = obst[m].pre[j];
-            const uint64_t mask = v != MISSING_PRE ? ~uint64_t(0) : 0;
+            const uint64_t mask = is_measured(v) ? ~uint64_t(0) : 0;
             obs[size_t(j) * np + m] = Obs{{v, v}, {mask, mask}};
             sim[size_t(j) * np + m] = simt[m].pre[j];
         }
         const int t = simt[0].restype[j];
-        cls[j] = (t == 1 || t == 2) ? t : 0;
-        pen[size_t(n) + j] = type_penalty(1, obst[0].type_value[j]);
-        pen[size_t(2) * n + j] = type_penalty(2, obst[0].type_value[j]);
+        cls[j] = is_typed(t) ? t : 0;
+        pen[size_t(kLeu) * n + j] = type_penalty(kLeu, obst[0].type_value[j]);
+        pen[size_t(kVal) * n + j] = type_penalty(kVal, obst[0].type_value[j]);
     }
 }

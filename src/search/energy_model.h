@@ -9,7 +9,10 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
-#if defined(__SSE2__)
+// The vector path is the default wherever SSE2 is; PREASSIGN_SCALAR_ENERGY
+// builds the portable path instead, so that it can be tested here too.
+#if defined(__SSE2__) && !defined(PREASSIGN_SCALAR_ENERGY)
+#define PREASSIGN_SSE2_ENERGY 1
 #include <emmintrin.h>
 #endif
 
@@ -39,7 +42,7 @@ struct EnergyModel {
         const double* q = sim.data() + size_t(aM) * np;
         const double* r = sim.data() + size_t(aN) * np;
         double cur, swp;
-#if defined(__SSE2__)
+#if defined(PREASSIGN_SSE2_ENERGY)
         // Lanes: (cur, swp). (Q - O, R - O) squared and masked by O, plus
         // (R - P, Q - P) squared and masked by P, gives ((Q-O)² + (R-P)², (R-O)² + (Q-P)²).
         __m128d acc = _mm_setzero_pd();

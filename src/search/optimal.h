@@ -7,9 +7,12 @@
 
 #include "profiles/profile.h"
 
-// cost[j * n + r]: the PRE squares of peak j on residue r over the profiles
-// where j was measured, in profile order, plus the type penalty (profile 0).
-std::vector<double> assignment_costs(const ProfileTable& sim, const ProfileTable& obs, int numprofiles, int n);
+// cost[j * n + r]: peak_cost of peak j on residue r, for the shape's n peaks.
+std::vector<double> assignment_costs(const ProfileTable& sim, const ProfileTable& obs, Shape shape);
+
+// The peaks with a cost that is not finite on some residue (values near
+// 1e300 overflow): the walk cannot weigh their assignments against others.
+std::vector<int> peaks_with_unbounded_cost(const ProfileTable& sim, const ProfileTable& obs, Shape shape);
 
 // The residue of each peak in a minimum-cost assignment of n peaks to n
 // residues; empty when the costs are not all finite.

@@ -11,11 +11,14 @@
 #include "search/energy.h"
 #include "search/energy_model.h"
 
-void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Rng& rng, Out& out) {
-    const int maxres = CPREdata::maxres, np = CPREdata::numprofiles;
+CAnnealingSampler run_sampler(const ProfileTable& sim, const ProfileTable& obs, Shape shape, Rng& rng,
+                              const std::function<void(double)>& first_draw) {
+    const int maxres = shape.maxres, np = shape.numprofiles;
+    CAnnealingSampler s;
     s.assign.resize(maxres);
     std::iota(s.assign.begin(), s.assign.end(), 0);
-    out << "first RANDOM number:  " << rng.uniform() << eol;
+    const double u0 = rng.uniform();
+    if (first_draw) first_draw(u0);
     s.visits.assign(size_t(kMaxEntries) * kMaxEntries, 0.0);
 
     const EnergyModel model(sim, obs, np, maxres);
@@ -37,7 +40,7 @@ void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTab
         ++step;
         if (beta > 0.5) {
             if (ncool == 0) ncool = step;
-            if (++nequil == kEquilSteps + 1) s.stats_began = std::chrono::steady_clock::now();
+            ++nequil;
             equilibrated = true;
             beta = 0.5;
         }
@@ -74,4 +77,5 @@ void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTab
     s.nequil = nequil;
     s.nstat = nstat;
     s.equilibrated = equilibrated;
+    return s;
 }

@@ -3,11 +3,10 @@
 // statistics phase that counts which residue each peak holds.
 #pragma once
 
-#include <chrono>
 #include <cmath>
+#include <functional>
 #include <vector>
 
-#include "driver/output.h"
 #include "profiles/profile.h"
 #include "search/rng.h"
 
@@ -21,7 +20,6 @@ struct CAnnealingSampler {
     int step = 0, ncool = 0, nequil = 0, nstat = 0;
     bool equilibrated = false;
     double E_cur = 0.0, E_swap = 0.0;
-    std::chrono::steady_clock::time_point stats_began{};  // for the benchmarks
 
     double& visit(int peak, int res) { return visits[size_t(peak) * kMaxEntries + res]; }
     double visit(int peak, int res) const { return visits[size_t(peak) * kMaxEntries + res]; }
@@ -43,6 +41,7 @@ inline bool metropolis_accepts(double x, double u) {
     return x > -22.0 ? std::exp(x) > u : u == 0.0 && std::exp(x) > 0.0;
 }
 
-// Runs the whole schedule over CPREdata::maxres peaks; writes the first draw
-// to `out`.
-void run_sampler(CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Rng& rng, Out& out);
+// Runs the whole schedule, from a fresh state, over the shape's peaks and
+// profiles. The set-up's draw goes to `first_draw` before the walk begins.
+CAnnealingSampler run_sampler(const ProfileTable& sim, const ProfileTable& obs, Shape shape, Rng& rng,
+                              const std::function<void(double)>& first_draw = {});

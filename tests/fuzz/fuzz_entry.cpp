@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "driver/failure.h"
+#include "io/failure.h"
 #include "profiles/ceiling.h"
 #include "profiles/reader.h"
 
@@ -11,13 +11,11 @@ void fuzz_one(const uint8_t* data, size_t size) {
     static auto sim = make_table();
     static auto obs = make_table();
     std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
-    CPREdata::maxres = 0;
     try {
         ReadResult r = (data[0] & 1) ? read_experimental(text, "f", *obs) : read_simulated(text, "f", *sim);
-        if (CPREdata::maxres > kMaxEntries || r.profiles > kMaxProfiles) __builtin_trap();
-        CPREdata::numprofiles = r.profiles;
+        if (r.maxres > kMaxEntries || r.profiles > kMaxProfiles) __builtin_trap();
         Out out, err;
-        apply_ceiling(*sim, *obs, r.maxobs, out, err);
+        apply_ceiling(*sim, *obs, r.maxobs, Shape{r.profiles, r.maxres}, out, err);
     } catch (const Failure&) {
     }
 }

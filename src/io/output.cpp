@@ -1,6 +1,6 @@
 // Formatting matches the default of the standard streams ("%g" at precision
 // 6) and printf byte for byte; writes go straight to the file descriptor.
-#include "driver/output.h"
+#include "io/output.h"
 
 #include <cerrno>
 #include <charconv>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "driver/failure.h"
+#include "io/failure.h"
 
 void Out::flush() {
     if (fd == kDiscard) {
