@@ -68,4 +68,19 @@ TEST(Optimal, CostsFollowTheSwapEnergyTerms) {
     EXPECT_EQ(c[3], 16);
 }
 
+TEST(Optimal, UnboundedCostsAreFoundExactly) {
+    auto sim = make_table(), obs = make_table();
+    // Each profile's largest term is near the largest double, but no residue
+    // has both: the quick bound overflows, the costs themselves do not.
+    (*sim)[0].pre[1] = 1.3e154;
+    (*sim)[1].pre[0] = 1.3e154;
+    EXPECT_TRUE(peaks_with_unbounded_cost(*sim, *obs, Shape{2, 2}).empty());
+    (*obs)[0].pre[1] = -1.3e154;  // peak 1 on residue 1 now overflows
+    EXPECT_EQ(peaks_with_unbounded_cost(*sim, *obs, Shape{2, 2}), (std::vector<int>{1}));
+    (*obs)[0].type_value[0] = -1e300;  // as does any typed residue on peak 0
+    EXPECT_EQ(peaks_with_unbounded_cost(*sim, *obs, Shape{2, 2}), (std::vector<int>{1}));
+    (*sim)[0].restype[1] = 1;
+    EXPECT_EQ(peaks_with_unbounded_cost(*sim, *obs, Shape{2, 2}), (std::vector<int>{0, 1}));
+}
+
 }  // namespace

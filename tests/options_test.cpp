@@ -98,11 +98,22 @@ TEST(Options, OptimalTableAndHeatmapFiles) {
 }
 
 TEST(Options, OutputFileThatCannotBeWritten) {
-    Proc p = run_in_case({"--table", "/nonexistent/t.tsv", "sim.txt", "obs.txt"});
-    EXPECT_EQ(p.status, 1);
-    const std::string tail = "preassign: /nonexistent/t.tsv: No such file or directory\n";
-    ASSERT_GE(p.err.size(), tail.size());
-    EXPECT_EQ(p.err.substr(p.err.size() - tail.size()), tail);
+    // A path that cannot be opened fails before anything else is written.
+    for (const char* opt : {"--table", "--heatmap"}) {
+        Proc p = run_in_case({opt, "/nonexistent/t", "sim.txt", "obs.txt"});
+        EXPECT_EQ(p.status, 1) << opt;
+        EXPECT_EQ(p.err, "preassign: /nonexistent/t: No such file or directory\n") << opt;
+        EXPECT_EQ(p.out, "") << opt;
+    }
+    // One that opens but cannot take the bytes fails when they are written,
+    // with the system's reason, after the usual output.
+    for (const char* opt : {"--table", "--heatmap"}) {
+        Proc p = run_in_case({opt, "/dev/full", "sim.txt", "obs.txt"});
+        EXPECT_EQ(p.status, 1) << opt;
+        EXPECT_EQ(p.err, read_file(kCase + "/expected.stderr") + "preassign: /dev/full: No space left on device\n")
+            << opt;
+        EXPECT_EQ(p.out, read_file(kCase + "/expected.stdout")) << opt;
+    }
 }
 
 TEST(Options, ViridisEndsAndRowOrder) {
@@ -110,6 +121,9 @@ TEST(Options, ViridisEndsAndRowOrder) {
     EXPECT_EQ(viridis(1), 0xfde725u);
     EXPECT_EQ(viridis(0.5), 0x23908cu);  // halfway between stops 4 and 5, rounded
     EXPECT_EQ(heatmap_rows({2, 0, 1, 0}), (std::vector<int>{1, 3, 2, 0}));
+    auto obs = make_table();
+    for (int j = 0; j < 4; ++j) (*obs)[0].id[j] = 101 + j;
+    EXPECT_EQ(heatmap_row_labels({1, 3, 2, 0}, *obs), (std::vector<std::string>{"102", "104", "103", "101"}));
     EXPECT_EQ(heatmap_layout(800).cell, 1);
     EXPECT_GE(heatmap_layout(100).cell, 6);
 }

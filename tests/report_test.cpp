@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "report/report.h"
+#include "report/table.h"
 
 namespace {
 
@@ -88,6 +89,34 @@ TEST(Report, NoProfilesLeavesOnlyEmptyLinesPerPeak) {
     Reported r = report(s, *sim, *obs, Shape{0, 2});
     EXPECT_EQ(r.err, "FINAL results:  Most probable assigment for each peak id\n\n\n");
     EXPECT_EQ(r.out, std::string("1 0 \n\n\n         0     0 \n   0  0.00  1.00 \n   0  1.00  0.00 \n") + kSteps);
+}
+
+// Frequencies that are not all 0 or 1, and typed residues: every column of
+// the table has something to get wrong.
+TEST(Report, TableColumns) {
+    auto sim = make_table(), obs = make_table();
+    for (int i = 0; i < 3; ++i) {
+        (*sim)[0].id[i] = 10 + i;
+        (*obs)[0].id[i] = 101 + i;
+    }
+    (*sim)[0].restype[0] = 1;  // Leu
+    (*sim)[0].restype[1] = 2;  // Val
+    (*obs)[0].type_value[0] = 20;  // below the Leu window
+    (*obs)[0].type_value[1] = 22;
+    (*obs)[0].type_value[2] = 25;
+    CAnnealingSampler s = finished({0, 1, 2});
+    s.visit(0, 0) = 500000;
+    s.visit(0, 1) = 300000;
+    s.visit(0, 2) = 200000;
+    s.visit(1, 1) = 1000000;
+    s.visit(2, 0) = 400000;
+    s.visit(2, 2) = 600000;
+    EXPECT_EQ(results_table(s, *sim, *obs, Shape{1, 3}, {2, 1, 0}),
+              "peak_index\tpeak_id\tresidue_index\tresidue_number\tfrequency\trunner_up_residue_number\t"
+              "runner_up_frequency\tentropy\ttype_check\toptimal_residue_number\n"
+              "0\t101\t0\t10\t0.5\t11\t0.3\t1.0296530140645737\tpenalised\t12\n"
+              "1\t102\t1\t11\t1\t\t\t0\tok\t11\n"
+              "2\t103\t2\t12\t0.6\t10\t0.4\t0.6730116670092565\t\t10\n");
 }
 
 }  // namespace

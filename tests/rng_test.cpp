@@ -18,3 +18,9 @@ TEST(Rng, SameSequenceAsRand) {
     EXPECT_EQ(Rng(10000).next(), 595422259);  // prints as "first RANDOM number:  0.277265"
 #endif
 }
+
+TEST(Rng, UniformIsRandOverItsMaximum) {
+    Rng rng(10000);
+    std::srand(10000);
+    for (int k = 0; k < 1000; ++k) EXPECT_EQ(rng.uniform(), std::rand() / 2147483647.0) << k;
+}

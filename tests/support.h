@@ -17,7 +17,6 @@ std::string temp_case(const std::string& sim, const std::string& obs);
 struct Proc {
     int status = -1;
     std::string out, err;
-    double seconds = 0;
 };
 // Runs build/preassign with `args` in `cwd`; stdout goes to `stdout_path`
 // when given.

@@ -54,10 +54,9 @@ void warn_shapes(const std::string& simname, const ReadResult& sim, const std::s
 
 void warn_unbounded(const std::vector<int>& peaks, const ProfileTable& obs, Out& err) {
     if (peaks.empty()) return;
-    err << "preassign: warning: " << int(peaks.size()) << " peaks (the first: peak id " << obs[0].id[peaks[0]]
-        << ") cost more than a double holds on some residues, from values near 1e300: the walk cannot weigh "
-           "those assignments, so their results mean nothing"
-        << eol;
+    err << "preassign: warning: the cost of " << int(peaks.size()) << " peaks (the first: peak id "
+        << obs[0].id[peaks[0]] << ") is not finite on some residues (values near 1e300): the walk cannot weigh "
+        << "those assignments against others" << eol;
 }
 
 }  // namespace

@@ -246,7 +246,7 @@ std::string load_file(const std::string& name) {
         if (n == 0) break;
         if (text.size() > kMaxFileBytes) {
             ::close(fd);
-            throw Failure{kStatusInput, name + ": larger than 64 MiB, far beyond what the tables hold"};
+            throw Failure{kStatusInput, name + ": larger than 64 MiB, the limit for an input file"};
         }
         if (n < 0) {
             if (errno == EINTR) continue;

@@ -20,6 +20,11 @@
 #include "search/energy.h"
 
 struct EnergyModel {
+#if defined(PREASSIGN_SSE2_ENERGY)
+    static constexpr bool kVectorPath = true;
+#else
+    static constexpr bool kVectorPath = false;
+#endif
     // One peak in one profile: its measured PRE twice, then a mask twice
     // (all ones where measured).
     struct alignas(16) Obs {
