@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: setup build run test sanitize clean
+.PHONY: setup build run test scalar sanitize clean
 
 setup:
 	@bash scripts/setup.sh
@@ -17,9 +17,13 @@ run: build
 test: build
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
 
+# The same tests with the walk's portable energy path in place of the vector one.
+scalar:
+	$(MAKE) test BUILD=build-scalar CMAKE_FLAGS="-DPREASSIGN_SCALAR_ENERGY=ON $(CMAKE_FLAGS)"
+
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 $(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DPREASSIGN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)"
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-scalar

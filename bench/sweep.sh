@@ -14,16 +14,16 @@ command -v hyperfine >/dev/null || apt-get install -y -qq hyperfine >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-echo "| maxres | profiles | whole run (median) | steps/s | input | walk | statistics | reports |"
-echo "|---|---|---|---|---|---|---|---|"
+echo "| maxres | profiles | whole run (median) | steps/s | input | search | reports |"
+echo "|---|---|---|---|---|---|---|"
 for n in 100 200 400 800; do
   for np in 1 5 20; do
     python3 examples/make_example.py "$work/sim.txt" "$work/obs.txt" "$n" "$np" 11
     hyperfine -N -w 1 -r 5 --export-json "$work/h.json" \
       "$bin $work/sim.txt $work/obs.txt" --output=null >/dev/null 2>&1
     med=$(python3 -c "import json,statistics;print(statistics.median(json.load(open('$work/h.json'))['results'][0]['times']))")
-    read -r input walk stats _ reports < <($phases "$work/sim.txt" "$work/obs.txt" 3 | awk '{printf "%s ", $2} END {print ""}')
-    python3 -c "print('| $n | $np | %.0f ms | %.1f M | $input ms | $walk ms | $stats ms | $reports ms |' % ($med*1000, 7224605/$med/1e6))"
+    read -r input search _ reports < <($phases "$work/sim.txt" "$work/obs.txt" 3 | awk '{printf "%s ", $2} END {print ""}')
+    python3 -c "print('| $n | $np | %.0f ms | %.1f M | $input ms | $search ms | $reports ms |' % ($med*1000, 7224605/$med/1e6))"
   done
 done
 if [ $cg = 1 ]; then
