@@ -81,7 +81,7 @@ TEST(Options, OptimalTableAndHeatmapFiles) {
 
     cairo_surface_t* img = cairo_image_surface_create_from_png(png.c_str());
     ASSERT_EQ(cairo_surface_status(img), CAIRO_STATUS_SUCCESS);
-    const HeatmapLayout l = heatmap_layout(3);
+    const HeatmapLayout l = heatmap_layout(3, 3);
     EXPECT_EQ(l.cell, 20);
     EXPECT_EQ(cairo_image_surface_get_width(img), l.width);
     EXPECT_EQ(cairo_image_surface_get_height(img), l.height);
@@ -124,8 +124,8 @@ TEST(Options, ViridisEndsAndRowOrder) {
     auto obs = make_table();
     for (int j = 0; j < 4; ++j) (*obs)[0].id[j] = 101 + j;
     EXPECT_EQ(heatmap_row_labels({1, 3, 2, 0}, *obs), (std::vector<std::string>{"102", "104", "103", "101"}));
-    EXPECT_EQ(heatmap_layout(800).cell, 1);
-    EXPECT_GE(heatmap_layout(100).cell, 6);
+    EXPECT_EQ(heatmap_layout(800, 800).cell, 1);
+    EXPECT_GE(heatmap_layout(100, 100).cell, 6);
 }
 
 TEST(Options, OptimumOfASharedAssignment) {

@@ -22,7 +22,17 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
     app.add_flag("-q,--quiet", o.quiet, "leave out the input echoes and the per-peak detail on standard error");
     app.add_flag("--optimal", o.optimal, "also find the minimum-energy assignment and compare");
     app.add_option("--table", o.table, "write a tab-separated table of results to FILE")->type_name("FILE");
-    app.add_option("--heatmap", o.heatmap, "draw the frequency matrix as a PNG to FILE")->type_name("FILE");
+    app.add_option("--heatmap", o.heatmap, "draw the frequency matrix (with --posterior, the posterior's) as a PNG to FILE")
+        ->type_name("FILE");
+    auto* posterior = app.add_flag("--posterior", o.posterior,
+                                   "also give each peak's posterior probabilities under a model of the errors");
+    app.add_option("--model-error", o.model_error,
+                   "the predictions' relative error for --posterior, in place of the fitted one")
+        ->type_name("F")
+        ->check(CLI::Range(0.0, 10.0))
+        ->needs(posterior);
+    app.add_option("--fix", o.fix, "known pairs, lines 'peak_id residue_number', held by --optimal and --posterior")
+        ->type_name("FILE");
     app.set_version_flag("--version", "preassign " PREASSIGN_VERSION);
 
     std::vector<std::string> args;
@@ -41,5 +51,7 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
     }
     if (app.count("OBS") == 0)
         throw Failure{kStatusUsage, "usage: preassign [options] SIMULATED_PROFILES EXPERIMENTAL_PROFILES (see --help)"};
+    if (!o.fix.empty() && !o.optimal && !o.posterior)
+        throw Failure{kStatusUsage, "--fix is used by --optimal and --posterior: give one of them (see --help)"};
     return o;
 }

@@ -14,6 +14,9 @@ struct Options {
     bool optimal = false;  // also solve for the minimum-energy assignment
     std::string table;     // tab-separated results, when set
     std::string heatmap;   // PNG of the frequency matrix, when set
+    bool posterior = false;     // also the noise-aware posterior over assignments
+    double model_error = -1.0;  // the posterior's f; negative: fitted
+    std::string fix;            // known pairs for --optimal and --posterior, when set
 };
 
 // Parsed options, or nothing when help or the version was printed to `out`.

@@ -16,10 +16,12 @@
 #include "profiles/reader.h"
 #include "report/heatmap.h"
 #include "report/optimum.h"
+#include "report/posterior_report.h"
 #include "report/report.h"
 #include "report/table.h"
 #include "search/assignment.h"
 #include "search/optimal.h"
+#include "search/posterior.h"
 #include "search/sampler.h"
 
 namespace {
@@ -59,6 +61,22 @@ void warn_unbounded(const std::vector<int>& peaks, const ProfileTable& obs, Out&
         << "those assignments against others" << eol;
 }
 
+// The posterior's view: the profiles both files hold, and as many peaks and
+// residues as the files have records, within the searched range.
+PosteriorData posterior_data(const ProfileTable& simt, const ReadResult& sim, const ProfileTable& obst,
+                             const ReadResult& obs, Shape shape) {
+    PosteriorData d;
+    d.sim = &simt;
+    d.obs = &obst;
+    d.profiles = std::min(sim.profiles, obs.profiles);
+    d.sim_records = sim.records;
+    d.obs_records = obs.records;
+    for (int n : obs.records) d.peaks = std::max(d.peaks, std::min(n, shape.maxres));
+    for (int n : sim.records) d.residues = std::max(d.residues, std::min(n, shape.maxres));
+    d.cap = ceiling_cap(obs.maxobs);
+    return d;
+}
+
 }  // namespace
 
 int run(int argc, const char* const* argv, Out& out, Out& err) {
@@ -75,6 +93,11 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     const ReadResult sim = read_simulated(simtext, simname, *simprofiles);
     const ReadResult obs = read_experimental(obstext, obsname, *obsprofiles);
     const Shape shape = combined_shape(sim, obs);
+    const PosteriorData pdata = posterior_data(*simprofiles, sim, *obsprofiles, obs, shape);
+    std::vector<std::pair<int, int>> fixed;
+    if (!opt.fix.empty())
+        fixed = read_fixed_pairs(load_file(opt.fix), opt.fix, (*obsprofiles)[0], pdata.peaks, (*simprofiles)[0],
+                                 pdata.residues);
     std::optional<OutputFile> table, heatmap;
     if (!opt.table.empty()) table.emplace(opt.table);
     if (!opt.heatmap.empty()) heatmap.emplace(opt.heatmap);
@@ -100,12 +123,27 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     most_probable_assignment(sampler, shape.maxres);
     write_reports(sampler, *simprofiles, *obsprofiles, shape, out, err, &echo);
 
-    std::vector<int> optimum;
-    if (opt.optimal) optimum = write_optimum(sampler, *simprofiles, *obsprofiles, shape, out);
-    if (table) write_table(*table, sampler, *simprofiles, *obsprofiles, shape, optimum);
-    if (heatmap)
-        write_heatmap(*heatmap, sampler, *simprofiles, *obsprofiles, shape,
-                      "preassign: " + simname + " vs " + obsname);
+    TableColumns columns;
+    if (opt.optimal) columns.optimal = write_optimum(sampler, *simprofiles, *obsprofiles, shape, out, fixed);
+    Posterior posterior;
+    if (opt.posterior) {
+        posterior = compute_posterior(pdata, PosteriorOptions{opt.model_error, fixed});
+        write_posterior(posterior, obsname, out, err);
+        if (posterior.computed) columns.posterior = &posterior;
+    }
+    if (!opt.fix.empty()) {
+        columns.fixed.assign(shape.maxres, 0);
+        for (const auto& pair : fixed) columns.fixed[pair.first] = 1;
+    }
+    if (table) write_table(*table, sampler, *simprofiles, *obsprofiles, shape, columns);
+    if (heatmap) {
+        const std::string title = "preassign: " + simname + " vs " + obsname;
+        if (columns.posterior)
+            write_heatmap(*heatmap, posterior_matrix(posterior), *simprofiles, *obsprofiles,
+                          title + ", posterior probability");
+        else
+            write_heatmap(*heatmap, walk_matrix(sampler, shape), *simprofiles, *obsprofiles, title);
+    }
     return 0;
 }
 

@@ -6,7 +6,7 @@ void apply_ceiling(ProfileTable& sim, ProfileTable& obs, double maxobs, Shape sh
                    Out* echo_to) {
     Out& echo = echo_to ? *echo_to : err;
     const int np = shape.numprofiles, n = shape.maxres;
-    const double cap = maxobs + 10.0;
+    const double cap = ceiling_cap(maxobs);
     for (int p = 0; p < np; ++p) {
         for (int i = 0; i < n; ++i) {
             double& v = obs[p].pre[i];

@@ -30,6 +30,7 @@ constexpr Field kObsFields[] = {{Kind::Int, "peak id"},
                                 {Kind::Real, "PRE error"},
                                 {Kind::Real, "type value"},
                                 {Kind::Real, "fifth value"}};
+constexpr Field kFixFields[] = {{Kind::Int, "peak id"}, {Kind::Int, "residue number"}};
 
 // Full tables fit in well under a megabyte; this only stops runaway input.
 constexpr size_t kMaxFileBytes = size_t(64) << 20;
@@ -230,6 +231,39 @@ ReadResult read_experimental(std::string_view text, const std::string& name, Pro
         });
     res.maxobs = maxobs;
     return res;
+}
+
+std::vector<std::pair<int, int>> read_fixed_pairs(std::string_view text, const std::string& name,
+                                                  const CProfile& obs0, int peaks, const CProfile& sim0,
+                                                  int residues) {
+    const Parsed in = parse(text, kFixFields, name);
+    // The one entry an id names, or a failure on the record's line.
+    auto entry = [&](const Record& rec, double id, const CProfile& p, int n, const char* what) {
+        int found = -1;
+        for (int i = 0; i < n; ++i) {
+            if (p.id[i] != id) continue;
+            if (found >= 0)
+                fail(name, rec.line, std::string(what) + " " + std::to_string(static_cast<long long>(id)) +
+                                         " names more than one entry");
+            found = i;
+        }
+        if (found < 0)
+            fail(name, rec.line, std::string("no ") + what + " " + std::to_string(static_cast<long long>(id)));
+        return found;
+    };
+    std::vector<std::pair<int, int>> pairs;
+    std::vector<char> peak_named(peaks, 0), residue_named(residues, 0);
+    for (const Record& rec : in.records) {
+        const int j = entry(rec, rec.v[0], obs0, peaks, "peak id");
+        const int r = entry(rec, rec.v[1], sim0, residues, "residue number");
+        if (peak_named[j]++)
+            fail(name, rec.line, "peak id " + std::to_string(static_cast<long long>(rec.v[0])) + " is named twice");
+        if (residue_named[r]++)
+            fail(name, rec.line,
+                 "residue number " + std::to_string(static_cast<long long>(rec.v[1])) + " is named twice");
+        pairs.emplace_back(j, r);
+    }
+    return pairs;
 }
 
 Shape combined_shape(const ReadResult& sim, const ReadResult& obs) {

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "profiles/profile.h"
@@ -24,6 +25,15 @@ ReadResult read_experimental(std::string_view text, const std::string& name, Pro
 // The run's shape: the experimental file's profiles, compared with the
 // simulated ones of the same index, and the longer of the two files' entries.
 Shape combined_shape(const ReadResult& sim, const ReadResult& obs);
+
+// Known (peak, residue) pairs, "peak_id residue_number" each, as entry
+// indices: the peak among the first `peaks` entries of experimental profile
+// 0, the residue among the first `residues` of simulated profile 0. Throws
+// Failure naming the file and line for an id that names no entry or more
+// than one, and for a peak or residue named twice.
+std::vector<std::pair<int, int>> read_fixed_pairs(std::string_view text, const std::string& name,
+                                                  const CProfile& obs0, int peaks, const CProfile& sim0,
+                                                  int residues);
 
 // The whole file, or a Failure naming it and the reason.
 std::string load_file(const std::string& name);

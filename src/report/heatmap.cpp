@@ -39,15 +39,15 @@ uint32_t viridis(double f) {
     return rgb;
 }
 
-HeatmapLayout heatmap_layout(int n) {
+HeatmapLayout heatmap_layout(int rows, int cols) {
     HeatmapLayout l;
-    l.n = n;
-    l.cell = std::max(1, std::min(20, 800 / std::max(n, 1)));
+    l.rows = rows;
+    l.cols = cols;
+    l.cell = std::max(1, std::min(20, 800 / std::max({rows, cols, 1})));
     l.left = 80;
     l.top = 50;
-    const int side = n * l.cell;
-    l.bar_h = std::max(side, 120);
-    l.bar_x = l.left + side + 30;
+    l.bar_h = std::max(rows * l.cell, 120);
+    l.bar_x = l.left + cols * l.cell + 30;
     l.width = l.bar_x + 20 + 60;
     l.height = l.top + l.bar_h + 80;
     return l;
@@ -66,13 +66,42 @@ std::vector<std::string> heatmap_row_labels(const std::vector<int>& rows, const 
     return labels;
 }
 
-void write_heatmap(OutputFile& file, const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
-                   Shape shape, const std::string& title) {
+HeatmapMatrix walk_matrix(const CAnnealingSampler& s, Shape shape) {
     const int n = shape.maxres;
-    const HeatmapLayout l = heatmap_layout(n);
-    const std::vector<int> rows = heatmap_rows(s.assign);
+    HeatmapMatrix m;
+    m.rows = m.cols = n;
+    m.value.resize(size_t(n) * n);
+    for (int j = 0; j < n; ++j)
+        for (int r = 0; r < n; ++r) m.value[size_t(j) * n + r] = s.visit(j, r) / s.samples();
+    m.assign = s.assign;
+    return m;
+}
+
+HeatmapMatrix posterior_matrix(const Posterior& p) {
+    HeatmapMatrix m;
+    m.rows = p.peaks;
+    m.cols = p.residues;
+    m.value_name = "probability";
+    m.value.resize(size_t(m.rows) * m.cols);
+    m.assign = p.optimum;
+    for (int j = 0; j < m.rows; ++j) {
+        double best = p.unassigned(j);
+        for (int r = 0; r < m.cols; ++r) {
+            m.value[size_t(j) * m.cols + r] = p.p(j, r);
+            if (p.p(j, r) > best) {
+                best = p.p(j, r);
+                m.assign[j] = r;
+            }
+        }
+    }
+    return m;
+}
+
+void write_heatmap(OutputFile& file, const HeatmapMatrix& m, const ProfileTable& sim, const ProfileTable& obs,
+                   const std::string& title) {
+    const HeatmapLayout l = heatmap_layout(m.rows, m.cols);
+    const std::vector<int> rows = heatmap_rows(m.assign);
     const std::vector<std::string> labels = heatmap_row_labels(rows, obs);
-    const double samples = s.samples();
 
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, l.width, l.height);
     cairo_t* cr = cairo_create(surface);
@@ -88,15 +117,15 @@ void write_heatmap(OutputFile& file, const CAnnealingSampler& s, const ProfileTa
             std::fill(row + x0, row + x0 + w, rgb);
         }
     };
-    for (int i = 0; i < n; ++i)
-        for (int r = 0; r < n; ++r)
-            fill(l.left + r * l.cell, l.top + i * l.cell, l.cell, l.cell, viridis(s.visit(rows[i], r) / samples));
+    for (int i = 0; i < m.rows; ++i)
+        for (int r = 0; r < m.cols; ++r)
+            fill(l.left + r * l.cell, l.top + i * l.cell, l.cell, l.cell, viridis(m.value[size_t(rows[i]) * m.cols + r]));
     for (int y = 0; y < l.bar_h; ++y) fill(l.bar_x, l.top + y, 20, 1, viridis(1.0 - double(y) / (l.bar_h - 1)));
     cairo_surface_mark_dirty(surface);
 
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_set_line_width(cr, 1);
-    cairo_rectangle(cr, l.left - 0.5, l.top - 0.5, n * l.cell + 1, n * l.cell + 1);
+    cairo_rectangle(cr, l.left - 0.5, l.top - 0.5, m.cols * l.cell + 1, m.rows * l.cell + 1);
     cairo_rectangle(cr, l.bar_x - 0.5, l.top - 0.5, 21, l.bar_h + 1);
     cairo_stroke(cr);
 
@@ -106,12 +135,12 @@ void write_heatmap(OutputFile& file, const CAnnealingSampler& s, const ProfileTa
     cairo_set_font_size(cr, 10);
     // Every k-th label, so that labels stand at least 12 px apart.
     const int k = (12 + l.cell - 1) / l.cell;
-    for (int i = 0; i < n; i += k)
+    for (int i = 0; i < m.rows; i += k)
         text_at(cr, l.left - 4, l.top + (i + 0.5) * l.cell + 3.5, labels[i], 1.0);
-    for (int r = 0; r < n; r += k) {
+    for (int r = 0; r < m.cols; r += k) {
         cairo_save(cr);
         cairo_move_to(cr, 0, 0);
-        cairo_translate(cr, l.left + (r + 0.5) * l.cell + 3.5, l.top + n * l.cell + 4);
+        cairo_translate(cr, l.left + (r + 0.5) * l.cell + 3.5, l.top + m.rows * l.cell + 4);
         cairo_rotate(cr, -M_PI / 2);
         text_at(cr, 0, 0, id_text(sim[0].id[r]), 1.0);
         cairo_restore(cr);
@@ -119,16 +148,16 @@ void write_heatmap(OutputFile& file, const CAnnealingSampler& s, const ProfileTa
     for (double v : {0.0, 0.5, 1.0})
         text_at(cr, l.bar_x + 24, l.top + (1.0 - v) * (l.bar_h - 1) + 3.5, v == 0.5 ? "0.5" : v == 0 ? "0" : "1", 0.0);
     cairo_set_font_size(cr, 12);
-    text_at(cr, l.left + n * l.cell / 2.0, l.height - 12, "residue number", 0.5);
+    text_at(cr, l.left + m.cols * l.cell / 2.0, l.height - 12, "residue number", 0.5);
     cairo_save(cr);
-    cairo_translate(cr, 16, l.top + n * l.cell / 2.0);
+    cairo_translate(cr, 16, l.top + m.rows * l.cell / 2.0);
     cairo_rotate(cr, -M_PI / 2);
     text_at(cr, 0, 0, "peak id (by assigned residue)", 0.5);
     cairo_restore(cr);
     cairo_save(cr);
     cairo_translate(cr, l.bar_x + 52, l.top + l.bar_h / 2.0);
     cairo_rotate(cr, -M_PI / 2);
-    text_at(cr, 0, 0, "frequency", 0.5);
+    text_at(cr, 0, 0, m.value_name, 0.5);
     cairo_restore(cr);
 
     cairo_destroy(cr);

@@ -1,6 +1,7 @@
-// The frequency matrix as a PNG: peaks as rows in the order of their
-// assigned residue (a confident assignment is a bright diagonal), residues as
-// columns, viridis from 0 to 1 with a colour bar.
+// A matrix of peaks by residues as a PNG: the walk's frequencies or the
+// posterior's probabilities. Peaks are rows in the order of their assigned
+// residue (a confident assignment is a bright diagonal), residues columns,
+// viridis from 0 to 1 with a colour bar.
 #pragma once
 
 #include <cstdint>
@@ -9,16 +10,31 @@
 
 #include "io/output_file.h"
 #include "profiles/profile.h"
+#include "search/posterior.h"
 #include "search/sampler.h"
 
 struct HeatmapLayout {
-    int n, cell;          // cells per side, pixels per cell
+    int rows, cols, cell;  // cells down and across, pixels per cell
     int left, top;        // the matrix's top-left corner
     int width, height;    // of the whole picture
     int bar_x, bar_h;     // colour bar
 };
 
-HeatmapLayout heatmap_layout(int n);
+HeatmapLayout heatmap_layout(int rows, int cols);
+
+// What the picture shows: values in [0, 1], [row * cols + col], peaks by
+// entry index as rows, residues as columns, and each peak's residue.
+struct HeatmapMatrix {
+    int rows = 0, cols = 0;
+    std::vector<double> value;
+    std::vector<int> assign;
+    const char* value_name = "frequency";
+};
+
+HeatmapMatrix walk_matrix(const CAnnealingSampler& s, Shape shape);
+// Probabilities of the real peaks on the residues; a peak's residue is its
+// most probable one (the optimum's when it is most probably unassigned).
+HeatmapMatrix posterior_matrix(const Posterior& p);
 
 // Peak indices, top row first: by assigned residue, then by peak.
 std::vector<int> heatmap_rows(const std::vector<int>& assign);
@@ -30,5 +46,5 @@ uint32_t viridis(double f);
 std::vector<std::string> heatmap_row_labels(const std::vector<int>& rows, const ProfileTable& obs);
 
 // Throws Failure when the file cannot be written.
-void write_heatmap(OutputFile& file, const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
-                   Shape shape, const std::string& title);
+void write_heatmap(OutputFile& file, const HeatmapMatrix& m, const ProfileTable& sim, const ProfileTable& obs,
+                   const std::string& title);

@@ -4,10 +4,10 @@
 #include "search/optimal.h"
 
 std::vector<int> write_optimum(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
-                               Shape shape, Out& out) {
+                               Shape shape, Out& out, const std::vector<std::pair<int, int>>& fixed) {
     const int n = shape.maxres;
     const std::vector<double> cost = assignment_costs(sim, obs, shape);
-    std::vector<int> opt = solve_assignment(cost, n);
+    std::vector<int> opt = solve_with_fixed(cost, n, fixed);
     if (opt.size() != size_t(n)) {
         out << "optimal energy: not computed, some peak costs are not finite" << eol;
         return {};

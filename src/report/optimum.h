@@ -2,6 +2,7 @@
 // most probable assignment compares with it, after the step counts.
 #pragma once
 
+#include <utility>
 #include <vector>
 
 #include "io/output.h"
@@ -9,6 +10,7 @@
 #include "search/sampler.h"
 
 // The optimum's residue per peak (empty when it could not be computed),
-// after its comparison with the most probable assignment on `out`.
+// after its comparison with the most probable assignment on `out`. Known
+// (peak, residue) pairs hold in the optimum.
 std::vector<int> write_optimum(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
-                               Shape shape, Out& out);
+                               Shape shape, Out& out, const std::vector<std::pair<int, int>>& fixed = {});

@@ -23,14 +23,70 @@ const char* type_check(int restype, double x) {
     return window_excess(restype, x) != 0.0 ? "penalised" : "ok";
 }
 
+namespace {
+
+// The posterior's cells of peak j: its most probable residue, the runner-up,
+// the optimum, and the chance that it is no residue's.
+void put_posterior(std::string& t, const Posterior& p, const ProfileTable& sim, int j) {
+    const bool real = j < p.peaks;
+    int best = -1, second = -1;
+    for (int r = 0; real && r < p.residues; ++r) {
+        if (p.p(j, r) <= 0.0) continue;
+        if (best < 0 || p.p(j, r) > p.p(j, best)) {
+            second = best;
+            best = r;
+        } else if (second < 0 || p.p(j, r) > p.p(j, second)) {
+            second = r;
+        }
+    }
+    // Most probably unassigned: no residue, and that probability.
+    if (best >= 0 && p.unassigned(j) > p.p(j, best)) {
+        second = best;
+        best = -1;
+    }
+    t += "\t";
+    if (best >= 0) {
+        t += std::to_string(best) + "\t";
+        put_id(t, sim[0].id[best]);
+    } else {
+        t += "\t";
+    }
+    t += "\t";
+    if (real) put(t, best >= 0 ? p.p(j, best) : p.unassigned(j));
+    t += "\t";
+    if (second >= 0) {
+        put_id(t, sim[0].id[second]);
+        t += "\t";
+        put(t, p.p(j, second));
+    } else {
+        t += "\t";
+    }
+    t += "\t";
+    if (real && p.optimum[j] >= 0) put_id(t, sim[0].id[p.optimum[j]]);
+    if (p.peaks > p.residues) {
+        t += "\t";
+        if (real) put(t, p.unassigned(j));
+    }
+}
+
+}  // namespace
+
 std::string results_table(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
-                          Shape shape, const std::vector<int>& optimal) {
+                          Shape shape, const TableColumns& more) {
     const int n = shape.maxres;
     const double samples = s.samples();
+    const std::vector<int>& optimal = more.optimal;
     std::string t =
         "peak_index\tpeak_id\tresidue_index\tresidue_number\tfrequency\trunner_up_residue_number\t"
         "runner_up_frequency\tentropy\ttype_check";
-    t += optimal.empty() ? "\n" : "\toptimal_residue_number\n";
+    if (!optimal.empty()) t += "\toptimal_residue_number";
+    if (more.posterior) {
+        t += "\tposterior_residue_index\tposterior_residue_number\tposterior_probability\t"
+             "posterior_runner_up_residue_number\tposterior_runner_up_probability\tposterior_optimum_residue_number";
+        if (more.posterior->peaks > more.posterior->residues) t += "\tposterior_unassigned_probability";
+    }
+    if (!more.fixed.empty()) t += "\tfixed";
+    t += "\n";
     for (int j = 0; j < n; ++j) {
         const int r = s.assign[j];
         int second = -1;
@@ -64,14 +120,16 @@ std::string results_table(const CAnnealingSampler& s, const ProfileTable& sim, c
             t += "\t";
             put_id(t, sim[0].id[optimal[j]]);
         }
+        if (more.posterior) put_posterior(t, *more.posterior, sim, j);
+        if (!more.fixed.empty()) t += j < int(more.fixed.size()) && more.fixed[j] ? "\tfixed" : "\t";
         t += "\n";
     }
     return t;
 }
 
 void write_table(OutputFile& file, const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
-                 Shape shape, const std::vector<int>& optimal) {
-    const std::string text = results_table(s, sim, obs, shape, optimal);
+                 Shape shape, const TableColumns& more) {
+    const std::string text = results_table(s, sim, obs, shape, more);
     file.write(text.data(), text.size());
     file.close();
 }

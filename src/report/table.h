@@ -7,16 +7,23 @@
 
 #include "io/output_file.h"
 #include "profiles/profile.h"
+#include "search/posterior.h"
 #include "search/sampler.h"
 
-// `optimal` is the optimum's residue index per peak, or empty. Throws
-// Failure when the file cannot be written.
+// Columns that options add; each is left out when empty.
+struct TableColumns {
+    std::vector<int> optimal;              // the optimum's residue index per peak
+    const Posterior* posterior = nullptr;
+    std::vector<char> fixed;               // per peak: a known pair
+};
+
+// Throws Failure when the file cannot be written.
 void write_table(OutputFile& file, const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
-                 Shape shape, const std::vector<int>& optimal);
+                 Shape shape, const TableColumns& more);
 
 // The text of that table.
 std::string results_table(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
-                          Shape shape, const std::vector<int>& optimal);
+                          Shape shape, const TableColumns& more);
 
 // "ok", "penalised", or "" for an untyped residue.
 const char* type_check(int restype, double x);

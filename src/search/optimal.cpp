@@ -49,7 +49,7 @@ double assignment_energy(const std::vector<double>& cost, int n, const std::vect
     return e;
 }
 
-std::vector<int> solve_assignment(const std::vector<double>& cost, int n) {
+std::vector<int> solve_assignment(const std::vector<double>& cost, int n, Duals* duals) {
     for (double c : cost)
         if (!std::isfinite(c)) return {};
     const double inf = std::numeric_limits<double>::infinity();
@@ -105,5 +105,34 @@ std::vector<int> solve_assignment(const std::vector<double>& cost, int n) {
             if (r == cur) break;
         }
     }
+    if (duals) {
+        duals->row = std::move(u);
+        duals->col = std::move(v);
+    }
     return col4row;
+}
+
+std::vector<int> solve_with_fixed(const std::vector<double>& cost, int n,
+                                  const std::vector<std::pair<int, int>>& fixed) {
+    if (fixed.empty()) return solve_assignment(cost, n);
+    std::vector<char> row_taken(n, 0), col_taken(n, 0);
+    for (const auto& [j, r] : fixed) {
+        row_taken[j] = 1;
+        col_taken[r] = 1;
+    }
+    std::vector<int> rows, cols;
+    for (int i = 0; i < n; ++i) {
+        if (!row_taken[i]) rows.push_back(i);
+        if (!col_taken[i]) cols.push_back(i);
+    }
+    const int m = int(rows.size());
+    std::vector<double> sub(size_t(m) * m);
+    for (int i = 0; i < m; ++i)
+        for (int k = 0; k < m; ++k) sub[size_t(i) * m + k] = cost[size_t(rows[i]) * n + cols[k]];
+    const std::vector<int> a = solve_assignment(sub, m);
+    if (a.size() != size_t(m)) return {};
+    std::vector<int> full(n, -1);
+    for (const auto& [j, r] : fixed) full[j] = r;
+    for (int i = 0; i < m; ++i) full[rows[i]] = cols[a[i]];
+    return full;
 }

@@ -1,0 +1,319 @@
+// Known pairs leave the problem as a removed row and column. The rest is
+// made square: dummy peaks at cost 0 take the residues that no peak shows,
+// dummy residues at a fixed cost take the peaks that no residue explains.
+// The kernel is scaled by the optimum's dual potentials first, so every row
+// and column holds a 1 (the optimum's pair) and nothing underflows.
+#include "search/posterior.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "search/balance.h"
+#include "search/energy.h"
+#include "search/optimal.h"
+#include "search/shifts.h"
+
+namespace {
+
+constexpr double kLn2Pi = 1.8378770664093453;
+constexpr double kStartModelError = 0.25;
+constexpr double kMaxModelError = 2.0;
+// Kernel entries below exp(-kDrop) of the optimum's are left out: they
+// cannot move a probability by more than about 1e-26 per entry.
+constexpr double kDrop = 20.0;
+
+// -2 ln Phi(z), Phi the standard normal distribution function.
+double minus_two_ln_phi(double z) {
+    if (z > -30.0) return -2.0 * std::log(0.5 * std::erfc(-z / std::sqrt(2.0)));
+    // Far in the lower tail: Phi(z) = phi(z) / -z * (1 - 1/z^2 + 3/z^4 - ...).
+    const double z2 = z * z;
+    return z2 + kLn2Pi + 2.0 * std::log(-z) - 2.0 * std::log(1.0 - 1.0 / z2 + 3.0 / (z2 * z2));
+}
+
+// One measurement against one prediction.
+struct Term {
+    double two_sided;   // (pred - meas)^2 / s2, 0 for a clipped one
+    double cost;
+};
+
+// Variances are held to [1e-12, 1e13]: sigmas from 1e-6 s^-1 to beyond any
+// that could tell two residues apart.
+constexpr double kLeast = 1e-12;
+constexpr double kMost = 1e13;
+static_assert(kMaxProfiles <= 20, "a product of the variances of all profiles must stay in range");
+
+double variance(double pred, double err, double f) {
+    const double fp = f * pred;
+    return std::min(std::max(err * err + fp * fp, kLeast), kMost);
+}
+
+Term term(double pred, double meas, double err, double f, bool clipped) {
+    const double s2 = variance(pred, err, f);
+    if (clipped) return {0.0, minus_two_ln_phi((pred - meas) / std::sqrt(s2))};
+    const double d = pred - meas;
+    const double chi2 = d * d / s2;
+    return {chi2, chi2 + std::log(s2)};
+}
+
+// The tables as the posterior sees them, per profile and entry.
+struct Tables {
+    int np = 0, peaks = 0, residues = 0;
+    std::vector<double> meas, err, pred;  // [m * peaks + j], [m * residues + r]
+    std::vector<char> measured, clipped;
+    std::vector<double> shift;            // [j * 3 + type class]
+    std::vector<int> cls;                 // residue's type class: 0 none, 1 Leu, 2 Val
+    std::vector<double> unexplained;      // cost of a peak that no residue explains
+    int defaulted = 0;
+};
+
+Tables gather(const PosteriorData& d) {
+    Tables t;
+    t.np = d.profiles;
+    t.peaks = d.peaks;
+    t.residues = d.residues;
+    const size_t np = size_t(t.np);
+    t.meas.assign(np * t.peaks, 0.0);
+    t.err.assign(np * t.peaks, 0.0);
+    t.measured.assign(np * t.peaks, 0);
+    t.clipped.assign(np * t.peaks, 0);
+    t.pred.assign(np * t.residues, 0.0);
+    t.unexplained.assign(t.peaks, 2.0 * std::log(kShiftRange));
+    // A PRE too large to measure is at least the largest one measured: the
+    // cap itself may come from a marker value, far above any real PRE.
+    double bound = 0.0;
+    for (int m = 0; m < t.np; ++m)
+        for (int j = 0; j < std::min(t.peaks, d.obs_records[m]); ++j) {
+            const double v = (*d.obs)[m].pre[j];
+            if (is_measured(v) && v < d.cap) bound = std::max(bound, v);
+        }
+    for (int m = 0; m < t.np; ++m) {
+        const CProfile& o = (*d.obs)[m];
+        const CProfile& s = (*d.sim)[m];
+        for (int j = 0; j < std::min(t.peaks, d.obs_records[m]); ++j) {
+            const size_t k = size_t(m) * t.peaks + j;
+            if (!is_measured(o.pre[j])) continue;
+            t.measured[k] = 1;
+            t.clipped[k] = o.pre[j] >= d.cap;
+            t.meas[k] = t.clipped[k] ? bound : o.pre[j];
+            t.err[k] = pre_error(t.meas[k], o.pre_err[j]);
+            t.defaulted += !t.clipped[k] && !(o.pre_err[j] > 0.0);
+            // A uniform density over [0, cap] for a value, even odds for a bound.
+            t.unexplained[j] += t.clipped[k] ? 2.0 * std::log(2.0) : 2.0 * std::log(d.cap) - kLn2Pi;
+        }
+        for (int r = 0; r < std::min(t.residues, d.sim_records[m]); ++r) t.pred[size_t(m) * t.residues + r] = s.pre[r];
+    }
+    t.shift.resize(size_t(t.peaks) * 3);
+    for (int j = 0; j < t.peaks; ++j)
+        for (int c = 0; c < 3; ++c) t.shift[size_t(j) * 3 + c] = shift_cost(c, (*d.obs)[0].type_value[j]);
+    t.cls.resize(t.residues);
+    for (int r = 0; r < t.residues; ++r) {
+        const int type = (*d.sim)[0].restype[r];
+        t.cls[r] = is_typed(type) ? type : 0;
+    }
+    return t;
+}
+
+// The ln of the variances is taken once, of their product: each lies in
+// [kLeast, kMost], so those of all profiles stay in range.
+double pair_cost(const Tables& t, double f, int j, int r) {
+    double c = t.shift[size_t(j) * 3 + t.cls[r]], product = 1.0;
+    for (int m = 0; m < t.np; ++m) {
+        const size_t k = size_t(m) * t.peaks + j;
+        if (!t.measured[k]) continue;
+        const double p = t.pred[size_t(m) * t.residues + r];
+        if (t.clipped[k]) {
+            c += term(p, t.meas[k], t.err[k], f, true).cost;
+            continue;
+        }
+        const double s2 = variance(p, t.err[k], f), d = p - t.meas[k];
+        c += d * d / s2;
+        product *= s2;
+    }
+    return c + std::log(product);
+}
+
+// The square problem over the peaks and residues that no known pair takes.
+struct Square {
+    std::vector<int> rows, cols;  // real index, or -1 for a dummy
+    int n = 0;
+    std::vector<double> cost;     // [i * n + k]
+};
+
+Square free_square(const Tables& t, const PosteriorOptions& opt) {
+    Square q;
+    std::vector<char> row_taken(t.peaks, 0), col_taken(t.residues, 0);
+    for (const auto& [j, r] : opt.fixed) {
+        row_taken[j] = 1;
+        col_taken[r] = 1;
+    }
+    for (int j = 0; j < t.peaks; ++j)
+        if (!row_taken[j]) q.rows.push_back(j);
+    for (int r = 0; r < t.residues; ++r)
+        if (!col_taken[r]) q.cols.push_back(r);
+    q.n = int(std::max(q.rows.size(), q.cols.size()));
+    q.rows.resize(q.n, -1);
+    q.cols.resize(q.n, -1);
+    q.cost.assign(size_t(q.n) * q.n, 0.0);
+    return q;
+}
+
+void fill_costs(const Tables& t, double f, Square& q) {
+    // The real columns come first; each profile's predictions in their order.
+    const int real = int(std::count_if(q.cols.begin(), q.cols.end(), [](int r) { return r >= 0; }));
+    std::vector<double> pred(size_t(t.np) * real);
+    for (int m = 0; m < t.np; ++m)
+        for (int k = 0; k < real; ++k) pred[size_t(m) * real + k] = t.pred[size_t(m) * t.residues + q.cols[k]];
+    // As in pair_cost, one ln per entry. The clipped measurements of a
+    // profile share their bound and mostly their error: their terms are
+    // kept per profile for the last error seen.
+    std::vector<double> product(real), clip(size_t(t.np) * real);
+    std::vector<double> clip_err(t.np, -1.0);
+    for (int i = 0; i < q.n; ++i) {
+        const int j = q.rows[i];
+        if (j < 0) continue;  // a residue no peak shows: the same for all
+        double* row = q.cost.data() + size_t(i) * q.n;
+        for (int k = 0; k < real; ++k) row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]];
+        for (int k = real; k < q.n; ++k) row[k] = t.unexplained[j];
+        std::fill(product.begin(), product.end(), 1.0);
+        for (int m = 0; m < t.np; ++m) {
+            const size_t o = size_t(m) * t.peaks + j;
+            if (!t.measured[o]) continue;
+            const double* p = pred.data() + size_t(m) * real;
+            const double y = t.meas[o], err = t.err[o];
+            if (t.clipped[o]) {
+                double* c = clip.data() + size_t(m) * real;
+                if (clip_err[m] != err) {
+                    for (int k = 0; k < real; ++k) c[k] = term(p[k], y, err, f, true).cost;
+                    clip_err[m] = err;
+                }
+                for (int k = 0; k < real; ++k) row[k] += c[k];
+                continue;
+            }
+            for (int k = 0; k < real; ++k) {
+                const double s2 = variance(p[k], err, f), d = p[k] - y;
+                row[k] += d * d / s2;
+                product[k] *= s2;
+            }
+        }
+        for (int k = 0; k < real; ++k) row[k] += std::log(product[k]);
+    }
+}
+
+// Real (peak, residue) pairs of an assignment of the square, and the known ones.
+std::vector<std::pair<int, int>> real_pairs(const Square& q, const std::vector<int>& a,
+                                            const PosteriorOptions& opt) {
+    std::vector<std::pair<int, int>> pairs(opt.fixed);
+    for (int i = 0; i < q.n; ++i)
+        if (q.rows[i] >= 0 && q.cols[a[i]] >= 0) pairs.emplace_back(q.rows[i], q.cols[a[i]]);
+    return pairs;
+}
+
+double pairs_cost(const Tables& t, const std::vector<std::pair<int, int>>& pairs, double f) {
+    double c = 0.0;
+    for (const auto& [j, r] : pairs) c += pair_cost(t, f, j, r);
+    return c;
+}
+
+// f of largest likelihood for these pairs: a grid, then golden sections.
+double fit_model_error(const Tables& t, const std::vector<std::pair<int, int>>& pairs) {
+    const int steps = 40;
+    const double h = kMaxModelError / steps;
+    double best = 0.0, best_cost = pairs_cost(t, pairs, 0.0);
+    for (int i = 1; i <= steps; ++i) {
+        const double c = pairs_cost(t, pairs, i * h);
+        if (c < best_cost) {
+            best_cost = c;
+            best = i * h;
+        }
+    }
+    double lo = std::max(0.0, best - h), hi = std::min(kMaxModelError, best + h);
+    const double g = (std::sqrt(5.0) - 1.0) / 2.0;
+    double x1 = hi - g * (hi - lo), x2 = lo + g * (hi - lo);
+    double c1 = pairs_cost(t, pairs, x1), c2 = pairs_cost(t, pairs, x2);
+    while (hi - lo > 1e-5) {
+        if (c1 <= c2) {
+            hi = x2;
+            x2 = x1;
+            c2 = c1;
+            x1 = hi - g * (hi - lo);
+            c1 = pairs_cost(t, pairs, x1);
+        } else {
+            lo = x1;
+            x1 = x2;
+            c1 = c2;
+            x2 = lo + g * (hi - lo);
+            c2 = pairs_cost(t, pairs, x2);
+        }
+    }
+    return (lo + hi) / 2.0;
+}
+
+}  // namespace
+
+double pre_error(double pre, double err) { return err > 0.0 ? err : 0.1 * std::fabs(pre) + 0.5; }
+
+Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt) {
+    const Tables t = gather(d);
+    Posterior post;
+    post.peaks = t.peaks;
+    post.residues = t.residues;
+    post.defaulted_errors = t.defaulted;
+    post.fitted = opt.model_error < 0.0;
+    post.f = post.fitted ? kStartModelError : opt.model_error;
+
+    Square q = free_square(t, opt);
+    Duals duals;
+    std::vector<int> a;
+    // Assign, fit f to the assignment, and once more from the new f.
+    for (int round = 0; round < (post.fitted ? 3 : 1); ++round) {
+        fill_costs(t, post.f, q);
+        a = solve_assignment(q.cost, q.n, &duals);
+        if (a.size() != size_t(q.n)) return post;  // some costs are not finite
+        if (round < 2 && post.fitted) post.f = fit_model_error(t, real_pairs(q, a, opt));
+    }
+    post.computed = true;
+
+    post.optimum.assign(t.peaks, -1);
+    post.fixed.assign(t.peaks, 0);
+    for (const auto& [j, r] : opt.fixed) {
+        post.optimum[j] = r;
+        post.fixed[j] = 1;
+    }
+    double chi2 = 0.0;
+    long values = 0;
+    for (const auto& [j, r] : real_pairs(q, a, opt)) {
+        post.optimum[j] = r;
+        for (int m = 0; m < t.np; ++m) {
+            const size_t k = size_t(m) * t.peaks + j;
+            if (!t.measured[k] || t.clipped[k]) continue;
+            chi2 += term(t.pred[size_t(m) * t.residues + r], t.meas[k], t.err[k], post.f, false).two_sided;
+            ++values;
+        }
+    }
+    post.chi2_per_value = values > 0 ? chi2 / values : 0.0;
+
+    // exp(-C / (2T)) scaled by the optimum's potentials: reduced costs.
+    Kernel k;
+    k.n = q.n;
+    for (int i = 0; i < q.n; ++i) {
+        for (int c = 0; c < q.n; ++c) {
+            const double reduced = std::max(0.0, q.cost[size_t(i) * q.n + c] - duals.row[i] - duals.col[c]);
+            if (reduced < kDrop || c == a[i]) k.add(c, std::exp(-reduced / (2.0 * kTemperature)));
+        }
+        k.end_row();
+    }
+    post.tolerance = balance(k, a, kBalanceTolerance);
+
+    const int width = t.residues + 1;
+    post.prob.assign(size_t(t.peaks) * width, 0.0);
+    for (const auto& [j, r] : opt.fixed) post.prob[size_t(j) * width + r] = 1.0;
+    for (int i = 0; i < q.n; ++i) {
+        const int j = q.rows[i];
+        if (j < 0) continue;
+        for (int e = k.start[i]; e < k.start[i + 1]; ++e) {
+            const int r = q.cols[k.col[e]];
+            post.prob[size_t(j) * width + (r < 0 ? t.residues : r)] += k.val[e];
+        }
+    }
+    return post;
+}

@@ -1,0 +1,58 @@
+// A posterior over assignments that accounts for the errors of both the
+// measurements and the predictions: a cost per (peak, residue) that is -2 ln
+// of the likelihood, a relative prediction error fitted at the exact
+// optimum, and marginals from balancing exp(-C) to a doubly stochastic
+// matrix.
+#pragma once
+
+#include <utility>
+#include <vector>
+
+#include "profiles/profile.h"
+
+// The part of the tables the posterior reads. Entries past a profile's own
+// records are not measurements (experimental) or predict 0 (simulated), so
+// the copy that a trailing blank leaves is never read as a peak.
+struct PosteriorData {
+    const ProfileTable* sim = nullptr;
+    const ProfileTable* obs = nullptr;
+    int profiles = 0;               // compared: those both files hold
+    int peaks = 0, residues = 0;    // the longest profile of each file
+    std::vector<int> obs_records;   // records per experimental profile
+    std::vector<int> sim_records;   // records per simulated profile
+    // The ceiling's cap: a measurement at it was clipped, and says only that
+    // the PRE is at least the largest one measured.
+    double cap = 0.0;
+};
+
+struct PosteriorOptions {
+    double model_error = -1.0;                // f; negative: fitted
+    std::vector<std::pair<int, int>> fixed;   // known (peak, residue) pairs
+};
+
+// Balancing stops once every row and column sum is this close to its target.
+inline constexpr double kBalanceTolerance = 1e-6;
+inline constexpr double kTemperature = 0.5;
+
+struct Posterior {
+    bool computed = false;          // false when some costs are not finite
+    int peaks = 0, residues = 0;
+    double f = 0.0;
+    bool fitted = false;
+    double chi2_per_value = 0.0;    // at the optimum, over two-sided terms
+    double tolerance = 0.0;         // largest distance of a row or column sum from its target
+    int defaulted_errors = 0;       // measured values (not clipped) without a positive error
+    // [peak * (residues + 1) + residue]; the last column is "unassigned",
+    // which only more peaks than residues can need.
+    std::vector<double> prob;
+    std::vector<int> optimum;       // residue of each peak, -1 unassigned
+    std::vector<char> fixed;        // per peak
+
+    double p(int j, int r) const { return prob[size_t(j) * (residues + 1) + r]; }
+    double unassigned(int j) const { return p(j, residues); }
+};
+
+// The error of a measured PRE: its own when positive, else 0.1 |PRE| + 0.5.
+double pre_error(double pre, double err);
+
+Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt);

@@ -1,0 +1,19 @@
+#include "search/shifts.h"
+
+#include <cmath>
+
+double shift_cost(int type, double x) {
+    double mean, sd;
+    if (type == 1) {
+        mean = kLeuShiftMean;
+        sd = kLeuShiftSd;
+    } else if (type == 2) {
+        mean = kValShiftMean;
+        sd = kValShiftSd;
+    } else {
+        return 2.0 * std::log(kShiftRange);
+    }
+    const double z = (x - mean) / sd;
+    const double normal = std::exp(-0.5 * z * z) / (sd * std::sqrt(2.0 * M_PI));
+    return -2.0 * std::log((1.0 - kShiftOutliers) * normal + kShiftOutliers / kShiftRange);
+}
