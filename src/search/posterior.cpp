@@ -36,23 +36,50 @@ struct Term {
     double cost;
 };
 
-// Variances are held to [1e-12, 1e13]: sigmas from 1e-6 s^-1 to beyond any
-// that could tell two residues apart.
-constexpr double kLeast = 1e-12;
-constexpr double kMost = 1e13;
-static_assert(kMaxProfiles <= 20, "a product of the variances of all profiles must stay in range");
+// Errors are held to [1e-6, 1e6] s^-1 and PREs scale the prediction's error
+// only up to the cap (at most 3010), so a variance lies in [1e-12, 1.1e12].
+constexpr double kLeastError = 1e-6;
+constexpr double kMostError = 1e6;
+static_assert(kMaxProfiles <= 20, "a product over all profiles must stay in range");
 
-double variance(double pred, double err, double f) {
-    const double fp = f * pred;
-    return std::min(std::max(err * err + fp * fp, kLeast), kMost);
+// A prediction's error is a share f of the PRE, and the PRE is the larger
+// of the predicted and the measured one: a prediction far too small (a
+// label nearer than modelled) is as likely as one far too large, as for an
+// error that multiplies.
+inline double variance(double pred, double meas, double err, double f) {
+    const double larger = pred > meas ? pred : meas;
+    const double fp = f * (larger > 0.0 ? larger : 0.0);
+    return err * err + fp * fp;
+}
+
+// Residuals follow Student's t with kDegrees degrees of freedom: a normal
+// with the same spread gives the few large misfits of real predictions so
+// little chance that it is sure of wrong pairings. -2 ln of its density is
+//   (nu + 1) ln(1 + d^2 / (nu s2)) + ln s2
+// up to a constant. Its two logarithms are taken of products (pair_cost),
+// so each factor is held below kMostFactor.
+constexpr double kDegrees = 4.0;
+constexpr double kMostFactor = 1e12;
+
+// One measurement's share of the two products.
+inline void add_two_sided(double pred, double meas, double err, double f, double& variances, double& factors) {
+    const double s2 = variance(pred, meas, err, f), d = pred - meas;
+    variances *= s2;
+    const double factor = 1.0 + d * d / (kDegrees * s2);
+    factors *= factor < kMostFactor ? factor : kMostFactor;
+}
+
+double two_sided_cost(double variances, double factors) {
+    return std::log(variances) + (kDegrees + 1.0) * std::log(factors);
 }
 
 Term term(double pred, double meas, double err, double f, bool clipped) {
-    const double s2 = variance(pred, err, f);
+    const double s2 = variance(pred, meas, err, f);
     if (clipped) return {0.0, minus_two_ln_phi((pred - meas) / std::sqrt(s2))};
     const double d = pred - meas;
-    const double chi2 = d * d / s2;
-    return {chi2, chi2 + std::log(s2)};
+    double variances = 1.0, factors = 1.0;
+    add_two_sided(pred, meas, err, f, variances, factors);
+    return {d * d / s2, two_sided_cost(variances, factors)};
 }
 
 // The tables as the posterior sees them, per profile and entry.
@@ -95,7 +122,7 @@ Tables gather(const PosteriorData& d) {
             t.measured[k] = 1;
             t.clipped[k] = o.pre[j] >= d.cap;
             t.meas[k] = t.clipped[k] ? bound : o.pre[j];
-            t.err[k] = pre_error(t.meas[k], o.pre_err[j]);
+            t.err[k] = std::min(std::max(pre_error(t.meas[k], o.pre_err[j]), kLeastError), kMostError);
             t.defaulted += !t.clipped[k] && !(o.pre_err[j] > 0.0);
             // A uniform density over [0, cap] for a value, even odds for a bound.
             t.unexplained[j] += t.clipped[k] ? 2.0 * std::log(2.0) : 2.0 * std::log(d.cap) - kLn2Pi;
@@ -113,10 +140,11 @@ Tables gather(const PosteriorData& d) {
     return t;
 }
 
-// The ln of the variances is taken once, of their product: each lies in
-// [kLeast, kMost], so those of all profiles stay in range.
+// The logarithms are taken once, of products over the profiles: with each
+// variance in [1e-12, 1.1e12] and each factor below kMostFactor, the
+// products of 20 stay in range.
 double pair_cost(const Tables& t, double f, int j, int r) {
-    double c = t.shift[size_t(j) * 3 + t.cls[r]], product = 1.0;
+    double c = t.shift[size_t(j) * 3 + t.cls[r]], variances = 1.0, factors = 1.0;
     for (int m = 0; m < t.np; ++m) {
         const size_t k = size_t(m) * t.peaks + j;
         if (!t.measured[k]) continue;
@@ -125,11 +153,9 @@ double pair_cost(const Tables& t, double f, int j, int r) {
             c += term(p, t.meas[k], t.err[k], f, true).cost;
             continue;
         }
-        const double s2 = variance(p, t.err[k], f), d = p - t.meas[k];
-        c += d * d / s2;
-        product *= s2;
+        add_two_sided(p, t.meas[k], t.err[k], f, variances, factors);
     }
-    return c + std::log(product);
+    return c + two_sided_cost(variances, factors);
 }
 
 // The square problem over the peaks and residues that no known pair takes.
@@ -163,10 +189,10 @@ void fill_costs(const Tables& t, double f, Square& q) {
     std::vector<double> pred(size_t(t.np) * real);
     for (int m = 0; m < t.np; ++m)
         for (int k = 0; k < real; ++k) pred[size_t(m) * real + k] = t.pred[size_t(m) * t.residues + q.cols[k]];
-    // As in pair_cost, one ln per entry. The clipped measurements of a
-    // profile share their bound and mostly their error: their terms are
-    // kept per profile for the last error seen.
-    std::vector<double> product(real), clip(size_t(t.np) * real);
+    // As in pair_cost, the logarithms once per entry. The clipped
+    // measurements of a profile share their bound and mostly their error:
+    // their terms are kept per profile for the last error seen.
+    std::vector<double> variances(real), factors(real), clip(size_t(t.np) * real);
     std::vector<double> clip_err(t.np, -1.0);
     for (int i = 0; i < q.n; ++i) {
         const int j = q.rows[i];
@@ -174,7 +200,8 @@ void fill_costs(const Tables& t, double f, Square& q) {
         double* row = q.cost.data() + size_t(i) * q.n;
         for (int k = 0; k < real; ++k) row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]];
         for (int k = real; k < q.n; ++k) row[k] = t.unexplained[j];
-        std::fill(product.begin(), product.end(), 1.0);
+        std::fill(variances.begin(), variances.end(), 1.0);
+        std::fill(factors.begin(), factors.end(), 1.0);
         for (int m = 0; m < t.np; ++m) {
             const size_t o = size_t(m) * t.peaks + j;
             if (!t.measured[o]) continue;
@@ -189,13 +216,13 @@ void fill_costs(const Tables& t, double f, Square& q) {
                 for (int k = 0; k < real; ++k) row[k] += c[k];
                 continue;
             }
-            for (int k = 0; k < real; ++k) {
-                const double s2 = variance(p[k], err, f), d = p[k] - y;
-                row[k] += d * d / s2;
-                product[k] *= s2;
-            }
+            // Distinct arrays, which lets the compiler take two entries at a time.
+            const double* __restrict pk = p;
+            double* __restrict v = variances.data();
+            double* __restrict w = factors.data();
+            for (int k = 0; k < real; ++k) add_two_sided(pk[k], y, err, f, v[k], w[k]);
         }
-        for (int k = 0; k < real; ++k) row[k] += std::log(product[k]);
+        for (int k = 0; k < real; ++k) row[k] += two_sided_cost(variances[k], factors[k]);
     }
 }
 
@@ -248,6 +275,24 @@ double fit_model_error(const Tables& t, const std::vector<std::pair<int, int>>& 
     return (lo + hi) / 2.0;
 }
 
+
+
+// exp(-C / (2T)) over the entries kept, scaled by the optimum's potentials
+// (its reduced costs), then balanced.
+Kernel marginals(const Square& q, const std::vector<int>& a, const Duals& duals, double* tolerance) {
+    Kernel k;
+    k.n = q.n;
+    for (int i = 0; i < q.n; ++i) {
+        for (int c = 0; c < q.n; ++c) {
+            const double reduced = std::max(0.0, q.cost[size_t(i) * q.n + c] - duals.row[i] - duals.col[c]);
+            if (reduced < kDrop || c == a[i]) k.add(c, std::exp(-reduced / (2.0 * kTemperature)));
+        }
+        k.end_row();
+    }
+    *tolerance = balance(k, a, kBalanceTolerance);
+    return k;
+}
+
 }  // namespace
 
 double pre_error(double pre, double err) { return err > 0.0 ? err : 0.1 * std::fabs(pre) + 0.5; }
@@ -264,12 +309,15 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     Square q = free_square(t, opt);
     Duals duals;
     std::vector<int> a;
+    Kernel k;
     // Assign, fit f to the assignment, and once more from the new f.
-    for (int round = 0; round < (post.fitted ? 3 : 1); ++round) {
+    const int rounds = post.fitted ? 3 : 1;
+    for (int round = 0; round < rounds; ++round) {
         fill_costs(t, post.f, q);
         a = solve_assignment(q.cost, q.n, &duals);
         if (a.size() != size_t(q.n)) return post;  // some costs are not finite
-        if (round < 2 && post.fitted) post.f = fit_model_error(t, real_pairs(q, a, opt));
+        if (round + 1 == rounds) break;
+        post.f = fit_model_error(t, real_pairs(q, a, opt));
     }
     post.computed = true;
 
@@ -284,26 +332,15 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     for (const auto& [j, r] : real_pairs(q, a, opt)) {
         post.optimum[j] = r;
         for (int m = 0; m < t.np; ++m) {
-            const size_t k = size_t(m) * t.peaks + j;
-            if (!t.measured[k] || t.clipped[k]) continue;
-            chi2 += term(t.pred[size_t(m) * t.residues + r], t.meas[k], t.err[k], post.f, false).two_sided;
+            const size_t o = size_t(m) * t.peaks + j;
+            if (!t.measured[o] || t.clipped[o]) continue;
+            chi2 += term(t.pred[size_t(m) * t.residues + r], t.meas[o], t.err[o], post.f, false).two_sided;
             ++values;
         }
     }
     post.chi2_per_value = values > 0 ? chi2 / values : 0.0;
 
-    // exp(-C / (2T)) scaled by the optimum's potentials: reduced costs.
-    Kernel k;
-    k.n = q.n;
-    for (int i = 0; i < q.n; ++i) {
-        for (int c = 0; c < q.n; ++c) {
-            const double reduced = std::max(0.0, q.cost[size_t(i) * q.n + c] - duals.row[i] - duals.col[c]);
-            if (reduced < kDrop || c == a[i]) k.add(c, std::exp(-reduced / (2.0 * kTemperature)));
-        }
-        k.end_row();
-    }
-    post.tolerance = balance(k, a, kBalanceTolerance);
-
+    k = marginals(q, a, duals, &post.tolerance);
     const int width = t.residues + 1;
     post.prob.assign(size_t(t.peaks) * width, 0.0);
     for (const auto& [j, r] : opt.fixed) post.prob[size_t(j) * width + r] = 1.0;
