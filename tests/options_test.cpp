@@ -97,6 +97,61 @@ TEST(Options, OptimalTableAndHeatmapFiles) {
     cairo_surface_destroy(img);
 }
 
+TEST(Options, PosteriorLineColumnsAndMatrix) {
+    const std::string table = temp_file(""), png = temp_file(""), fix = temp_file("2 10\n");
+    Proc p = run_in_case({"--posterior", "--model-error", "0.2", "--fix", fix, "--table", table, "--heatmap", png,
+                          "sim.txt", "obs.txt"});
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.err, read_file(kCase + "/expected.stderr"));
+    const std::string line = p.out.substr(read_file(kCase + "/expected.stdout").size());
+    EXPECT_EQ(line.substr(0, line.find("  chi2")), "posterior: f = 0.2 (given)");
+    EXPECT_NE(line.find("peaks at p >= 0.9: 3  p >= 0.5: 3  of 3"), std::string::npos) << line;
+    const std::string t = read_file(table);
+    EXPECT_EQ(t.substr(t.find("\ttype_check\t"), t.find('\n') - t.find("\ttype_check\t")),
+              "\ttype_check\tposterior_residue_index\tposterior_residue_number\tposterior_probability\t"
+              "posterior_runner_up_residue_number\tposterior_runner_up_probability\t"
+              "posterior_optimum_residue_number\tfixed");
+    // Peak 2 is fixed to residue 10; peak 1 is sure of residue 30.
+    EXPECT_NE(t.find("\n1\t2\t0\t10\t1\t\t\t0\t\t0\t10\t1\t\t\t10\tfixed\n"), std::string::npos) << t;
+    EXPECT_NE(t.find("\n0\t1\t2\t30\t1\t\t\t0\t\t2\t30\t"), std::string::npos) << t;
+    cairo_surface_t* img = cairo_image_surface_create_from_png(png.c_str());
+    ASSERT_EQ(cairo_surface_status(img), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_image_surface_get_width(img), heatmap_layout(3, 3).width);
+    cairo_surface_destroy(img);
+}
+
+TEST(Options, FixFileAndPosteriorMisuse) {
+    struct Bad {
+        std::vector<std::string> args;
+        std::string fix, err;
+        int status;
+    } bad[] = {
+        {{"--optimal"}, "7 10\n", "preassign: FIX:1: no peak id 7\n", 1},
+        {{"--posterior"}, "1 10\n2 99\n", "preassign: FIX:2: no residue number 99\n", 1},
+        {{"--optimal"}, "1 10\n1 20\n", "preassign: FIX:2: peak id 1 is named twice\n", 1},
+        {{"--optimal"}, "1 10\n2 10\n", "preassign: FIX:2: residue number 10 is named twice\n", 1},
+        {{"--optimal"}, "1 x\n", "preassign: FIX:1: expected an integer (residue number), found 'x'\n", 1},
+        {{}, "1 10\n", "preassign: --fix is used by --optimal and --posterior: give one of them (see --help)\n", 2},
+        {{"--model-error", "0.1"}, "", "preassign: --model-error requires --posterior (see --help)\n", 2},
+        {{"--posterior", "--model-error", "-1"}, "",
+         "preassign: --model-error must lie between 0 and 10 (a share of the PRE) (see --help)\n", 2},
+        {{"--posterior", "--model-error", "nan"}, "",
+         "preassign: --model-error must lie between 0 and 10 (a share of the PRE) (see --help)\n", 2},
+    };
+    for (const Bad& b : bad) {
+        std::vector<std::string> args = b.args;
+        const std::string fix = temp_file(b.fix);
+        if (!b.fix.empty()) args.insert(args.end(), {"--fix", fix});
+        args.insert(args.end(), {"sim.txt", "obs.txt"});
+        Proc p = run_in_case(args);
+        std::string want = b.err;
+        if (want.find("FIX") != std::string::npos) want.replace(want.find("FIX"), 3, fix);
+        EXPECT_EQ(p.err, want);
+        EXPECT_EQ(p.status, b.status) << b.err;
+        EXPECT_EQ(p.out, "") << b.err;
+    }
+}
+
 TEST(Options, OutputFileThatCannotBeWritten) {
     // A path that cannot be opened fails before anything else is written.
     for (const char* opt : {"--table", "--heatmap"}) {

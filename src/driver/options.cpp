@@ -29,7 +29,6 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
     app.add_option("--model-error", o.model_error,
                    "the predictions' relative error for --posterior, in place of the fitted one")
         ->type_name("F")
-        ->check(CLI::Range(0.0, 10.0))
         ->needs(posterior);
     app.add_option("--fix", o.fix, "known pairs, lines 'peak_id residue_number', held by --optimal and --posterior")
         ->type_name("FILE");
@@ -51,6 +50,8 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
     }
     if (app.count("OBS") == 0)
         throw Failure{kStatusUsage, "usage: preassign [options] SIMULATED_PROFILES EXPERIMENTAL_PROFILES (see --help)"};
+    if (app.count("--model-error") > 0 && !(o.model_error >= 0.0 && o.model_error <= 10.0))
+        throw Failure{kStatusUsage, "--model-error must lie between 0 and 10 (a share of the PRE) (see --help)"};
     if (!o.fix.empty() && !o.optimal && !o.posterior)
         throw Failure{kStatusUsage, "--fix is used by --optimal and --posterior: give one of them (see --help)"};
     return o;

@@ -61,22 +61,6 @@ void warn_unbounded(const std::vector<int>& peaks, const ProfileTable& obs, Out&
         << "those assignments against others" << eol;
 }
 
-// The posterior's view: the profiles both files hold, and as many peaks and
-// residues as the files have records, within the searched range.
-PosteriorData posterior_data(const ProfileTable& simt, const ReadResult& sim, const ProfileTable& obst,
-                             const ReadResult& obs, Shape shape) {
-    PosteriorData d;
-    d.sim = &simt;
-    d.obs = &obst;
-    d.profiles = std::min(sim.profiles, obs.profiles);
-    d.sim_records = sim.records;
-    d.obs_records = obs.records;
-    for (int n : obs.records) d.peaks = std::max(d.peaks, std::min(n, shape.maxres));
-    for (int n : sim.records) d.residues = std::max(d.residues, std::min(n, shape.maxres));
-    d.cap = ceiling_cap(obs.maxobs);
-    return d;
-}
-
 }  // namespace
 
 int run(int argc, const char* const* argv, Out& out, Out& err) {

@@ -149,7 +149,7 @@ void balance_block(Kernel& k, double tolerance) {
             return trial.f <= s.f + 1e-4 * t * slope;
         };
         bool fell = false;
-        for (double t = 1.0; !fell && t > 1e-12; t /= 2.0) fell = try_step(t);
+        for (double t = 1.0; !fell && t > 1e-12; t /= 2.0) fell = try_step(t) && trial.f < s.f;
         // Near the end F is flat to double precision: the full step still
         // counts if it brings the sums closer.
         if (!fell && !(try_step(1.0), off_by(trial) < off_by(s))) break;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "profiles/ceiling.h"
 #include "search/balance.h"
 #include "search/energy.h"
 #include "search/optimal.h"
@@ -42,23 +43,28 @@ constexpr double kLeastError = 1e-6;
 constexpr double kMostError = 1e6;
 static_assert(kMaxProfiles <= 20, "a product over all profiles must stay in range");
 
-// A prediction's error is a share f of the PRE, and the PRE is the larger
-// of the predicted and the measured one: a prediction far too small (a
-// label nearer than modelled) is as likely as one far too large, as for an
-// error that multiplies.
+// The square of the t's scale (below). A prediction's error has a standard
+// deviation of f times the PRE, the larger of the predicted and measured
+// one: a prediction far too small (a label nearer than modelled) is as
+// likely as one far too large, as for an error that multiplies. The error
+// column is taken as a scale, not a standard deviation, which leaves its
+// tails wider than it claims: on truth-known data that is what calibrates.
+constexpr double kScalePerSd = 0.7071067811865476;  // sqrt((nu - 2) / nu) for nu = 4
 inline double variance(double pred, double meas, double err, double f) {
     const double larger = pred > meas ? pred : meas;
-    const double fp = f * (larger > 0.0 ? larger : 0.0);
+    const double fp = kScalePerSd * f * (larger > 0.0 ? larger : 0.0);
     return err * err + fp * fp;
 }
 
-// Residuals follow Student's t with kDegrees degrees of freedom: a normal
-// with the same spread gives the few large misfits of real predictions so
-// little chance that it is sure of wrong pairings. -2 ln of its density is
+static_assert(kResidualDegrees == 4.0, "kScalePerSd is worked out for 4 degrees of freedom");
+
+// Residuals follow Student's t (kResidualDegrees): a normal with the same
+// spread gives the few large misfits of real predictions so little chance
+// that it is sure of wrong pairings. -2 ln of its density is
 //   (nu + 1) ln(1 + d^2 / (nu s2)) + ln s2
 // up to a constant. Its two logarithms are taken of products (pair_cost),
 // so each factor is held below kMostFactor.
-constexpr double kDegrees = 4.0;
+constexpr double kDegrees = kResidualDegrees;
 constexpr double kMostFactor = 1e12;
 
 // One measurement's share of the two products.
@@ -296,6 +302,20 @@ Kernel marginals(const Square& q, const std::vector<int>& a, const Duals& duals,
 }  // namespace
 
 double pre_error(double pre, double err) { return err > 0.0 ? err : 0.1 * std::fabs(pre) + 0.5; }
+
+PosteriorData posterior_data(const ProfileTable& simt, const ReadResult& sim, const ProfileTable& obst,
+                             const ReadResult& obs, Shape shape) {
+    PosteriorData d;
+    d.sim = &simt;
+    d.obs = &obst;
+    d.profiles = std::min(sim.profiles, obs.profiles);
+    d.sim_records = sim.records;
+    d.obs_records = obs.records;
+    for (int n : obs.records) d.peaks = std::max(d.peaks, std::min(n, shape.maxres));
+    for (int n : sim.records) d.residues = std::max(d.residues, std::min(n, shape.maxres));
+    d.cap = ceiling_cap(obs.maxobs);
+    return d;
+}
 
 Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt) {
     const Tables t = gather(d);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "profiles/profile.h"
+#include "profiles/reader.h"
 
 // The part of the tables the posterior reads. Entries past a profile's own
 // records are not measurements (experimental) or predict 0 (simulated), so
@@ -25,10 +26,18 @@ struct PosteriorData {
     double cap = 0.0;
 };
 
+// The posterior's view of a run: the profiles both files hold, and as many
+// peaks and residues as the files have records, within the searched range.
+PosteriorData posterior_data(const ProfileTable& sim, const ReadResult& simr, const ProfileTable& obs,
+                             const ReadResult& obsr, Shape shape);
+
 struct PosteriorOptions {
     double model_error = -1.0;                // f; negative: fitted
     std::vector<std::pair<int, int>> fixed;   // known (peak, residue) pairs
 };
+
+// Degrees of freedom of the Student t that residuals follow.
+inline constexpr double kResidualDegrees = 4.0;
 
 // Balancing stops once every row and column sum is this close to its target.
 inline constexpr double kBalanceTolerance = 1e-6;
