@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if any is missing.
 set -euo pipefail
-need=(cmake g++ make pkg-config libgtest-dev libcli11-dev libcairo2-dev)
+need=(cmake g++ make pkg-config python3 libgtest-dev libcli11-dev libcairo2-dev)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -19,8 +19,9 @@ namespace {
 constexpr double kLn2Pi = 1.8378770664093453;
 constexpr double kStartModelError = 0.25;
 constexpr double kMaxModelError = 2.0;
-// Kernel entries below exp(-kDrop) of the optimum's are left out: they
-// cannot move a probability by more than about 1e-26 per entry.
+// Kernel entries below exp(-kDrop), 2e-9, of the optimum's pairs are left
+// out: they stand for probabilities of that order, and keeping them would
+// make balancing far slower.
 constexpr double kDrop = 20.0;
 
 // -2 ln Phi(z), Phi the standard normal distribution function.
@@ -281,8 +282,6 @@ double fit_model_error(const Tables& t, const std::vector<std::pair<int, int>>& 
     return (lo + hi) / 2.0;
 }
 
-
-
 // exp(-C / (2T)) over the entries kept, scaled by the optimum's potentials
 // (its reduced costs), then balanced.
 Kernel marginals(const Square& q, const std::vector<int>& a, const Duals& duals, double* tolerance) {
@@ -329,7 +328,6 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     Square q = free_square(t, opt);
     Duals duals;
     std::vector<int> a;
-    Kernel k;
     // Assign, fit f to the assignment, and once more from the new f.
     const int rounds = post.fitted ? 3 : 1;
     for (int round = 0; round < rounds; ++round) {
@@ -360,7 +358,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     }
     post.chi2_per_value = values > 0 ? chi2 / values : 0.0;
 
-    k = marginals(q, a, duals, &post.tolerance);
+    const Kernel k = marginals(q, a, duals, &post.tolerance);
     const int width = t.residues + 1;
     post.prob.assign(size_t(t.peaks) * width, 0.0);
     for (const auto& [j, r] : opt.fixed) post.prob[size_t(j) * width + r] = 1.0;
