@@ -1,5 +1,7 @@
 // The schedule is fixed by the arithmetic of beta alone, so every run has the
-// same length; only the draws and energies differ. Visits are counted per
+// same length; only the draws and energies differ. Most decisions are
+// settled by bounds on approximate energies (certified.h); the exact ones
+// are worked out only where those leave doubt, and for the last pair. Visits are counted per
 // holding period: a peak's cell grows by the number of samples it held its
 // residue when that residue changes, and once more at the end. The counts
 // are whole numbers, exact in doubles, so they equal one 1.0 per sample.
@@ -9,6 +11,7 @@
 #include <numeric>
 
 #include "search/energy.h"
+#include "search/certified.h"
 #include "search/energy_model.h"
 
 CAnnealingSampler run_sampler(const ProfileTable& sim, const ProfileTable& obs, Shape shape, Rng& rng,
@@ -22,6 +25,7 @@ CAnnealingSampler run_sampler(const ProfileTable& sim, const ProfileTable& obs, 
     s.visits.assign(size_t(kMaxEntries) * kMaxEntries, 0.0);
 
     const EnergyModel model(sim, obs, np, maxres);
+    const PairCosts costs(sim, obs, np, maxres);
     int* const a = s.assign.data();
     std::vector<int> since(maxres, 1);  // first sample of the current holding period
     auto close_period = [&](int j, int sample) {
@@ -35,6 +39,19 @@ CAnnealingSampler run_sampler(const ProfileTable& sim, const ProfileTable& obs, 
     double beta = s.beta, E_cur = s.E_cur, E_swap = s.E_swap;
     int step = s.step, ncool = s.ncool, nequil = s.nequil, nstat = s.nstat;
     bool equilibrated = s.equilibrated;
+    // The last pair evaluated, its residues before the step, and whether its
+    // exact energies are known (they are 0 and 0 before the first pair).
+    struct {
+        int M, N, aM, aN;
+    } last{0, 0, 0, 0};
+    double A_cur = 0.0, A_swap = 0.0;
+    bool exact = true;
+    auto make_exact = [&] {
+        const SwapEnergy e = model.swap(last.M, last.N, last.aM, last.aN);
+        E_cur = e.cur;
+        E_swap = e.swp;
+        exact = true;
+    };
     do {
         beta = beta / 0.999999;
         ++step;
@@ -47,13 +64,30 @@ CAnnealingSampler run_sampler(const ProfileTable& sim, const ProfileTable& obs, 
         const int M = pick_peak(maxres, g.uniform());
         const int N = pick_peak(maxres, g.uniform());
         if (M != N) {
-            const SwapEnergy e = model.swap(M, N, a[M], a[N]);
-            E_cur = e.cur;
-            E_swap = e.swp;
+            last = {M, N, a[M], a[N]};
+            if (costs.usable) {
+                A_cur = costs.at(M, last.aM) + costs.at(N, last.aN);
+                A_swap = costs.at(M, last.aN) + costs.at(N, last.aM);
+                exact = false;
+            } else {
+                make_exact();
+            }
         }
+        // A step with M = N decides on the last pair's energies, as they were.
+        const Verdict v = exact ? Verdict::Unsure : downhill(A_cur, A_swap);
         bool accept = true;
-        if (!(E_cur > E_swap)) {
-            accept = metropolis_accepts(-(E_swap - E_cur) * beta, g.uniform());
+        if (v == Verdict::Uphill) {
+            const double u = g.uniform();
+            const Verdict m = metropolis(A_cur, A_swap, beta, u);
+            if (m == Verdict::Unsure) {
+                make_exact();
+                accept = metropolis_accepts(-(E_swap - E_cur) * beta, u);
+            } else {
+                accept = m == Verdict::Accept;
+            }
+        } else if (v == Verdict::Unsure) {
+            if (!exact) make_exact();
+            if (!(E_cur > E_swap)) accept = metropolis_accepts(-(E_swap - E_cur) * beta, g.uniform());
         }
         const bool sampling = equilibrated && nequil > kEquilSteps;
         if (accept && M != N) {
@@ -66,6 +100,7 @@ CAnnealingSampler run_sampler(const ProfileTable& sim, const ProfileTable& obs, 
         if (sampling && double(++nstat) > double(kStatSteps)) break;
     } while (double(step) < 1000000000.0);
 
+    if (!exact) make_exact();
     rng = g;
     const int taken = nstat > kStatSteps ? kStatSteps : nstat;
     for (int j = 0; j < maxres; ++j) close_period(j, taken + 1);
