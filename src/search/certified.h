@@ -42,6 +42,25 @@ struct PairCosts {
 
     PairCosts(const ProfileTable& sim, const ProfileTable& obs, int numprofiles, int n);
     double at(int j, int r) const { return c[size_t(j) * n + r]; }
+    // Starts loading the four costs of swapping peaks j and k under assign.
+    void prefetch(int j, int k, const int* assign) const {
+        const float* rj = c.data() + size_t(j) * n;
+        const float* rk = c.data() + size_t(k) * n;
+        touch(rj + assign[j]);
+        touch(rj + assign[k]);
+        touch(rk + assign[j]);
+        touch(rk + assign[k]);
+    }
+
+private:
+    // GCC 12 drops __builtin_prefetch in loops like the walk's.
+    static void touch(const float* p) {
+#if defined(__x86_64__) || defined(__i386__)
+        asm volatile("prefetcht0 %0" : : "m"(*p));
+#else
+        __builtin_prefetch(p);
+#endif
+    }
 };
 
 inline constexpr double kRelative = 0x1p-20;

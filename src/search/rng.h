@@ -28,6 +28,13 @@ struct Rng {
         if (++b == kDeg) b = 0;
         return static_cast<int>(v >> 1);
     }
+    // The value that the k-th next() from here will return, k < 3: the
+    // words it adds are not yet overwritten by the ones before it.
+    static constexpr bool kCanPeek = true;
+    int peek(int k) const {
+        const int i = f + k >= kDeg ? f + k - kDeg : f + k, j = b + k >= kDeg ? b + k - kDeg : b + k;
+        return static_cast<int>(uint32_t(s[i] + s[j]) >> 1);
+    }
 
 private:
     static constexpr int kDeg = 31;
@@ -38,6 +45,8 @@ public:
 #else
     explicit Rng(unsigned seed) { std::srand(seed); }
     int next() { return std::rand(); }
+    static constexpr bool kCanPeek = false;
+    int peek(int) const { return 0; }
 #endif
     // A uniform draw in [0, 1].
     double uniform() { return next() / 2147483647.0; }
