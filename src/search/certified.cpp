@@ -10,7 +10,7 @@
 PairCosts::PairCosts(const ProfileTable& sim, const ProfileTable& obs, int numprofiles, int n_)
     : n(n_), c(size_t(n_) * n_) {
     std::vector<double> row(n);
-    usable = true;
+    usable = n >= 2;  // with fewer peaks no step has a pair
     for (int j = 0; j < n; ++j) {
         std::fill(row.begin(), row.end(), 0.0);
         for (int m = 0; m < numprofiles; ++m) {
