@@ -16,8 +16,10 @@ PairCosts::PairCosts(const ProfileTable& sim, const ProfileTable& obs, int numpr
         for (int m = 0; m < numprofiles; ++m) {
             const double o = obs[m].pre[j];
             if (!is_measured(o)) continue;
-            const double* p = sim[m].pre;
-            for (int r = 0; r < n; ++r) row[r] += pre_term(p[r], o);
+            // Distinct arrays: the compiler may take two at a time.
+            const double* __restrict p = sim[m].pre;
+            double* __restrict acc = row.data();
+            for (int r = 0; r < n; ++r) acc[r] += pre_term(p[r], o);
         }
         for (int r = 0; r < n; ++r) {
             const double v = row[r] + type_penalty(sim[0].restype[r], obs[0].type_value[j]);
