@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "search/certified.h"
 #include "search/energy_model.h"
 #include "search/sampler.h"
 
@@ -114,14 +115,43 @@ TEST(Reference, EnergyModelIsBitIdentical) {
     }
 }
 
+// Problems that press on the bounds the walk's decisions rest on: ties,
+// energies apart in their last bits, values too large for the cost table,
+// peaks measured nowhere, and too few peaks for a pair.
+enum class Stress { None, Ties, LastBits, Huge, Large, Unmeasured };
+
+void stress(RandomProblem& p, Stress kind) {
+    const int n = p.shape.maxres;
+    for (int m = 0; m < kMaxProfiles; ++m)
+        for (int j = 0; j < n; ++j) {
+            double& q = (*p.sim)[m].pre[j];
+            double& o = (*p.obs)[m].pre[j];
+            switch (kind) {
+                case Stress::Ties: q = 2.0; (*p.sim)[0].restype[j] = 0; break;
+                case Stress::LastBits: q = 1.0 + j * 0x1p-52; o = o == MISSING_PRE ? o : 0.5 + (j % 3) * 0x1p-53; break;
+                case Stress::Huge: if (j == 1) o = -1e200; break;
+                case Stress::Large: q *= 1e16; break;
+                case Stress::Unmeasured: if (j % 2) o = MISSING_PRE; break;
+                case Stress::None: break;
+            }
+        }
+}
+
 TEST(Reference, FastWalkEqualsPlainWalk) {
     struct Case {
         unsigned seed;
         int maxres, np;
         double scale;
-    } cases[] = {{1, 6, 3, 3.0}, {2, 9, 0, 1.0}, {3, 2, 1, 1.0}, {4, 12, 20, 10.0}};
+        Stress kind;
+    } cases[] = {{1, 6, 3, 3.0, Stress::None},      {2, 9, 0, 1.0, Stress::None},
+                 {3, 2, 1, 1.0, Stress::None},      {4, 12, 20, 10.0, Stress::None},
+                 {5, 7, 2, 3.0, Stress::Ties},      {6, 8, 1, 3.0, Stress::LastBits},
+                 {7, 6, 2, 3.0, Stress::Huge},      {8, 6, 3, 3.0, Stress::Large},
+                 {9, 8, 2, 3.0, Stress::Unmeasured}, {10, 0, 2, 3.0, Stress::None},
+                 {11, 1, 2, 3.0, Stress::None}};
     for (const Case& c : cases) {
         RandomProblem p(c.seed, c.maxres, c.np, c.scale);
+        stress(p, c.kind);
         Reference want = plain_walk(*p.sim, *p.obs, p.shape);
         const int next_want = std::rand();
 
@@ -134,8 +164,60 @@ TEST(Reference, FastWalkEqualsPlainWalk) {
         EXPECT_EQ(got.ncool, want.ncool);
         EXPECT_EQ(got.nequil, want.nequil);
         EXPECT_EQ(got.nstat, want.nstat);
-        EXPECT_EQ(got.E_cur, want.E_cur);
-        EXPECT_EQ(got.E_swap, want.E_swap);
+        EXPECT_EQ(got.E_cur, want.E_cur) << "seed " << c.seed;
+        EXPECT_EQ(got.E_swap, want.E_swap) << "seed " << c.seed;
+    }
+}
+
+// The decisions from bounds against the exact ones, where exact energies
+// and draws sit as close to the threshold as the arithmetic allows: an
+// approximation may leave a decision open, never get it wrong.
+TEST(Reference, BoundsNeverDecideWrongly) {
+    std::mt19937_64 gen(3);
+    std::uniform_real_distribution<double> mag(-3, 6), off(-6.1e-8, 6.1e-8), unit(0, 1);
+    std::uniform_int_distribution<int> ulps(-4, 4), pick(0, 3);
+    int settled = 0, wrong = 0;
+    for (int k = 0; k < 400000; ++k) {
+        const double e_cur = std::pow(10.0, mag(gen));
+        // E_swap equal, a few ulps away, or relatively close.
+        double e_swap = e_cur;
+        switch (pick(gen)) {
+            case 0: for (int i = ulps(gen); i != 0; i += i > 0 ? -1 : 1) e_swap = std::nextafter(e_swap, i > 0 ? 1e300 : 0.0); break;
+            case 1: e_swap = e_cur * (1 + 1e-6 * (unit(gen) - 0.5)); break;
+            case 2: e_swap = e_cur * (1 + unit(gen)); break;
+            default: e_swap = e_cur + 20 * unit(gen); break;
+        }
+        const double beta = 0.5 * unit(gen) + 0.001;
+        // Approximations within the error that the analysis allows.
+        const double a_cur = e_cur * (1 + off(gen)), a_swap = e_swap * (1 + off(gen));
+        const double x = -(e_swap - e_cur) * beta;
+        // A draw a few ulps either side of exp(x), or anywhere.
+        double u = pick(gen) == 0 ? unit(gen) : std::exp(x);
+        for (int i = ulps(gen); i != 0; i += i > 0 ? -1 : 1) u = std::nextafter(u, i > 0 ? 2.0 : 0.0);
+        u = std::min(std::max(u, 1 / 2147483647.0), 1.0);
+        const bool exact = e_cur > e_swap || std::exp(x) > u;
+        const Verdict v = downhill(a_cur, a_swap);
+        Verdict m = v;
+        if (v == Verdict::Uphill) m = metropolis(a_cur, a_swap, beta, u);
+        if (m == Verdict::Unsure) continue;
+        ++settled;
+        wrong += (m == Verdict::Accept) != exact;
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(settled, 50000);  // not a vacuous check: many are settled, even this close
+}
+
+TEST(Reference, LogarithmBracketHoldsTheLogarithm) {
+    std::mt19937 gen(4);
+    for (int k = 0; k < 200000; ++k) {
+        const int r = k < 3 ? (k == 0 ? 1 : k == 1 ? 2147483646 : 2147483647) : int(gen() >> 1);
+        const double u = r / 2147483647.0;
+        if (u == 0) continue;
+        const LnBracket b = bracket_ln(u);
+        const double l = std::log(u);
+        ASSERT_LE(b.lo, l) << r;
+        ASSERT_GE(b.hi, l) << r;
+        ASSERT_LT(b.hi - b.lo, 0.0040) << r;
     }
 }
 

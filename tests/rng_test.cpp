@@ -24,3 +24,15 @@ TEST(Rng, UniformIsRandOverItsMaximum) {
     std::srand(10000);
     for (int k = 0; k < 1000; ++k) EXPECT_EQ(rng.uniform(), std::rand() / 2147483647.0) << k;
 }
+
+TEST(Rng, PeekShowsTheNextThreeDraws) {
+    Rng rng(10000);
+    for (int k = 0; k < 100000; ++k) {
+        const int a = rng.peek(0), b = rng.peek(1), c = rng.peek(2);
+        const int x = rng.next();
+        ASSERT_EQ(a, x) << k;
+        if (k % 2) continue;  // peek from every other position
+        ASSERT_EQ(rng.peek(0), b) << k;
+        ASSERT_EQ(rng.peek(1), c) << k;
+    }
+}

@@ -46,7 +46,9 @@ CAnnealingSampler run_sampler(const ProfileTable& sim, const ProfileTable& obs, 
     } last{0, 0, 0, 0};
     double A_cur = 0.0, A_swap = 0.0;
     bool exact = true;
+    int exact_pairs = 0;
     auto make_exact = [&] {
+        ++exact_pairs;
         const SwapEnergy e = model.swap(last.M, last.N, last.aM, last.aN);
         E_cur = e.cur;
         E_swap = e.swp;
@@ -122,5 +124,6 @@ CAnnealingSampler run_sampler(const ProfileTable& sim, const ProfileTable& obs, 
     s.nequil = nequil;
     s.nstat = nstat;
     s.equilibrated = equilibrated;
+    s.exact_pairs = exact_pairs;
     return s;
 }

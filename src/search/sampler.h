@@ -20,6 +20,7 @@ struct CAnnealingSampler {
     int step = 0, ncool = 0, nequil = 0, nstat = 0;
     bool equilibrated = false;
     double E_cur = 0.0, E_swap = 0.0;
+    int exact_pairs = 0;  // pairs whose exact energies the bounds left necessary
 
     double& visit(int peak, int res) { return visits[size_t(peak) * kMaxEntries + res]; }
     double visit(int peak, int res) const { return visits[size_t(peak) * kMaxEntries + res]; }
