@@ -65,14 +65,12 @@ CAnnealingSampler run_sampler(const ProfileTable& sim, const ProfileTable& obs, 
         }
         const int M = pick_peak(maxres, g.uniform());
         const int N = pick_peak(maxres, g.uniform());
-        // The next step's peaks come from the next two draws, or from the two
-        // after them if this step draws for its acceptance: their costs are
-        // fetched while this step decides.
+        // The next step's peaks come from the draws after this step's
+        // acceptance draw, which most steps make: their costs are fetched
+        // while this step decides.
         if (Rng::kCanPeek && costs.usable) {
-            const int p0 = pick_peak(maxres, g.peek(0) * (1.0 / 2147483647.0));
             const int p1 = pick_peak(maxres, g.peek(1) * (1.0 / 2147483647.0));
             const int p2 = pick_peak(maxres, g.peek(2) * (1.0 / 2147483647.0));
-            costs.prefetch(p0, p1, a);
             costs.prefetch(p1, p2, a);
         }
         if (M != N) {
