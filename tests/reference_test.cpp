@@ -191,14 +191,15 @@ TEST(Reference, BoundsNeverDecideWrongly) {
         // Approximations within the error that the analysis allows.
         const double a_cur = e_cur * (1 + off(gen)), a_swap = e_swap * (1 + off(gen));
         const double x = -(e_swap - e_cur) * beta;
-        // A draw a few ulps either side of exp(x), or anywhere.
-        double u = pick(gen) == 0 ? unit(gen) : std::exp(x);
-        for (int i = ulps(gen); i != 0; i += i > 0 ? -1 : 1) u = std::nextafter(u, i > 0 ? 2.0 : 0.0);
-        u = std::min(std::max(u, 1 / 2147483647.0), 1.0);
+        // A draw a few steps of the generator either side of exp(x), or anywhere.
+        const double target = pick(gen) == 0 ? unit(gen) : std::exp(x);
+        int draw = int(std::min(std::max(std::round(target * 2147483647.0), 1.0), 2147483647.0));
+        draw = std::min(std::max(draw + ulps(gen), 1), 2147483647);
+        const double u = draw / 2147483647.0;
         const bool exact = e_cur > e_swap || std::exp(x) > u;
         const Verdict v = downhill(a_cur, a_swap);
         Verdict m = v;
-        if (v == Verdict::Uphill) m = metropolis(a_cur, a_swap, beta, u);
+        if (v == Verdict::Uphill) m = metropolis(a_cur, a_swap, beta, draw);
         if (m == Verdict::Unsure) continue;
         ++settled;
         wrong += (m == Verdict::Accept) != exact;

@@ -83,17 +83,17 @@ struct LnBracket {
 };
 LnBracket bracket_ln(double u);
 
-// exp(-(E_swap - E_cur) * beta) > u, once downhill() said Uphill: Accept,
-// Reject, or Unsure.
-inline Verdict metropolis(double cur, double swp, double beta, double u) {
-    if (!(u > 0.0)) return Verdict::Unsure;
+// exp(-(E_swap - E_cur) * beta) > u for u = draw / 2147483647, once
+// downhill() said Uphill: Accept, Reject, or Unsure.
+inline Verdict metropolis(double cur, double swp, double beta, int draw) {
+    if (draw == 0) return Verdict::Unsure;
     const double bc = kRelative * cur + kAbsolute, bs = kRelative * swp + kAbsolute;
     const double dlo = (swp - bs) - (cur + bc), dhi = (swp + bs) - (cur - bc);
     const double xlo = -(dhi * beta) * (1.0 + 1e-12), xhi = -(dlo * beta) * (1.0 - 1e-12);
     // Below every draw's logarithm (at least ln(1 / 2147483647) = -21.49)
-    // without looking it up.
+    // without working out the draw: the common case at low temperature.
     if (xhi < -22.0) return Verdict::Reject;
-    const LnBracket l = bracket_ln(u);
+    const LnBracket l = bracket_ln(draw / 2147483647.0);
     if (xhi < l.lo - 1e-12) return Verdict::Reject;
     if (xlo > l.hi + 1e-12) return Verdict::Accept;
     return Verdict::Unsure;

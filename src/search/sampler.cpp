@@ -87,11 +87,11 @@ CAnnealingSampler run_sampler(const ProfileTable& sim, const ProfileTable& obs, 
         const Verdict v = exact ? Verdict::Unsure : downhill(A_cur, A_swap);
         bool accept = true;
         if (v == Verdict::Uphill) {
-            const double u = g.uniform();
-            const Verdict m = metropolis(A_cur, A_swap, beta, u);
+            const int draw = g.next();
+            const Verdict m = metropolis(A_cur, A_swap, beta, draw);
             if (m == Verdict::Unsure) {
                 make_exact();
-                accept = metropolis_accepts(-(E_swap - E_cur) * beta, u);
+                accept = metropolis_accepts(-(E_swap - E_cur) * beta, draw / 2147483647.0);
             } else {
                 accept = m == Verdict::Accept;
             }
