@@ -37,7 +37,7 @@
 // Per (peak, residue) cost of the energy, in float.
 struct PairCosts {
     int n = 0;
-    bool usable = false;   // two peaks or more, every cost finite and below 1e37
+    bool usable = false;   // worth it (see the constructor), every cost finite and below 1e37
     std::vector<float> c;  // [peak * n + residue]
 
     PairCosts(const ProfileTable& sim, const ProfileTable& obs, int numprofiles, int n);
