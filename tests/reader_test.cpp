@@ -5,6 +5,11 @@
 #include "io/failure.h"
 #include "profiles/reader.h"
 
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
 namespace {
 
 struct Tables {
@@ -116,6 +121,52 @@ TEST(Reader, FieldsNoReaderWritesStartAtZero) {
         }
     EXPECT_EQ((*t.sim)[0].restype[5], 0);
     EXPECT_EQ((*t.obs)[1].type_value[0], 0);
+}
+
+TEST(Reader, NumbersReadAsStrtodReadsThem) {
+    // Random decimal forms, signs and exponents, near-halfway digit strings
+    // among them: every value must equal strtod's, bit for bit.
+    std::mt19937 gen(8);
+    std::uniform_int_distribution<int> digit(0, 9), len(1, 19), expo(-330, 310), form(0, 5);
+    std::string text;
+    std::vector<std::string> reals;
+    for (int k = 0; k < 40000; ++k) {
+        std::string t = form(gen) == 0 ? "-" : form(gen) == 1 ? "+" : "";
+        const int n = len(gen);
+        for (int i = 0; i < n; ++i) t += char('0' + digit(gen));
+        if (form(gen) < 3) t.insert(t.size() - n / 2, ".");
+        if (form(gen) < 2) t += "e" + std::to_string(expo(gen) / (form(gen) + 1));
+        if (std::strtod(t.c_str(), nullptr) == HUGE_VAL || std::strtod(t.c_str(), nullptr) == -HUGE_VAL) continue;
+        reals.push_back(t);
+    }
+    reals.resize(reals.size() / 4 * 4);
+    for (size_t k = 0; k < reals.size(); k += 4)
+        text += std::to_string(k / 4 + 1) + " " + reals[k] + " " + reals[k + 1] + " " + reals[k + 2] + " " + reals[k + 3] + "\n";
+    // One profile per 800 records at most: the ids go down every 800.
+    std::string chunked;
+    size_t rec = 0, start = 0;
+    int differ = 0;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        chunked += text.substr(start, end + 1 - start);
+        start = end + 1;
+        if (++rec % 800 == 0 || start >= text.size()) {
+            Tables t;
+            t.obs_read(chunked);
+            const size_t first = (rec - 1) / 800 * 800;
+            for (size_t r = first; r < rec; ++r) {
+                const CProfile& p = (*t.obs)[0];
+                const size_t i = r - first;
+                const double want[4] = {std::strtod(reals[4 * r].c_str(), nullptr), std::strtod(reals[4 * r + 1].c_str(), nullptr),
+                                        std::strtod(reals[4 * r + 2].c_str(), nullptr), std::strtod(reals[4 * r + 3].c_str(), nullptr)};
+                const double got[4] = {p.pre[i], p.pre_err[i], p.type_value[i], p.aux_value[i]};
+                differ += std::memcmp(want, got, sizeof want) != 0;
+            }
+            chunked.clear();
+        }
+    }
+    EXPECT_EQ(differ, 0);
+    EXPECT_GT(rec, 9000u);
 }
 
 }  // namespace

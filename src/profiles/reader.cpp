@@ -4,6 +4,7 @@
 #include "profiles/reader.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -105,19 +106,27 @@ bool real_syntax(std::string_view t) {
     return j == t.size();
 }
 
+// Both conversions are correctly rounded, so std::from_chars gives strtod's
+// value; only where it reports a value out of range does strtod itself
+// decide, so that underflow passes as before. from_chars takes no '+'.
 double convert(std::string_view tok, const Field& f, const std::string& name, int line) {
-    std::string s(tok);
+    const std::string_view digits_part = !tok.empty() && tok[0] == '+' ? tok.substr(1) : tok;
+    const char* first = digits_part.data();
+    const char* last = first + digits_part.size();
     if (f.kind == Kind::Int) {
         if (!int_syntax(tok)) fail(name, line, std::string("expected an integer (") + f.what + "), found " + shown(tok));
-        errno = 0;
-        long long v = std::strtoll(s.c_str(), nullptr, 10);
-        if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
+        long long v = 0;
+        const auto r = std::from_chars(first, last, v);
+        if (r.ec != std::errc() || v < INT32_MIN || v > INT32_MAX)
             fail(name, line, std::string(f.what) + " " + shown(tok) + " is out of range");
         return static_cast<double>(v);
     }
     if (!real_syntax(tok)) fail(name, line, std::string("expected a number (") + f.what + "), found " + shown(tok));
+    double v = 0;
+    if (std::from_chars(first, last, v).ec == std::errc()) return v;
+    const std::string s(tok);
     errno = 0;
-    double v = std::strtod(s.c_str(), nullptr);
+    v = std::strtod(s.c_str(), nullptr);
     if (errno == ERANGE && (v == HUGE_VAL || v == -HUGE_VAL))
         fail(name, line, std::string(f.what) + " " + shown(tok) + " is out of range");
     return v;
