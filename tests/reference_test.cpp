@@ -194,7 +194,7 @@ TEST(Reference, BoundsNeverDecideWrongly) {
         // A draw a few steps of the generator either side of exp(x), or anywhere.
         const double target = pick(gen) == 0 ? unit(gen) : std::exp(x);
         int draw = int(std::min(std::max(std::round(target * 2147483647.0), 1.0), 2147483647.0));
-        draw = std::min(std::max(draw + ulps(gen), 1), 2147483647);
+        draw = int(std::min<int64_t>(std::max<int64_t>(int64_t(draw) + ulps(gen), 1), 2147483647));
         const double u = draw / 2147483647.0;
         const bool exact = e_cur > e_swap || std::exp(x) > u;
         const Verdict v = downhill(a_cur, a_swap);
