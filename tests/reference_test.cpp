@@ -197,9 +197,10 @@ TEST(Reference, BoundsNeverDecideWrongly) {
         draw = int(std::min<int64_t>(std::max<int64_t>(int64_t(draw) + ulps(gen), 1), 2147483647));
         const double u = draw / 2147483647.0;
         const bool exact = e_cur > e_swap || std::exp(x) > u;
-        const Verdict v = downhill(a_cur, a_swap);
+        const PairBounds b(a_cur, a_swap);
+        const Verdict v = downhill(b);
         Verdict m = v;
-        if (v == Verdict::Uphill) m = metropolis(a_cur, a_swap, beta, draw);
+        if (v == Verdict::Uphill) m = metropolis(b, beta, draw);
         if (m == Verdict::Unsure) continue;
         ++settled;
         wrong += (m == Verdict::Accept) != exact;

@@ -68,12 +68,18 @@ inline constexpr double kAbsolute = 1e-40;
 
 enum class Verdict { Accept, Reject, Uphill, Unsure };
 
-// E_cur > E_swap from their approximations: Accept when settled true,
-// Uphill when settled false (a uniform draw decides), else Unsure.
-inline Verdict downhill(double cur, double swp) {
-    const double bc = kRelative * cur + kAbsolute, bs = kRelative * swp + kAbsolute;
-    if (cur - bc > swp + bs) return Verdict::Accept;
-    if (cur + bc < swp - bs) return Verdict::Uphill;
+// A pair's approximate energies and how far each may lie from the exact one.
+struct PairBounds {
+    double cur = 0.0, swp = 0.0, bc = 0.0, bs = 0.0;
+    PairBounds() = default;
+    PairBounds(double c, double s) : cur(c), swp(s), bc(kRelative * c + kAbsolute), bs(kRelative * s + kAbsolute) {}
+};
+
+// E_cur > E_swap: Accept when the bounds settle it true, Uphill when they
+// settle it false (a uniform draw decides), else Unsure.
+inline Verdict downhill(const PairBounds& b) {
+    if (b.cur - b.bc > b.swp + b.bs) return Verdict::Accept;
+    if (b.cur + b.bc < b.swp - b.bs) return Verdict::Uphill;
     return Verdict::Unsure;
 }
 
@@ -85,10 +91,9 @@ LnBracket bracket_ln(double u);
 
 // exp(-(E_swap - E_cur) * beta) > u for u = draw / 2147483647, once
 // downhill() said Uphill: Accept, Reject, or Unsure.
-inline Verdict metropolis(double cur, double swp, double beta, int draw) {
+inline Verdict metropolis(const PairBounds& b, double beta, int draw) {
     if (draw == 0) return Verdict::Unsure;
-    const double bc = kRelative * cur + kAbsolute, bs = kRelative * swp + kAbsolute;
-    const double dlo = (swp - bs) - (cur + bc), dhi = (swp + bs) - (cur - bc);
+    const double dlo = (b.swp - b.bs) - (b.cur + b.bc), dhi = (b.swp + b.bs) - (b.cur - b.bc);
     const double xlo = -(dhi * beta) * (1.0 + 1e-12), xhi = -(dlo * beta) * (1.0 - 1e-12);
     // Below every draw's logarithm (at least ln(1 / 2147483647) = -21.49)
     // without working out the draw: the common case at low temperature.

@@ -49,7 +49,7 @@ struct BoundedDecisions : Energies {
     struct {
         int M, N, aM, aN;  // the last pair and its residues before the step
     } last{0, 0, 0, 0};
-    double A_cur = 0.0, A_swap = 0.0;
+    PairBounds bounds;
     bool exact = true;  // E_cur and E_swap are the last pair's
 
     BoundedDecisions(const EnergyModel& m, const PairCosts& c, int n) : model(m), costs(c), maxres(n) {}
@@ -71,16 +71,16 @@ struct BoundedDecisions : Energies {
                            pick_peak(maxres, g.peek(2) * (1.0 / 2147483647.0)), a);
         if (M != N) {
             last = {M, N, a[M], a[N]};
-            A_cur = costs.at(M, last.aM) + costs.at(N, last.aN);
-            A_swap = costs.at(M, last.aN) + costs.at(N, last.aM);
+            bounds = PairBounds(costs.at(M, last.aM) + costs.at(N, last.aN),
+                                costs.at(M, last.aN) + costs.at(N, last.aM));
             exact = false;
         }
         // A step with M = N decides on the last pair's energies, as they were.
-        const Verdict v = exact ? Verdict::Unsure : downhill(A_cur, A_swap);
+        const Verdict v = exact ? Verdict::Unsure : downhill(bounds);
         if (v == Verdict::Accept) return true;
         if (v == Verdict::Uphill) {
             const int draw = g.next();
-            const Verdict m = metropolis(A_cur, A_swap, beta, draw);
+            const Verdict m = metropolis(bounds, beta, draw);
             if (m != Verdict::Unsure) return m == Verdict::Accept;
             make_exact();
             return metropolis_accepts(-(E_swap - E_cur) * beta, draw / 2147483647.0);
