@@ -2,12 +2,14 @@
 
 #include <cmath>
 
+#include "search/energy.h"
+
 double shift_cost(int type, double x) {
     double mean, sd;
-    if (type == 1) {
+    if (type == kLeu) {
         mean = kLeuShiftMean;
         sd = kLeuShiftSd;
-    } else if (type == 2) {
+    } else if (type == kVal) {
         mean = kValShiftMean;
         sd = kValShiftSd;
     } else {

@@ -19,5 +19,5 @@ inline constexpr double kValShiftSd = 1.5;
 inline constexpr double kShiftRange = 25.0;    // ppm, about 8 to 33
 inline constexpr double kShiftOutliers = 0.03;  // share of typed peaks far from their type's mean
 
-// -2 ln p(x | type): 1 Leu, 2 Val, anything else no type (flat).
+// -2 ln p(x | type): kLeu, kVal, anything else no type (flat).
 double shift_cost(int type, double x);
