@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: setup build run test scalar sanitize clean
+.PHONY: setup build run test scalar clang sanitize clean
 
 setup:
 	@bash scripts/setup.sh
@@ -21,9 +21,14 @@ test: build
 scalar:
 	$(MAKE) test BUILD=build-scalar CMAKE_FLAGS="-DPREASSIGN_SCALAR_ENERGY=ON $(CMAKE_FLAGS)"
 
+# The same tests built by clang.
+clang:
+	@bash scripts/setup.sh clang
+	$(MAKE) test BUILD=build-clang CMAKE_FLAGS="-DCMAKE_CXX_COMPILER=clang++ $(CMAKE_FLAGS)"
+
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 $(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DPREASSIGN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)"
 
 clean:
-	rm -rf build build-asan build-scalar
+	rm -rf build build-asan build-scalar build-clang

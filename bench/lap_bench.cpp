@@ -5,7 +5,8 @@
 #include <random>
 
 #include "profiles/reader.h"
-#include "search/optimal.h"
+#include "optimum/costs.h"
+#include "optimum/lap.h"
 
 static double seconds(const std::vector<double>& cost, int n, double* energy) {
     auto t0 = std::chrono::steady_clock::now();

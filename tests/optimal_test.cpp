@@ -5,7 +5,8 @@
 #include <numeric>
 #include <random>
 
-#include "search/optimal.h"
+#include "optimum/costs.h"
+#include "optimum/lap.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "io/output.h"
 #include "profiles/ceiling.h"
 #include "profiles/reader.h"
-#include "search/balance.h"
-#include "search/posterior.h"
+#include "posterior/balance.h"
+#include "posterior/posterior.h"
 #include "support.h"
 
 namespace {
@@ -34,14 +34,12 @@ struct Problem {
         }
     }
     PosteriorData data() const {
-        PosteriorData d;
-        d.sim = sim.get();
-        d.obs = obs.get();
-        d.profiles = 1;
-        d.peaks = d.residues = n;
-        d.obs_records = d.sim_records = {n};
-        d.cap = 1e6;
-        return d;
+        ReadResult r;
+        r.profiles = 1;
+        r.maxres = n;
+        r.records = {n};
+        r.maxobs = 1e6;
+        return posterior_data(*sim, r, *obs, r, Shape{1, n});
     }
 };
 

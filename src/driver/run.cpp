@@ -12,6 +12,8 @@
 #include "driver/options.h"
 #include "io/failure.h"
 #include "io/output_file.h"
+#include "optimum/costs.h"
+#include "posterior/posterior.h"
 #include "profiles/ceiling.h"
 #include "profiles/reader.h"
 #include "report/heatmap.h"
@@ -20,8 +22,6 @@
 #include "report/report.h"
 #include "report/table.h"
 #include "search/assignment.h"
-#include "search/optimal.h"
-#include "search/posterior.h"
 #include "search/sampler.h"
 
 namespace {
@@ -77,11 +77,11 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     const ReadResult sim = read_simulated(simtext, simname, *simprofiles);
     const ReadResult obs = read_experimental(obstext, obsname, *obsprofiles);
     const Shape shape = combined_shape(sim, obs);
-    const PosteriorData pdata = posterior_data(*simprofiles, sim, *obsprofiles, obs, shape);
+    const PosteriorExtent extent = posterior_extent(sim, obs, shape);
     std::vector<std::pair<int, int>> fixed;
     if (!opt.fix.empty())
-        fixed = read_fixed_pairs(load_file(opt.fix), opt.fix, (*obsprofiles)[0], pdata.peaks, (*simprofiles)[0],
-                                 pdata.residues);
+        fixed = read_fixed_pairs(load_file(opt.fix), opt.fix, (*obsprofiles)[0], extent.peaks, (*simprofiles)[0],
+                                 extent.residues);
     std::optional<OutputFile> table, heatmap;
     if (!opt.table.empty()) table.emplace(opt.table);
     if (!opt.heatmap.empty()) heatmap.emplace(opt.heatmap);
@@ -92,12 +92,9 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     Rng rng(opt.seed);
     err << "Initializing" << eol << "Initialized" << eol;
     err << "Reading simulated profiles: " << std::string(sim.profiles, '.') << eol;
-    CPREdata::numprofiles = sim.profiles;
     err << "NUMPROFILES simulated: " << sim.profiles << eol;
     echo_pre(*simprofiles, sim.profiles, sim.maxres, echo);
     err << "Read experimental profile: " << eol << std::string(obs.profiles, '.') << eol;
-    CPREdata::numprofiles = shape.numprofiles;
-    CPREdata::maxres = shape.maxres;
     err << "NUMPROFILES observed: " << obs.profiles << eol;
     apply_ceiling(*simprofiles, *obsprofiles, obs.maxobs, shape, out, err, &echo);
     warn_unbounded(peaks_with_unbounded_cost(*simprofiles, *obsprofiles, shape), *obsprofiles, err);
@@ -111,7 +108,8 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     if (opt.optimal) columns.optimal = write_optimum(sampler, *simprofiles, *obsprofiles, shape, out, fixed);
     Posterior posterior;
     if (opt.posterior) {
-        posterior = compute_posterior(pdata, PosteriorOptions{opt.model_error, fixed});
+        posterior = compute_posterior(posterior_data(*simprofiles, sim, *obsprofiles, obs, shape),
+                                      PosteriorOptions{opt.model_error, fixed});
         write_posterior(posterior, obsname, out, err);
         if (posterior.computed) columns.posterior = &posterior;
     }

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "io/arithmetic.h"
+
 inline constexpr int kKeep = -1;     // an Out that keeps its text, for tests
 inline constexpr int kDiscard = -2;  // an Out that drops what it is given
 

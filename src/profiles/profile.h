@@ -1,13 +1,23 @@
-// The two profile tables and the run-wide counters that say how much of them
-// is in use. Sizes are fixed: the readers refuse input that would not fit.
+// The two profile tables and the shape that says how much of them is in
+// use. Sizes are fixed: the readers refuse input that would not fit.
 #pragma once
 
 #include <array>
 #include <memory>
 
+#include "io/arithmetic.h"
+
 inline constexpr int kMaxProfiles = 20;
 inline constexpr int kMaxEntries = 800;
 inline constexpr double MISSING_PRE = -999.0;
+
+// Residue type codes of the simulated file; any other code is untyped.
+inline constexpr int kLeu = 1;
+inline constexpr int kVal = 2;
+inline bool is_typed(int t) { return t == kLeu || t == kVal; }
+
+// An experimental PRE equal to the marker was not measured.
+inline bool is_measured(double pre) { return pre != MISSING_PRE; }
 
 struct CProfile {
     double pre[kMaxEntries];
@@ -31,11 +41,4 @@ inline std::unique_ptr<ProfileTable> make_table() { return std::make_unique<Prof
 struct Shape {
     int numprofiles = 0;
     int maxres = 0;
-};
-
-// The run's record of its shape, which the reports print from; only the
-// driver writes it, and every phase below the driver takes a Shape instead.
-struct CPREdata {
-    static inline int maxres = 0;
-    static inline int numprofiles = 0;
 };

@@ -10,7 +10,7 @@
 
 #include "io/output_file.h"
 #include "profiles/profile.h"
-#include "search/posterior.h"
+#include "posterior/posterior.h"
 #include "search/sampler.h"
 
 struct HeatmapLayout {

@@ -1,7 +1,8 @@
 // The most probable assignment measured against the exact optimum.
 #include "report/optimum.h"
 
-#include "search/optimal.h"
+#include "optimum/costs.h"
+#include "optimum/lap.h"
 
 std::vector<int> write_optimum(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
                                Shape shape, Out& out, const std::vector<std::pair<int, int>>& fixed) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "io/output.h"
-#include "search/posterior.h"
+#include "posterior/posterior.h"
 
 // Above this relative error of the predictions, the probabilities are only
 // roughly calibrated.

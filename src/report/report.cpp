@@ -1,7 +1,6 @@
 // Frequencies are visit counts over the number of statistics samples.
 #include "report/report.h"
 
-#include "search/energy.h"
 
 void write_reports(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs, Shape shape,
                    Out& out, Out& err, Out* detail_to) {

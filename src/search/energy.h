@@ -7,9 +7,8 @@
 #include "profiles/profile.h"
 
 // The 13C methyl shift windows of the two residue types, and the steepness
-// of the penalty outside them.
-inline constexpr int kLeu = 1;
-inline constexpr int kVal = 2;
+// of the penalty outside them: the walk's hard rule. The posterior weighs
+// shifts by a density instead (posterior/shifts.h).
 inline constexpr double kLeuLowest = 21.32;
 inline constexpr double kValHighest = 24.66;
 inline constexpr double kWindowPenalty = 1000000;
@@ -18,8 +17,6 @@ struct SwapEnergy {
     double cur = 0.0;
     double swp = 0.0;
 };
-
-inline bool is_typed(int t) { return t == kLeu || t == kVal; }
 
 // How far a peak's tested value x lies outside the window of residue type t;
 // 0 inside the window (its edges included) and for an untyped residue.
@@ -34,8 +31,6 @@ inline double type_penalty(int t, double x) {
     const double d = window_excess(t, x);
     return d * d * kWindowPenalty;
 }
-
-inline bool is_measured(double pre) { return pre != MISSING_PRE; }
 
 // The PRE term of one measured value against one prediction.
 inline double pre_term(double predicted, double measured) {

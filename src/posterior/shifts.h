@@ -1,6 +1,7 @@
 // What a methyl 13C shift says about the residue type, for the posterior:
 // a normal density per type around published averages, mixed with a small
-// uniform share for outliers, so that no pairing is ever ruled out.
+// uniform share for outliers, so that no pairing is ever ruled out. The walk
+// has a different model, hard windows with a steep penalty (search/energy.h).
 #pragma once
 
 // Averages and spreads of the methyl 13C shifts, in ppm, after the BMRB's

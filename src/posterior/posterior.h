@@ -11,23 +11,29 @@
 #include "profiles/profile.h"
 #include "profiles/reader.h"
 
-// The part of the tables the posterior reads. Entries past a profile's own
-// records are not measurements (experimental) or predict 0 (simulated), so
-// the copy that a trailing blank leaves is never read as a peak.
+// How many peaks and residues the posterior sees: the entries that have a
+// record in their file, within the searched range, over the profiles that
+// both files hold.
+struct PosteriorExtent {
+    int profiles = 0, peaks = 0, residues = 0;
+};
+PosteriorExtent posterior_extent(const ReadResult& sim, const ReadResult& obs, Shape shape);
+
+// The posterior's own copy of the clipped tables. Entries past a profile's
+// own records are not measurements (experimental) or predict 0 (simulated),
+// so the copy that a trailing blank leaves is never read as a peak.
 struct PosteriorData {
-    const ProfileTable* sim = nullptr;
-    const ProfileTable* obs = nullptr;
-    int profiles = 0;               // compared: those both files hold
-    int peaks = 0, residues = 0;    // the longest profile of each file
-    std::vector<int> obs_records;   // records per experimental profile
-    std::vector<int> sim_records;   // records per simulated profile
+    int profiles = 0, peaks = 0, residues = 0;
+    std::vector<double> meas, err;  // [m * peaks + j]; MISSING_PRE where not measured
+    std::vector<double> pred;       // [m * residues + r]
+    std::vector<double> shift;      // per peak: the tested value (experimental profile 0)
+    std::vector<int> type;          // per residue: the type code (simulated profile 0)
     // The ceiling's cap: a measurement at it was clipped, and says only that
     // the PRE is at least the largest one measured.
     double cap = 0.0;
 };
 
-// The posterior's view of a run: the profiles both files hold, and as many
-// peaks and residues as the files have records, within the searched range.
+// Made after the ceiling has run, from the clipped tables.
 PosteriorData posterior_data(const ProfileTable& sim, const ReadResult& simr, const ProfileTable& obs,
                              const ReadResult& obsr, Shape shape);
 

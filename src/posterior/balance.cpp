@@ -9,7 +9,7 @@
 //   F(a, b) = sum of P - sum a - sum b,
 // whose gradient is the row and column sums of P less 1, and whose Hessian
 // is [diag(row sums) P; P' diag(column sums)].
-#include "search/balance.h"
+#include "posterior/balance.h"
 
 #include <algorithm>
 #include <cmath>

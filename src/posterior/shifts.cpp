@@ -1,8 +1,8 @@
-#include "search/shifts.h"
+#include "posterior/shifts.h"
 
 #include <cmath>
 
-#include "search/energy.h"
+#include "profiles/profile.h"
 
 double shift_cost(int type, double x) {
     double mean, sd;

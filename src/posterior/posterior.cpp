@@ -3,16 +3,15 @@
 // dummy residues at a fixed cost take the peaks that no residue explains.
 // The kernel is scaled by the optimum's dual potentials first, so every row
 // and column holds a 1 (the optimum's pair) and nothing underflows.
-#include "search/posterior.h"
+#include "posterior/posterior.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "profiles/ceiling.h"
-#include "search/balance.h"
-#include "search/energy.h"
-#include "search/optimal.h"
-#include "search/shifts.h"
+#include "posterior/balance.h"
+#include "optimum/lap.h"
+#include "posterior/shifts.h"
 
 namespace {
 
@@ -110,40 +109,32 @@ Tables gather(const PosteriorData& d) {
     t.err.assign(np * t.peaks, 0.0);
     t.measured.assign(np * t.peaks, 0);
     t.clipped.assign(np * t.peaks, 0);
-    t.pred.assign(np * t.residues, 0.0);
+    t.pred = d.pred;
     t.unexplained.assign(t.peaks, 2.0 * std::log(kShiftRange));
     // A PRE too large to measure is at least the largest one measured: the
     // cap itself may come from a marker value, far above any real PRE.
     double bound = 0.0;
-    for (int m = 0; m < t.np; ++m)
-        for (int j = 0; j < std::min(t.peaks, d.obs_records[m]); ++j) {
-            const double v = (*d.obs)[m].pre[j];
-            if (is_measured(v) && v < d.cap) bound = std::max(bound, v);
-        }
+    for (double v : d.meas)
+        if (is_measured(v) && v < d.cap) bound = std::max(bound, v);
     for (int m = 0; m < t.np; ++m) {
-        const CProfile& o = (*d.obs)[m];
-        const CProfile& s = (*d.sim)[m];
-        for (int j = 0; j < std::min(t.peaks, d.obs_records[m]); ++j) {
+        for (int j = 0; j < t.peaks; ++j) {
             const size_t k = size_t(m) * t.peaks + j;
-            if (!is_measured(o.pre[j])) continue;
+            const double v = d.meas[k];
+            if (!is_measured(v)) continue;
             t.measured[k] = 1;
-            t.clipped[k] = o.pre[j] >= d.cap;
-            t.meas[k] = t.clipped[k] ? bound : o.pre[j];
-            t.err[k] = std::min(std::max(pre_error(t.meas[k], o.pre_err[j]), kLeastError), kMostError);
-            t.defaulted += !t.clipped[k] && !(o.pre_err[j] > 0.0);
+            t.clipped[k] = v >= d.cap;
+            t.meas[k] = t.clipped[k] ? bound : v;
+            t.err[k] = std::min(std::max(pre_error(t.meas[k], d.err[k]), kLeastError), kMostError);
+            t.defaulted += !t.clipped[k] && !(d.err[k] > 0.0);
             // A uniform density over [0, cap] for a value, even odds for a bound.
             t.unexplained[j] += t.clipped[k] ? 2.0 * std::log(2.0) : 2.0 * std::log(d.cap) - kLn2Pi;
         }
-        for (int r = 0; r < std::min(t.residues, d.sim_records[m]); ++r) t.pred[size_t(m) * t.residues + r] = s.pre[r];
     }
     t.shift.resize(size_t(t.peaks) * 3);
     for (int j = 0; j < t.peaks; ++j)
-        for (int c = 0; c < 3; ++c) t.shift[size_t(j) * 3 + c] = shift_cost(c, (*d.obs)[0].type_value[j]);
+        for (int c = 0; c < 3; ++c) t.shift[size_t(j) * 3 + c] = shift_cost(c, d.shift[j]);
     t.cls.resize(t.residues);
-    for (int r = 0; r < t.residues; ++r) {
-        const int type = (*d.sim)[0].restype[r];
-        t.cls[r] = is_typed(type) ? type : 0;
-    }
+    for (int r = 0; r < t.residues; ++r) t.cls[r] = is_typed(d.type[r]) ? d.type[r] : 0;
     return t;
 }
 
@@ -302,16 +293,34 @@ Kernel marginals(const Square& q, const std::vector<int>& a, const Duals& duals,
 
 double pre_error(double pre, double err) { return err > 0.0 ? err : 0.1 * std::fabs(pre) + 0.5; }
 
+PosteriorExtent posterior_extent(const ReadResult& sim, const ReadResult& obs, Shape shape) {
+    PosteriorExtent e;
+    e.profiles = std::min(sim.profiles, obs.profiles);
+    for (int n : obs.records) e.peaks = std::max(e.peaks, std::min(n, shape.maxres));
+    for (int n : sim.records) e.residues = std::max(e.residues, std::min(n, shape.maxres));
+    return e;
+}
+
 PosteriorData posterior_data(const ProfileTable& simt, const ReadResult& sim, const ProfileTable& obst,
                              const ReadResult& obs, Shape shape) {
+    const PosteriorExtent e = posterior_extent(sim, obs, shape);
     PosteriorData d;
-    d.sim = &simt;
-    d.obs = &obst;
-    d.profiles = std::min(sim.profiles, obs.profiles);
-    d.sim_records = sim.records;
-    d.obs_records = obs.records;
-    for (int n : obs.records) d.peaks = std::max(d.peaks, std::min(n, shape.maxres));
-    for (int n : sim.records) d.residues = std::max(d.residues, std::min(n, shape.maxres));
+    d.profiles = e.profiles;
+    d.peaks = e.peaks;
+    d.residues = e.residues;
+    d.meas.assign(size_t(e.profiles) * e.peaks, MISSING_PRE);
+    d.err.assign(size_t(e.profiles) * e.peaks, 0.0);
+    d.pred.assign(size_t(e.profiles) * e.residues, 0.0);
+    for (int m = 0; m < e.profiles; ++m) {
+        for (int j = 0; j < std::min(e.peaks, obs.records[m]); ++j) {
+            d.meas[size_t(m) * e.peaks + j] = obst[m].pre[j];
+            d.err[size_t(m) * e.peaks + j] = obst[m].pre_err[j];
+        }
+        for (int r = 0; r < std::min(e.residues, sim.records[m]); ++r)
+            d.pred[size_t(m) * e.residues + r] = simt[m].pre[r];
+    }
+    for (int j = 0; j < e.peaks; ++j) d.shift.push_back(obst[0].type_value[j]);
+    for (int r = 0; r < e.residues; ++r) d.type.push_back(simt[0].restype[r]);
     d.cap = ceiling_cap(obs.maxobs);
     return d;
 }

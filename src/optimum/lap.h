@@ -1,19 +1,9 @@
-// The exact minimum-energy assignment. The energy is a sum over peaks of a
-// cost that depends only on the peak and its residue, so this is a linear
+// The exact minimum-cost assignment of a square cost matrix: a linear
 // assignment problem, solved by shortest augmenting paths.
 #pragma once
 
 #include <utility>
 #include <vector>
-
-#include "profiles/profile.h"
-
-// cost[j * n + r]: peak_cost of peak j on residue r, for the shape's n peaks.
-std::vector<double> assignment_costs(const ProfileTable& sim, const ProfileTable& obs, Shape shape);
-
-// The peaks with a cost that is not finite on some residue (values near
-// 1e300 overflow): the walk cannot weigh their assignments against others.
-std::vector<int> peaks_with_unbounded_cost(const ProfileTable& sim, const ProfileTable& obs, Shape shape);
 
 // Potentials of an optimal assignment: cost[j * n + r] - row[j] - col[r] is
 // never negative, and 0 on the assignment's pairs (up to rounding).
