@@ -111,7 +111,7 @@ TEST(Report, TableColumns) {
     s.visit(1, 1) = 1000000;
     s.visit(2, 0) = 400000;
     s.visit(2, 2) = 600000;
-    EXPECT_EQ(results_table(s, *sim, *obs, Shape{1, 3}, TableColumns{{2, 1, 0}, nullptr, {}}),
+    EXPECT_EQ(results_table(s, *sim, *obs, Shape{1, 3}, TableColumns{true, {2, 1, 0}, nullptr, {}}),
               "peak_index\tpeak_id\tresidue_index\tresidue_number\tfrequency\trunner_up_residue_number\t"
               "runner_up_frequency\tentropy\ttype_check\toptimal_residue_number\n"
               "0\t101\t0\t10\t0.5\t11\t0.3\t1.0296530140645737\tpenalised\t12\n"

@@ -105,13 +105,14 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     write_reports(sampler, *simprofiles, *obsprofiles, shape, out, err, &echo);
 
     TableColumns columns;
+    columns.optimal_column = opt.optimal;
     if (opt.optimal) columns.optimal = write_optimum(sampler, *simprofiles, *obsprofiles, shape, out, fixed);
     Posterior posterior;
     if (opt.posterior) {
         posterior = compute_posterior(posterior_data(*simprofiles, sim, *obsprofiles, obs, shape),
                                       PosteriorOptions{opt.model_error, fixed});
         write_posterior(posterior, obsname, out, err);
-        if (posterior.computed) columns.posterior = &posterior;
+        columns.posterior = &posterior;
     }
     if (!opt.fix.empty()) {
         columns.fixed.assign(shape.maxres, 0);
@@ -120,7 +121,7 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     if (table) write_table(*table, sampler, *simprofiles, *obsprofiles, shape, columns);
     if (heatmap) {
         const std::string title = "preassign: " + simname + " vs " + obsname;
-        if (columns.posterior)
+        if (posterior.usable())
             write_heatmap(*heatmap, posterior_matrix(posterior), *simprofiles, *obsprofiles,
                           title + ", posterior probability");
         else

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -51,10 +52,13 @@ void evaluate(const Kernel& k, State& s) {
     for (int i = 0; i < n; ++i) s.f -= s.a[i] + s.b[i];
 }
 
+// NaN when any sum is NaN: std::max alone would drop it.
 double off_by(const State& s) {
     double off = 0.0;
-    for (size_t i = 0; i < s.row.size(); ++i)
-        off = std::max({off, std::fabs(s.row[i] - 1.0), std::fabs(s.col[i] - 1.0)});
+    for (size_t i = 0; i < s.row.size(); ++i) {
+        const double d = std::max(std::fabs(s.row[i] - 1.0), std::fabs(s.col[i] - 1.0));
+        if (!(d <= off)) off = d;
+    }
     return off;
 }
 
@@ -82,23 +86,38 @@ double dot(const std::vector<double>& u, const std::vector<double>& v) {
 // Solves H d = -g roughly, by conjugate gradients. The block's matching is
 // its diagonal, and a row and its matched column nearly cancel where that
 // pair is near certain: the preconditioner solves each such 2 x 2 block of H
-// exactly. g sums to 0 over rows less columns, as H's range does.
+// exactly. Its determinant is worked out from the sums beside the pair, as
+// q (row' + col') + row' col' rather than row col - q^2, which cancels to 0
+// when the pair holds nearly all of both. g sums to 0 over rows less
+// columns, as H's range does.
 std::vector<double> newton_step(const Kernel& k, const State& s, const std::vector<double>& g) {
     const int n = k.n;
     const size_t m = g.size();
-    std::vector<double> p(k.val.size()), pair(n, 0.0), ea(n), eb(n);
+    std::vector<double> p(k.val.size()), pair(n, 0.0), row_off(n, 0.0), col_off(n, 0.0), ea(n), eb(n);
     exponentiate(s, ea, eb);
     for (int i = 0; i < n; ++i)
         for (int e = k.start[i]; e < k.start[i + 1]; ++e) {
             p[e] = k.val[e] * ea[i] * eb[k.col[e]];
-            if (k.col[e] == i) pair[i] = p[e];
+            if (k.col[e] == i) {
+                pair[i] = p[e];
+            } else {
+                row_off[i] += p[e];
+                col_off[k.col[e]] += p[e];
+            }
         }
     auto precondition = [&](const std::vector<double>& r, std::vector<double>& z) {
         for (int i = 0; i < n; ++i) {
             const double ra = s.row[i], cb = s.col[i], q = pair[i];
-            const double det = ra * cb - q * q;
-            z[i] = (cb * r[i] - q * r[n + i]) / det;
-            z[n + i] = (ra * r[n + i] - q * r[i]) / det;
+            const double det = q * (row_off[i] + col_off[i]) + row_off[i] * col_off[i];
+            if (det > 0.0 && std::isfinite(det)) {
+                z[i] = (cb * r[i] - q * r[n + i]) / det;
+                z[n + i] = (ra * r[n + i] - q * r[i]) / det;
+            } else {
+                // Nothing beside the pair is left in double range: the
+                // diagonal alone, where it is not 0.
+                z[i] = ra > 0.0 ? r[i] / ra : r[i];
+                z[n + i] = cb > 0.0 ? r[n + i] / cb : r[n + i];
+            }
         }
     };
     std::vector<double> d(m, 0.0), r(m), z(m), dir(m), hd(m);
@@ -124,14 +143,15 @@ std::vector<double> newton_step(const Kernel& k, const State& s, const std::vect
 
 constexpr int kMaxNewtonSteps = 100;
 
-// Scales a fully indecomposable block in place.
-void balance_block(Kernel& k, double tolerance) {
+// Scales a fully indecomposable block in place; the Newton steps it took.
+int balance_block(Kernel& k, double tolerance) {
     const int n = k.n;
     State s{std::vector<double>(n, 0.0), std::vector<double>(n, 0.0), std::vector<double>(n),
             std::vector<double>(n)};
     evaluate(k, s);
     std::vector<double> g(size_t(2) * n);
-    for (int step = 0; step < kMaxNewtonSteps && off_by(s) > tolerance; ++step) {
+    int step = 0;
+    for (; step < kMaxNewtonSteps && off_by(s) > tolerance; ++step) {
         for (int i = 0; i < n; ++i) {
             g[i] = s.row[i] - 1.0;
             g[n + i] = s.col[i] - 1.0;
@@ -166,6 +186,7 @@ void balance_block(Kernel& k, double tolerance) {
     }
     for (int i = 0; i < n; ++i)
         for (int e = k.start[i]; e < k.start[i + 1]; ++e) k.val[e] *= std::exp(s.a[i] + s.b[k.col[e]]);
+    return step;
 }
 
 // Strongly connected components of the rows, where row i leads to the row
@@ -215,7 +236,7 @@ std::vector<int> components(const Kernel& k, const std::vector<int>& owner) {
 
 }  // namespace
 
-double balance(Kernel& k, const std::vector<int>& match, double tolerance) {
+Balanced balance(Kernel& k, const std::vector<int>& match, double tolerance) {
     const int n = k.n;
     // An entry that no perfect matching of the pattern uses tends to 0 under
     // any scaling; left in, it keeps the rest from converging. What remains
@@ -230,6 +251,7 @@ double balance(Kernel& k, const std::vector<int>& match, double tolerance) {
     std::vector<int> local(n);
     for (const std::vector<int>& r : rows)
         for (size_t x = 0; x < r.size(); ++x) local[r[x]] = int(x);
+    Balanced result;
     for (const std::vector<int>& r : rows) {
         Kernel b;
         b.n = int(r.size());
@@ -238,7 +260,7 @@ double balance(Kernel& k, const std::vector<int>& match, double tolerance) {
                 if (comp[owner[k.col[e]]] == comp[i]) b.add(local[owner[k.col[e]]], k.val[e]);
             b.end_row();
         }
-        if (b.n > 1) balance_block(b, tolerance);
+        if (b.n > 1) result.steps += balance_block(b, tolerance);
         // Columns are numbered by the rows they are matched to.
         for (size_t x = 0; x < r.size(); ++x) {
             const int i = r[x];
@@ -247,21 +269,33 @@ double balance(Kernel& k, const std::vector<int>& match, double tolerance) {
                 k.val[e] = comp[owner[k.col[e]]] == comp[i] ? (b.n > 1 ? b.val[kept++] : 1.0) : 0.0;
         }
     }
+    // Judged on the result itself, entries included: a NaN anywhere fails.
     std::vector<double> colsum(n, 0.0);
-    double reached = 0.0;
+    bool finite = true;
     for (int i = 0; i < n; ++i) {
         double r = 0.0;
         for (int e = k.start[i]; e < k.start[i + 1]; ++e) {
+            finite = finite && std::isfinite(k.val[e]) && k.val[e] >= 0.0;
             r += k.val[e];
             colsum[k.col[e]] += k.val[e];
         }
-        reached = std::max(reached, std::fabs(r - 1.0));
+        const double d = std::fabs(r - 1.0);
+        if (!(d <= result.error)) result.error = d;
     }
-    for (int c = 0; c < n; ++c) reached = std::max(reached, std::fabs(colsum[c] - 1.0));
-    return reached;
+    for (int c = 0; c < n; ++c) {
+        const double d = std::fabs(colsum[c] - 1.0);
+        if (!(d <= result.error)) result.error = d;
+    }
+    if (!finite || !std::isfinite(result.error)) {
+        result.status = BalanceStatus::Failed;
+        result.error = std::numeric_limits<double>::quiet_NaN();
+    } else if (result.error > tolerance) {
+        result.status = BalanceStatus::NotConverged;
+    }
+    return result;
 }
 
-double balance(std::vector<double>& m, int n, const std::vector<int>& match, double tolerance) {
+Balanced balance(std::vector<double>& m, int n, const std::vector<int>& match, double tolerance) {
     Kernel k;
     k.n = n;
     for (int i = 0; i < n; ++i) {
@@ -269,7 +303,7 @@ double balance(std::vector<double>& m, int n, const std::vector<int>& match, dou
             if (m[size_t(i) * n + c] > 0.0) k.add(c, m[size_t(i) * n + c]);
         k.end_row();
     }
-    const double reached = balance(k, match, tolerance);
+    const Balanced reached = balance(k, match, tolerance);
     std::fill(m.begin(), m.end(), 0.0);
     for (int i = 0; i < n; ++i)
         for (int e = k.start[i]; e < k.start[i + 1]; ++e) m[size_t(i) * n + k.col[e]] = k.val[e];

@@ -18,11 +18,22 @@ struct Kernel {
     void end_row() { start.push_back(int(col.size())); }
 };
 
-// Scales k in place; returns the largest distance of a row or column sum
-// from 1 that the result has. match[i] is the column of row i in a perfect
-// matching of positive entries. Entries that no perfect matching uses come
-// out 0, as they do in the limit of Sinkhorn's scaling.
-double balance(Kernel& k, const std::vector<int>& match, double tolerance);
+enum class BalanceStatus {
+    Converged,     // every row and column sum within the tolerance of 1
+    NotConverged,  // the steps ran out or stalled; `error` says how far it got
+    Failed,        // a value came out infinite or NaN: the result is unusable
+};
+
+struct Balanced {
+    BalanceStatus status = BalanceStatus::Converged;
+    int steps = 0;       // Newton steps, summed over the blocks
+    double error = 0.0;  // largest distance of a row or column sum from 1; NaN on failure
+};
+
+// Scales k in place. match[i] is the column of row i in a perfect matching
+// of positive entries. Entries that no perfect matching uses come out 0, as
+// they do in the limit of Sinkhorn's scaling.
+Balanced balance(Kernel& k, const std::vector<int>& match, double tolerance);
 
 // The same for a dense n x n matrix, row-major.
-double balance(std::vector<double>& m, int n, const std::vector<int>& match, double tolerance);
+Balanced balance(std::vector<double>& m, int n, const std::vector<int>& match, double tolerance);

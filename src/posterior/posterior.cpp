@@ -275,7 +275,7 @@ double fit_model_error(const Tables& t, const std::vector<std::pair<int, int>>& 
 
 // exp(-C / (2T)) over the entries kept, scaled by the optimum's potentials
 // (its reduced costs), then balanced.
-Kernel marginals(const Square& q, const std::vector<int>& a, const Duals& duals, double* tolerance) {
+Kernel marginals(const Square& q, const std::vector<int>& a, const Duals& duals, Balanced* balanced) {
     Kernel k;
     k.n = q.n;
     for (int i = 0; i < q.n; ++i) {
@@ -285,7 +285,7 @@ Kernel marginals(const Square& q, const std::vector<int>& a, const Duals& duals,
         }
         k.end_row();
     }
-    *tolerance = balance(k, a, kBalanceTolerance);
+    *balanced = balance(k, a, kBalanceTolerance);
     return k;
 }
 
@@ -367,7 +367,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     }
     post.chi2_per_value = values > 0 ? chi2 / values : 0.0;
 
-    const Kernel k = marginals(q, a, duals, &post.tolerance);
+    const Kernel k = marginals(q, a, duals, &post.balanced);
     const int width = t.residues + 1;
     post.prob.assign(size_t(t.peaks) * width, 0.0);
     for (const auto& [j, r] : opt.fixed) post.prob[size_t(j) * width + r] = 1.0;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "posterior/balance.h"
 #include "profiles/profile.h"
 #include "profiles/reader.h"
 
@@ -55,7 +56,7 @@ struct Posterior {
     double f = 0.0;
     bool fitted = false;
     double chi2_per_value = 0.0;    // at the optimum, over two-sided terms
-    double tolerance = 0.0;         // largest distance of a row or column sum from its target
+    Balanced balanced;              // how the balancing ended, and how close it came
     int defaulted_errors = 0;       // measured values (not clipped) without a positive error
     // [peak * (residues + 1) + residue]; the last column is "unassigned",
     // which only more peaks than residues can need.
@@ -63,6 +64,8 @@ struct Posterior {
     std::vector<int> optimum;       // residue of each peak, -1 unassigned
     std::vector<char> fixed;        // per peak
 
+    // Probabilities that can be given: computed and balanced.
+    bool usable() const { return computed && balanced.status == BalanceStatus::Converged; }
     double p(int j, int r) const { return prob[size_t(j) * (residues + 1) + r]; }
     double unassigned(int j) const { return p(j, residues); }
 };

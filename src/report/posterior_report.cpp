@@ -19,7 +19,14 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
     }
     out << "posterior: f = " << p.f << (p.fitted ? " (fitted)" : " (given)")
         << "  chi2 per measured value = " << p.chi2_per_value << "  peaks at p >= 0.9: " << sure
-        << "  p >= 0.5: " << likely << "  of " << p.peaks << "  balanced to " << p.tolerance << eol;
+        << "  p >= 0.5: " << likely << "  of " << p.peaks << "  balanced to " << p.balanced.error << eol;
+    if (p.balanced.status == BalanceStatus::Failed)
+        err << "preassign: warning: balancing the posterior failed (a value came out infinite or NaN after "
+            << p.balanced.steps << " steps): its probabilities are left out of the table and the heat map" << eol;
+    if (p.balanced.status == BalanceStatus::NotConverged)
+        err << "preassign: warning: balancing the posterior did not converge (row and column sums off by up to "
+            << p.balanced.error << " after " << p.balanced.steps
+            << " steps): its probabilities are left out of the table and the heat map" << eol;
     if (p.f > kPoorFit)
         err << "preassign: warning: the predictions fit poorly (f = " << p.f << " > " << kPoorFit
             << "): the posterior probabilities are only roughly calibrated" << eol;

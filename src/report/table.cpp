@@ -26,11 +26,13 @@ const char* type_check(int restype, double x) {
 namespace {
 
 // The posterior's cells of peak j: its most probable residue, the runner-up,
-// the optimum, and the chance that it is no residue's.
+// the optimum, and the chance that it is no residue's. Cells that cannot be
+// given (no such peak, no optimum, no balanced probabilities) stay empty.
 void put_posterior(std::string& t, const Posterior& p, const ProfileTable& sim, int j) {
     const bool real = j < p.peaks;
+    const bool probs = real && p.usable();
     int best = -1, second = -1;
-    for (int r = 0; real && r < p.residues; ++r) {
+    for (int r = 0; probs && r < p.residues; ++r) {
         if (p.p(j, r) <= 0.0) continue;
         if (best < 0 || p.p(j, r) > p.p(j, best)) {
             second = best;
@@ -52,7 +54,7 @@ void put_posterior(std::string& t, const Posterior& p, const ProfileTable& sim, 
         t += "\t";
     }
     t += "\t";
-    if (real) put(t, best >= 0 ? p.p(j, best) : p.unassigned(j));
+    if (probs) put(t, best >= 0 ? p.p(j, best) : p.unassigned(j));
     t += "\t";
     if (second >= 0) {
         put_id(t, sim[0].id[second]);
@@ -62,10 +64,10 @@ void put_posterior(std::string& t, const Posterior& p, const ProfileTable& sim, 
         t += "\t";
     }
     t += "\t";
-    if (real && p.optimum[j] >= 0) put_id(t, sim[0].id[p.optimum[j]]);
+    if (real && p.computed && p.optimum[j] >= 0) put_id(t, sim[0].id[p.optimum[j]]);
     if (p.peaks > p.residues) {
         t += "\t";
-        if (real) put(t, p.unassigned(j));
+        if (probs) put(t, p.unassigned(j));
     }
 }
 
@@ -76,10 +78,11 @@ std::string results_table(const CAnnealingSampler& s, const ProfileTable& sim, c
     const int n = shape.maxres;
     const double samples = s.samples();
     const std::vector<int>& optimal = more.optimal;
+    const bool optimal_known = optimal.size() == size_t(n);
     std::string t =
         "peak_index\tpeak_id\tresidue_index\tresidue_number\tfrequency\trunner_up_residue_number\t"
         "runner_up_frequency\tentropy\ttype_check";
-    if (!optimal.empty()) t += "\toptimal_residue_number";
+    if (more.optimal_column) t += "\toptimal_residue_number";
     if (more.posterior) {
         t += "\tposterior_residue_index\tposterior_residue_number\tposterior_probability\t"
              "posterior_runner_up_residue_number\tposterior_runner_up_probability\tposterior_optimum_residue_number";
@@ -116,9 +119,9 @@ std::string results_table(const CAnnealingSampler& s, const ProfileTable& sim, c
         put(t, entropy == 0.0 ? 0.0 : entropy);
         t += "\t";
         t += type_check(sim[0].restype[r], obs[0].type_value[j]);
-        if (!optimal.empty()) {
+        if (more.optimal_column) {
             t += "\t";
-            put_id(t, sim[0].id[optimal[j]]);
+            if (optimal_known) put_id(t, sim[0].id[optimal[j]]);
         }
         if (more.posterior) put_posterior(t, *more.posterior, sim, j);
         if (!more.fixed.empty()) t += j < int(more.fixed.size()) && more.fixed[j] ? "\tfixed" : "\t";

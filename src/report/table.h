@@ -10,9 +10,11 @@
 #include "posterior/posterior.h"
 #include "search/sampler.h"
 
-// Columns that options add; each is left out when empty.
+// Columns that options add. A column an option asks for is always there;
+// its cells are empty where the value could not be computed.
 struct TableColumns {
-    std::vector<int> optimal;              // the optimum's residue index per peak
+    bool optimal_column = false;
+    std::vector<int> optimal;              // the optimum's residue index per peak; empty: not computed
     const Posterior* posterior = nullptr;
     std::vector<char> fixed;               // per peak: a known pair
 };
