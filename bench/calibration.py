@@ -1,14 +1,21 @@
 #!/usr/bin/env python3
 """How far the reported probabilities can be trusted, on generated data with
-a known truth (bench/make_realistic.py). For each set it runs
-`preassign -q --optimal --posterior --table`, then pools the peaks and
-prints, for the walk's frequency and for the posterior's probability: the
-share of peaks whose choice is the true residue, the expected calibration
-error over 10 bins, and how many peaks are reported at 0.9 or more and the
-share of those that are right. The exact optimum of the walk's energy is
-given for comparison, and the time the posterior adds at 800 x 20.
+a known truth (bench/make_realistic.py).
 
-Usage: calibration.py [--quick] [BINARY]
+The first two tables pool sets from 120 x 5 to 800 x 20 at 30 % and 40 %
+prediction error and compare, per peak, the walk's frequency with the
+posterior's probability (`preassign -q --optimal --posterior --table`): the
+share of peaks whose choice is right, the expected calibration error over 10
+bins, and how many peaks are reported at 0.9 or more and the share of those
+that are right. The exact optimum of the walk's energy is given beside.
+
+The stress table runs the posterior alone (bench/posterior_eval, the same
+code without the walk) on each kind of hard data the generator makes, and on
+a null whose predictions are shuffled over the residues, where no peak
+should reach 0.5. A peak that is no residue's is right when it is called
+unassigned.
+
+Usage: calibration.py [--quick] [--stress-only] [BUILD_DIR]
 """
 import os
 import statistics
@@ -27,20 +34,46 @@ SETS_40 = [(120, 5, range(11, 17), 0.4), (200, 8, range(11, 15), 0.4), (400, 12,
            (800, 20, range(11, 12), 0.4)]
 QUICK = [(120, 5, range(1, 4), 0.3), (200, 8, range(1, 3), 0.3)]
 
+# Stress kinds: the generator's flags, on top of 30 % prediction error.
+STRESS = [
+    ("no stress", []),
+    ("extra peaks, 7 %", ["--extra", "0.07"]),
+    ("prediction error 50 %", ["--pred-err", "0.5"]),
+    ("label displaced 3-5 A", ["--displace", "3", "5"]),
+    ("per-site scale", ["--site-scale", "0.4"]),
+    ("a quarter of residues unseen", ["--unseen", "0.25"]),
+    ("prediction outliers, 5 %", ["--outliers", "0.05"]),
+    ("all at once", ["--extra", "0.05", "--site-scale", "0.4", "--outliers", "0.05", "--unseen", "0.1",
+                     "--displace", "3", "5"]),
+]
+NULL = ["--shuffle"]
+STRESS_SETS = [(120, 5, range(101, 105)), (200, 8, range(201, 204)), (300, 8, range(301, 303))]
+STRESS_QUICK = [(120, 5, range(101, 103)), (200, 8, range(201, 202))]
 
-def run_set(binary, work, nres, nsites, seed, pred_err, extra=()):
+
+def generate(work, nres, nsites, seed, flags):
     sim, obs = os.path.join(work, "sim.txt"), os.path.join(work, "obs.txt")
-    table = os.path.join(work, "t.tsv")
-    subprocess.run([sys.executable, GEN, sim, obs, str(nres), str(nsites), str(seed), str(pred_err)], check=True)
-    subprocess.run([binary, "-q", "--optimal", "--posterior", "--table", table, *extra, sim, obs],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    args = list(flags)
+    pred_err = "0.3"
+    if "--pred-err" in args:
+        k = args.index("--pred-err")
+        pred_err = args[k + 1]
+        del args[k:k + 2]
+    subprocess.run([sys.executable, GEN, sim, obs, str(nres), str(nsites), str(seed), pred_err, *args], check=True)
     truth = list(map(int, open(obs + ".truth").read().split()))
+    return sim, obs, truth
+
+
+def run_set(build, work, nres, nsites, seed, pred_err):
+    sim, obs, truth = generate(work, nres, nsites, seed, ["--pred-err", str(pred_err)])
+    table = os.path.join(work, "t.tsv")
+    subprocess.run([os.path.join(build, "preassign"), "-q", "--optimal", "--posterior", "--table", table, sim, obs],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     rows = [line.rstrip("\n").split("\t") for line in open(table)]
     col = {name: i for i, name in enumerate(rows[0])}
     ids = {}
     for line in open(sim):
-        rnum = int(line.split()[0])
-        ids.setdefault(rnum, len(ids))
+        ids.setdefault(int(line.split()[0]), len(ids))
     peaks = []
     for j, t in enumerate(truth):
         r = rows[j + 1]
@@ -48,10 +81,23 @@ def run_set(binary, work, nres, nsites, seed, pred_err, extra=()):
         opt = ids[int(r[col["optimal_residue_number"]])]
         peaks.append({
             "walk": (int(r[col["residue_index"]]) == t, float(r[col["frequency"]])),
-            "posterior": (post != "" and int(post) == t, float(r[col["posterior_probability"]])),
+            "posterior": ((int(post) if post != "" else -1) == t, float(r[col["posterior_probability"]])),
             "optimum": opt == t,
         })
     return peaks
+
+
+def run_posterior(build, work, nres, nsites, seed, flags):
+    """(right, probability) per peak, and the fitted f, from the posterior alone."""
+    sim, obs, truth = generate(work, nres, nsites, seed, flags)
+    out = subprocess.run([os.path.join(build, "bench", "posterior_eval"), sim, obs], check=True,
+                         capture_output=True, text=True).stdout.split("\n")
+    f = float(out[0].split()[0])
+    pairs = []
+    for t, line in zip(truth, out[1:]):
+        best, p = line.split()[:2]
+        pairs.append((int(best) == t, float(p)))
+    return pairs, f
 
 
 def ece(pairs, bins=10):
@@ -66,20 +112,23 @@ def ece(pairs, bins=10):
     return err
 
 
+def sure(pairs):
+    right = [ok for ok, p in pairs if p >= 0.9]
+    return len(right), (sum(right) / len(right) if right else float("nan"))
+
+
 def summary(name, pairs):
     right = sum(ok for ok, _ in pairs) / len(pairs)
-    sure = [ok for ok, p in pairs if p >= 0.9]
-    share = sum(sure) / len(sure) if sure else float("nan")
-    return "| %s | %d | %.1f %% | %.3f | %d | %.1f %% |" % (name, len(pairs), 100 * right, ece(pairs), len(sure),
-                                                          100 * share)
+    n, share = sure(pairs)
+    return "| %s | %d | %.1f %% | %.3f | %d | %.1f %% |" % (name, len(pairs), 100 * right, ece(pairs), n, 100 * share)
 
 
-def table(binary, sets, title):
+def table(build, sets, title):
     peaks = []
     with tempfile.TemporaryDirectory() as work:
         for nres, nsites, seeds, pred_err in sets:
             for seed in seeds:
-                peaks += run_set(binary, work, nres, nsites, seed, pred_err)
+                peaks += run_set(build, work, nres, nsites, seed, pred_err)
     print("%s\n" % title)
     print("| probability | peaks | choice right | calibration error | peaks at >= 0.9 | right of those |")
     print("|---|---|---|---|---|---|")
@@ -89,10 +138,45 @@ def table(binary, sets, title):
     print("\nexact optimum of the walk's energy: choice right for %.1f %%\n" % (100 * optimum))
 
 
-def added_time(binary):
+def stress_table(build, sets):
+    print("Stress kinds, posterior alone, pooled over %s\n" %
+          ", ".join("%d x %d (%d sets)" % (n, s, len(seeds)) for n, s, seeds in sets))
+    print("| data | peaks | choice right | calibration error | peaks at >= 0.9 | right of those | f fitted |")
+    print("|---|---|---|---|---|---|---|")
+    pooled = []
     with tempfile.TemporaryDirectory() as work:
-        sim, obs = os.path.join(work, "sim.txt"), os.path.join(work, "obs.txt")
-        subprocess.run([sys.executable, GEN, sim, obs, "800", "20", "1"], check=True)
+        for name, flags in STRESS:
+            pairs, fs = [], []
+            for nres, nsites, seeds in sets:
+                for seed in seeds:
+                    p, f = run_posterior(build, work, nres, nsites, seed, flags)
+                    pairs += p
+                    fs.append(f)
+            if name != "no stress":
+                pooled += pairs
+            n, share = sure(pairs)
+            print("| %s | %d | %.1f %% | %.3f | %d | %.1f %% | %.2f |" % (
+                name, len(pairs), 100 * sum(ok for ok, _ in pairs) / len(pairs), ece(pairs), n, 100 * share,
+                statistics.median(fs)))
+        n, share = sure(pooled)
+        print("| pooled stress kinds | %d | %.1f %% | %.3f | %d | %.1f %% | |" % (
+            len(pooled), 100 * sum(ok for ok, _ in pooled) / len(pooled), ece(pooled), n, 100 * share))
+        nulls, fs = [], []
+        for nres, nsites, seeds in sets:
+            for seed in seeds:
+                p, f = run_posterior(build, work, nres, nsites, seed, NULL)
+                nulls += p
+                fs.append(f)
+        half = sum(p >= 0.5 for _, p in nulls)
+        print("\nShuffled predictions (no information): %d of %d peaks at >= 0.5 (%.1f %%), %d at >= 0.9; "
+              "f fitted %.2f\n" % (half, len(nulls), 100 * half / len(nulls), sum(p >= 0.9 for _, p in nulls),
+                                   statistics.median(fs)))
+
+
+def added_time(build):
+    binary = os.path.join(build, "preassign")
+    with tempfile.TemporaryDirectory() as work:
+        sim, obs, _ = generate(work, 800, 20, 1, [])
         times = {False: [], True: []}
         for _ in range(5):
             for post in (False, True):
@@ -108,14 +192,20 @@ def added_time(binary):
 def main():
     args = sys.argv[1:]
     quick = "--quick" in args
-    args = [a for a in args if a != "--quick"]
-    binary = args[0] if args else "build/preassign"
+    stress_only = "--stress-only" in args
+    args = [a for a in args if not a.startswith("--")]
+    build = args[0] if args else "build"
     if quick:
-        table(binary, QUICK, "Quick: 120 x 5 and 200 x 8, prediction error 30 %")
+        stress_table(build, STRESS_QUICK)
+        if not stress_only:
+            table(build, QUICK, "Quick: 120 x 5 and 200 x 8, prediction error 30 %")
         return
-    table(binary, SETS, "Prediction error 30 %, sizes 120 x 5 to 800 x 20")
-    table(binary, SETS_40, "Prediction error 40 %, sizes 120 x 5 to 800 x 20")
-    added_time(binary)
+    stress_table(build, STRESS_SETS)
+    if stress_only:
+        return
+    table(build, SETS, "Prediction error 30 %, sizes 120 x 5 to 800 x 20")
+    table(build, SETS_40, "Prediction error 40 %, sizes 120 x 5 to 800 x 20")
+    added_time(build)
 
 
 if __name__ == "__main__":

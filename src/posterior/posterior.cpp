@@ -1,27 +1,38 @@
-// Known pairs leave the problem as a removed row and column. The rest is
-// made square: dummy peaks at cost 0 take the residues that no peak shows,
-// dummy residues at a fixed cost take the peaks that no residue explains.
-// The kernel is scaled by the optimum's dual potentials first, so every row
-// and column holds a 1 (the optimum's pair) and nothing underflows.
+// The model: each measured PRE against its residue's prediction as a
+// Student t, or, with a share eta of the values, as a value the predictions
+// say nothing about (the mean of its likelihood over all residues); a peak
+// may be no residue's and a residue may give no peak. Known pairs leave the
+// problem as a removed row and column.
+//
+// f is fitted at the best matching. That matching picks the pairs that fit
+// best even where they are wrong, so a fit there can flatter data that say
+// nothing; eta is fitted on held-out profiles instead (each value foretold
+// by the marginals without its own profile's evidence), which such data
+// cannot flatter. The marginals are sampled: exact but for the sampling
+// error, which the result states.
 #include "posterior/posterior.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "profiles/ceiling.h"
-#include "posterior/balance.h"
 #include "optimum/lap.h"
+#include "posterior/matchings.h"
 #include "posterior/shifts.h"
+#include "profiles/ceiling.h"
 
 namespace {
 
 constexpr double kLn2Pi = 1.8378770664093453;
 constexpr double kStartModelError = 0.25;
-constexpr double kMaxModelError = 2.0;
-// Kernel entries below exp(-kDrop), 2e-9, of the optimum's pairs are left
-// out: they stand for probabilities of that order, and keeping them would
-// make balancing far slower.
-constexpr double kDrop = 20.0;
+// Pairs below exp(-kDrop) of their row's best option are left out: they
+// stand for probabilities of that order.
+constexpr double kDrop = 10.0;
+// The chain's sweeps: for the held-out fit, and for the probabilities
+// given, which take more until their standard errors are small.
+constexpr long kRoughSweeps = 100;
+constexpr long kSweeps = 600;
+constexpr long kMostSweeps = 3000;
+constexpr uint64_t kSeed = 20261207;
 
 // -2 ln Phi(z), Phi the standard normal distribution function.
 double minus_two_ln_phi(double z) {
@@ -56,7 +67,7 @@ inline double variance(double pred, double meas, double err, double f) {
     return err * err + fp * fp;
 }
 
-static_assert(kResidualDegrees == 4.0, "kScalePerSd is worked out for 4 degrees of freedom");
+static_assert(kResidualDegrees == 4.0, "kScalePerSd and density() are worked out for 4 degrees of freedom");
 
 // Residuals follow Student's t (kResidualDegrees): a normal with the same
 // spread gives the few large misfits of real predictions so little chance
@@ -67,12 +78,27 @@ static_assert(kResidualDegrees == 4.0, "kScalePerSd is worked out for 4 degrees 
 constexpr double kDegrees = kResidualDegrees;
 constexpr double kMostFactor = 1e12;
 
-// One measurement's share of the two products.
-inline void add_two_sided(double pred, double meas, double err, double f, double& variances, double& factors) {
+// One measurement against one prediction: the t's squared scale and the
+// factor 1 + d^2 / (nu s2), held below kMostFactor.
+struct TwoSided {
+    double s2, factor;
+    // exp(-cost / 2) = 1 / (s (1 + x)^(5/2)).
+    double likelihood() const { return 1.0 / (std::sqrt(s2) * factor * factor * std::sqrt(factor)); }
+};
+
+inline TwoSided two_sided(double pred, double meas, double err, double f) {
     const double s2 = variance(pred, meas, err, f), d = pred - meas;
-    variances *= s2;
     const double factor = 1.0 + d * d / (kDegrees * s2);
-    factors *= factor < kMostFactor ? factor : kMostFactor;
+    return {s2, factor < kMostFactor ? factor : kMostFactor};
+}
+
+// One measurement's share of the two products; returns its likelihood,
+// which is cheap once they are known.
+inline double add_two_sided(double pred, double meas, double err, double f, double& variances, double& factors) {
+    const TwoSided t = two_sided(pred, meas, err, f);
+    variances *= t.s2;
+    factors *= t.factor;
+    return t.likelihood();
 }
 
 double two_sided_cost(double variances, double factors) {
@@ -88,6 +114,12 @@ Term term(double pred, double meas, double err, double f, bool clipped) {
     return {d * d / s2, two_sided_cost(variances, factors)};
 }
 
+// exp(-cost / 2) of one measurement against one prediction.
+double density(double pred, double meas, double err, double f, bool clipped) {
+    if (!clipped) return two_sided(pred, meas, err, f).likelihood();
+    return 0.5 * std::erfc(-(pred - meas) / std::sqrt(2.0 * variance(pred, meas, err, f)));
+}
+
 // The tables as the posterior sees them, per profile and entry.
 struct Tables {
     int np = 0, peaks = 0, residues = 0;
@@ -95,8 +127,8 @@ struct Tables {
     std::vector<char> measured, clipped;
     std::vector<double> shift;            // [j * 3 + type class]
     std::vector<int> cls;                 // residue's type class: 0 none, 1 Leu, 2 Val
-    std::vector<double> unexplained;      // cost of a peak that no residue explains
     int defaulted = 0;
+    int values = 0;                       // measured values, clipped ones included
 };
 
 Tables gather(const PosteriorData& d) {
@@ -110,7 +142,6 @@ Tables gather(const PosteriorData& d) {
     t.measured.assign(np * t.peaks, 0);
     t.clipped.assign(np * t.peaks, 0);
     t.pred = d.pred;
-    t.unexplained.assign(t.peaks, 2.0 * std::log(kShiftRange));
     // A PRE too large to measure is at least the largest one measured: the
     // cap itself may come from a marker value, far above any real PRE.
     double bound = 0.0;
@@ -126,8 +157,7 @@ Tables gather(const PosteriorData& d) {
             t.meas[k] = t.clipped[k] ? bound : v;
             t.err[k] = std::min(std::max(pre_error(t.meas[k], d.err[k]), kLeastError), kMostError);
             t.defaulted += !t.clipped[k] && !(d.err[k] > 0.0);
-            // A uniform density over [0, cap] for a value, even odds for a bound.
-            t.unexplained[j] += t.clipped[k] ? 2.0 * std::log(2.0) : 2.0 * std::log(d.cap) - kLn2Pi;
+            ++t.values;
         }
     }
     t.shift.resize(size_t(t.peaks) * 3);
@@ -156,15 +186,21 @@ double pair_cost(const Tables& t, double f, int j, int r) {
     return c + two_sided_cost(variances, factors);
 }
 
-// The square problem over the peaks and residues that no known pair takes.
-struct Square {
-    std::vector<int> rows, cols;  // real index, or -1 for a dummy
-    int n = 0;
-    std::vector<double> cost;     // [i * n + k]
+// The peaks and residues that no known pair takes, and their costs.
+struct Free {
+    std::vector<int> rows, cols;  // real peak and residue indices
+    int P = 0, R = 0;
+    std::vector<double> cost;     // [i * R + k]: -2 ln of the pair's likelihood
+    // Per row: -2 ln of the likelihood of a peak that no residue explains,
+    // which looks like a residue drawn at random: its mean likelihood.
+    std::vector<double> alone;
+    // [i * np + m]: the mean of the value's likelihood over the residues, the
+    // likelihood of a value that the predictions say nothing about.
+    std::vector<double> mean;
 };
 
-Square free_square(const Tables& t, const PosteriorOptions& opt) {
-    Square q;
+Free free_problem(const Tables& t, const PosteriorOptions& opt) {
+    Free q;
     std::vector<char> row_taken(t.peaks, 0), col_taken(t.residues, 0);
     for (const auto& [j, r] : opt.fixed) {
         row_taken[j] = 1;
@@ -174,30 +210,59 @@ Square free_square(const Tables& t, const PosteriorOptions& opt) {
         if (!row_taken[j]) q.rows.push_back(j);
     for (int r = 0; r < t.residues; ++r)
         if (!col_taken[r]) q.cols.push_back(r);
-    q.n = int(std::max(q.rows.size(), q.cols.size()));
-    q.rows.resize(q.n, -1);
-    q.cols.resize(q.n, -1);
-    q.cost.assign(size_t(q.n) * q.n, 0.0);
+    q.P = int(q.rows.size());
+    q.R = int(q.cols.size());
+    q.cost.assign(size_t(q.P) * q.R, 0.0);
+    q.alone.assign(q.P, 0.0);
+    q.mean.assign(size_t(q.P) * t.np, 0.0);
     return q;
 }
 
-void fill_costs(const Tables& t, double f, Square& q) {
-    // The real columns come first; each profile's predictions in their order.
-    const int real = int(std::count_if(q.cols.begin(), q.cols.end(), [](int r) { return r >= 0; }));
-    std::vector<double> pred(size_t(t.np) * real);
+// -2 ln of the mean of exp(-c / 2) over a row.
+double mean_likelihood_cost(const double* c, int n) {
+    double lo = c[0];
+    for (int k = 1; k < n; ++k) lo = std::min(lo, c[k]);
+    double sum = 0.0;
+    for (int k = 0; k < n; ++k) sum += std::exp(-(c[k] - lo) / 2.0);
+    return lo - 2.0 * std::log(sum / n);
+}
+
+// Each profile's predictions over the free residues, in their order.
+std::vector<double> free_predictions(const Tables& t, const Free& q) {
+    std::vector<double> pred(size_t(t.np) * q.R);
     for (int m = 0; m < t.np; ++m)
-        for (int k = 0; k < real; ++k) pred[size_t(m) * real + k] = t.pred[size_t(m) * t.residues + q.cols[k]];
-    // As in pair_cost, the logarithms once per entry. The clipped
-    // measurements of a profile share their bound and mostly their error:
-    // their terms are kept per profile for the last error seen.
-    std::vector<double> variances(real), factors(real), clip(size_t(t.np) * real);
-    std::vector<double> clip_err(t.np, -1.0);
-    for (int i = 0; i < q.n; ++i) {
+        for (int k = 0; k < q.R; ++k) pred[size_t(m) * q.R + k] = t.pred[size_t(m) * t.residues + q.cols[k]];
+    return pred;
+}
+
+// The clipped measurements of a profile share their bound and mostly their
+// error: their terms are worked out once per profile for the last error seen.
+struct ClipCache {
+    std::vector<double> value;  // [m * R + k]
+    std::vector<double> err;    // per profile, the error they are for
+    ClipCache(int np, int R) : value(size_t(np) * R), err(np, -1.0) {}
+    template <typename F>
+    const double* get(int m, int R, double e, F of) {
+        double* v = value.data() + size_t(m) * R;
+        if (err[m] != e) {
+            for (int k = 0; k < R; ++k) v[k] = of(k);
+            err[m] = e;
+        }
+        return v;
+    }
+};
+
+// The costs with eta = 0: as in pair_cost, the logarithms once per entry.
+// With `means`, also each value's mean likelihood over the residues.
+void fill_costs(const Tables& t, double f, Free& q, bool means = false) {
+    const int real = q.R;
+    const std::vector<double> pred = free_predictions(t, q);
+    std::vector<double> variances(real), factors(real);
+    ClipCache clip(t.np, real);
+    for (int i = 0; i < q.P; ++i) {
         const int j = q.rows[i];
-        if (j < 0) continue;  // a residue no peak shows: the same for all
-        double* row = q.cost.data() + size_t(i) * q.n;
+        double* row = q.cost.data() + size_t(i) * real;
         for (int k = 0; k < real; ++k) row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]];
-        for (int k = real; k < q.n; ++k) row[k] = t.unexplained[j];
         std::fill(variances.begin(), variances.end(), 1.0);
         std::fill(factors.begin(), factors.end(), 1.0);
         for (int m = 0; m < t.np; ++m) {
@@ -205,31 +270,136 @@ void fill_costs(const Tables& t, double f, Square& q) {
             if (!t.measured[o]) continue;
             const double* p = pred.data() + size_t(m) * real;
             const double y = t.meas[o], err = t.err[o];
+            double sum = 0.0;
             if (t.clipped[o]) {
-                double* c = clip.data() + size_t(m) * real;
-                if (clip_err[m] != err) {
-                    for (int k = 0; k < real; ++k) c[k] = term(p[k], y, err, f, true).cost;
-                    clip_err[m] = err;
-                }
+                const double* c = clip.get(m, real, err, [&](int k) { return term(p[k], y, err, f, true).cost; });
                 for (int k = 0; k < real; ++k) row[k] += c[k];
-                continue;
+                if (means)
+                    for (int k = 0; k < real; ++k) sum += std::exp(-c[k] / 2.0);
+            } else {
+                // Distinct arrays, which lets the compiler take two entries at a time.
+                const double* __restrict pk = p;
+                double* __restrict v = variances.data();
+                double* __restrict w = factors.data();
+                if (means) {
+                    for (int k = 0; k < real; ++k) sum += add_two_sided(pk[k], y, err, f, v[k], w[k]);
+                } else {
+                    for (int k = 0; k < real; ++k) add_two_sided(pk[k], y, err, f, v[k], w[k]);
+                }
             }
-            // Distinct arrays, which lets the compiler take two entries at a time.
-            const double* __restrict pk = p;
-            double* __restrict v = variances.data();
-            double* __restrict w = factors.data();
-            for (int k = 0; k < real; ++k) add_two_sided(pk[k], y, err, f, v[k], w[k]);
+            if (means) q.mean[size_t(i) * t.np + m] = real > 0 ? sum / real : 0.0;
         }
         for (int k = 0; k < real; ++k) row[k] += two_sided_cost(variances[k], factors[k]);
+        q.alone[i] = real > 0 ? mean_likelihood_cost(row, real) : 0.0;
     }
 }
 
-// Real (peak, residue) pairs of an assignment of the square, and the known ones.
-std::vector<std::pair<int, int>> real_pairs(const Square& q, const std::vector<int>& a,
+// Every measured value's likelihood on every free residue, as densities,
+// handed to `use(i, m, densities, mean)` row by row.
+template <typename Use>
+void for_each_value(const Tables& t, double f, const Free& q, Use use) {
+    const int real = q.R;
+    const std::vector<double> pred = free_predictions(t, q);
+    std::vector<double> dens(real);
+    ClipCache clip(t.np, real);
+    for (int i = 0; i < q.P; ++i) {
+        const int j = q.rows[i];
+        for (int m = 0; m < t.np; ++m) {
+            const size_t o = size_t(m) * t.peaks + j;
+            if (!t.measured[o]) continue;
+            const double* p = pred.data() + size_t(m) * real;
+            const double y = t.meas[o], err = t.err[o];
+            if (t.clipped[o]) {
+                const double* c = clip.get(m, real, err, [&](int k) { return density(p[k], y, err, f, true); });
+                std::copy(c, c + real, dens.begin());
+            } else {
+                for (int k = 0; k < real; ++k) dens[k] = two_sided(p[k], y, err, f).likelihood();
+            }
+            double sum = 0.0;
+            for (int k = 0; k < real; ++k) sum += dens[k];
+            use(i, m, dens.data(), real > 0 ? sum / real : 0.0);
+        }
+    }
+}
+
+// The costs with a share eta of values that the predictions say nothing
+// about: each value's likelihood (1 - eta) L + eta mean(L). The products
+// over the profiles are folded into a logarithm whenever they leave a
+// safe range, which the mixture's likelihoods (unlike the t's factors) can.
+void fill_mixed_costs(const Tables& t, double f, double eta, Free& q) {
+    const int real = q.R;
+    std::vector<double> prod(size_t(q.P) * real, 1.0), logs(size_t(q.P) * real, 0.0);
+    for_each_value(t, f, q, [&](int i, int m, const double* dens, double mean) {
+        q.mean[size_t(i) * t.np + m] = mean;
+        double* pr = prod.data() + size_t(i) * real;
+        double* lg = logs.data() + size_t(i) * real;
+        for (int k = 0; k < real; ++k) {
+            pr[k] *= (1.0 - eta) * dens[k] + eta * mean;
+            if (!(pr[k] > 1e-250 && pr[k] < 1e250)) {
+                lg[k] += std::log(pr[k]);
+                pr[k] = 1.0;
+            }
+        }
+    });
+    for (int i = 0; i < q.P; ++i) {
+        const int j = q.rows[i];
+        double* row = q.cost.data() + size_t(i) * real;
+        const double* pr = prod.data() + size_t(i) * real;
+        const double* lg = logs.data() + size_t(i) * real;
+        for (int k = 0; k < real; ++k)
+            row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] - 2.0 * (lg[k] + std::log(pr[k]));
+        q.alone[i] = real > 0 ? mean_likelihood_cost(row, real) : 0.0;
+    }
+}
+
+// What is expected before the data are seen, as costs (-2 ln): a residue
+// gives a peak with probability `seen`, and `extras` peaks, on average, are
+// no residue's (methyls the predictions leave out, artefacts). A matching's
+// weight is then the product of seen x L over its pairs, extras x L0 over
+// the peaks left alone and (1 - seen) over the residues left alone.
+struct Priors {
+    double pair = 0.0, peak_alone = 0.0, residue_alone = 0.0;
+};
+
+constexpr double kExtraShare = 0.02;  // of the peaks, beyond those more than the residues
+
+Priors priors(int P, int R) {
+    Priors p;
+    const double extras = std::max(P - R, 0) + kExtraShare * P + 0.5;
+    const double seen = std::min(std::max((P - extras) / std::max(R, 1), 0.05), 0.98);
+    p.pair = -2.0 * std::log(seen);
+    p.peak_alone = -2.0 * std::log(extras);
+    p.residue_alone = -2.0 * std::log(1.0 - seen);
+    return p;
+}
+
+// The most likely partial matching: a pair is worth making where its cost
+// beats leaving both alone, so the assignment problem over those savings
+// (0 where there is none) has it as its optimum. Per row: the column, or
+// -1; empty when some costs are not finite.
+std::vector<int> best_matching(const Free& q, const Priors& pr) {
+    const int n = std::max(q.P, q.R);
+    std::vector<double> saving(size_t(n) * n, 0.0);
+    for (int i = 0; i < q.P; ++i)
+        for (int k = 0; k < q.R; ++k) {
+            const double c = q.cost[size_t(i) * q.R + k], a = q.alone[i];
+            if (!std::isfinite(c) || !std::isfinite(a)) return {};
+            saving[size_t(i) * n + k] = std::min(c + pr.pair - (a + pr.peak_alone) - pr.residue_alone, 0.0);
+        }
+    const std::vector<int> a = solve_assignment(saving, n);
+    if (a.size() != size_t(n)) return {};
+    std::vector<int> match(q.P, -1);
+    for (int i = 0; i < q.P; ++i)
+        if (a[i] < q.R && saving[size_t(i) * n + a[i]] < 0.0) match[i] = a[i];
+    return match;
+}
+
+// Real (peak, residue) pairs of a matching, and the known ones.
+std::vector<std::pair<int, int>> real_pairs(const Free& q, const std::vector<int>& match,
                                             const PosteriorOptions& opt) {
     std::vector<std::pair<int, int>> pairs(opt.fixed);
-    for (int i = 0; i < q.n; ++i)
-        if (q.rows[i] >= 0 && q.cols[a[i]] >= 0) pairs.emplace_back(q.rows[i], q.cols[a[i]]);
+    for (int i = 0; i < q.P; ++i)
+        if (match[i] >= 0) pairs.emplace_back(q.rows[i], q.cols[match[i]]);
     return pairs;
 }
 
@@ -237,6 +407,30 @@ double pairs_cost(const Tables& t, const std::vector<std::pair<int, int>>& pairs
     double c = 0.0;
     for (const auto& [j, r] : pairs) c += pair_cost(t, f, j, r);
     return c;
+}
+
+// The minimum of a function over [lo, hi] by golden sections, to `tol`.
+template <typename F>
+double golden_minimum(F cost, double lo, double hi, double tol) {
+    const double g = (std::sqrt(5.0) - 1.0) / 2.0;
+    double x1 = hi - g * (hi - lo), x2 = lo + g * (hi - lo);
+    double c1 = cost(x1), c2 = cost(x2);
+    while (hi - lo > tol) {
+        if (c1 <= c2) {
+            hi = x2;
+            x2 = x1;
+            c2 = c1;
+            x1 = hi - g * (hi - lo);
+            c1 = cost(x1);
+        } else {
+            lo = x1;
+            x1 = x2;
+            c1 = c2;
+            x2 = lo + g * (hi - lo);
+            c2 = cost(x2);
+        }
+    }
+    return (lo + hi) / 2.0;
 }
 
 // f of largest likelihood for these pairs: a grid, then golden sections.
@@ -251,42 +445,74 @@ double fit_model_error(const Tables& t, const std::vector<std::pair<int, int>>& 
             best = i * h;
         }
     }
-    double lo = std::max(0.0, best - h), hi = std::min(kMaxModelError, best + h);
-    const double g = (std::sqrt(5.0) - 1.0) / 2.0;
-    double x1 = hi - g * (hi - lo), x2 = lo + g * (hi - lo);
-    double c1 = pairs_cost(t, pairs, x1), c2 = pairs_cost(t, pairs, x2);
-    while (hi - lo > 1e-5) {
-        if (c1 <= c2) {
-            hi = x2;
-            x2 = x1;
-            c2 = c1;
-            x1 = hi - g * (hi - lo);
-            c1 = pairs_cost(t, pairs, x1);
-        } else {
-            lo = x1;
-            x1 = x2;
-            c1 = c2;
-            x2 = lo + g * (hi - lo);
-            c2 = pairs_cost(t, pairs, x2);
-        }
-    }
-    return (lo + hi) / 2.0;
+    return golden_minimum([&](double f) { return pairs_cost(t, pairs, f); }, std::max(0.0, best - h),
+                          std::min(kMaxModelError, best + h), 1e-5);
 }
 
-// exp(-C / (2T)) over the entries kept, scaled by the optimum's potentials
-// (its reduced costs), then balanced.
-Kernel marginals(const Square& q, const std::vector<int>& a, const Duals& duals, Balanced* balanced) {
-    Kernel k;
-    k.n = q.n;
-    for (int i = 0; i < q.n; ++i) {
-        for (int c = 0; c < q.n; ++c) {
-            const double reduced = std::max(0.0, q.cost[size_t(i) * q.n + c] - duals.row[i] - duals.col[c]);
-            if (reduced < kDrop || c == a[i]) k.add(c, std::exp(-reduced / (2.0 * kTemperature)));
+// The likelihood's weights exp(-cost / 2), each row scaled by its best
+// option; pairs below exp(-kDrop) of it are left out. The chain starts
+// from `start`, a matching per row.
+Marginals marginals(const Free& q, const Priors& pr, const std::vector<int>& start, long sweeps, long most,
+                    double tolerance, uint64_t seed, Kernel& k) {
+    k = Kernel{};
+    k.cols = q.R;
+    std::vector<double> row_alone(q.P), col_alone(q.R, std::exp(-pr.residue_alone / 2.0));
+    for (int i = 0; i < q.P; ++i) {
+        const double* c = q.cost.data() + size_t(i) * q.R;
+        const double alone = q.alone[i] + pr.peak_alone;
+        double best = alone;
+        for (int r = 0; r < q.R; ++r) best = std::min(best, c[r] + pr.pair);
+        for (int r = 0; r < q.R; ++r) {
+            const double x = (c[r] + pr.pair - best) / 2.0;
+            if (x < kDrop) k.add(r, std::exp(-x));
         }
         k.end_row();
+        row_alone[i] = std::exp(-(alone - best) / 2.0);
     }
-    *balanced = balance(k, a, kBalanceTolerance);
-    return k;
+    return sample_matchings(k, row_alone, col_alone, start, sweeps, most, tolerance, seed);
+}
+
+// The held-out fit of eta. For each measured value of a peak, the weights
+// of its pairs with the value's own likelihood divided out are what the
+// other profiles (and the shift) say of its residue; rho, the likelihood
+// that those weights give the value over its mean likelihood, says how well
+// the predictions foretell it. eta maximises sum ln((1 - eta) rho + eta),
+// each value weighed by the chance that its peak is some residue's.
+double held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b, double f) {
+    std::vector<double> weight, rho;
+    for (int i = 0; i < q.P; ++i) {
+        const double real = 1.0 - b.row_alone[i];
+        if (!(real > 1e-6) || k.start[i] == k.start[i + 1]) continue;
+        const int j = q.rows[i];
+        for (int m = 0; m < t.np; ++m) {
+            const size_t o = size_t(m) * t.peaks + j;
+            if (!t.measured[o]) continue;
+            const double mean = q.mean[size_t(i) * t.np + m];
+            double held = 0.0, total = 0.0;
+            for (int e = k.start[i]; e < k.start[i + 1]; ++e) {
+                const double pred = t.pred[size_t(m) * t.residues + q.cols[k.col[e]]];
+                const double l = std::max(density(pred, t.meas[o], t.err[o], f, t.clipped[o]), 1e-300);
+                held += b.pair[e] / l;
+                total += b.pair[e];
+            }
+            weight.push_back(real);
+            rho.push_back(held > 0.0 && mean > 0.0 ? total / (held * mean) : 1.0);
+        }
+    }
+    const size_t n = rho.size();
+    if (n == 0) return 0.0;
+    // The score is concave in eta: its slope at 0 and at 1 say whether the
+    // maximum lies at a bound; between them, bisection on the slope.
+    auto slope = [&](double eta) {
+        double s = 0.0;
+        for (size_t x = 0; x < n; ++x) s += weight[x] * (1.0 - rho[x]) / ((1.0 - eta) * rho[x] + eta);
+        return s;
+    };
+    if (slope(0.0) <= 0.0) return 0.0;
+    if (slope(1.0) >= 0.0) return 1.0;
+    double lo = 0.0, hi = 1.0;
+    for (int it = 0; it < 50; ++it) (slope((lo + hi) / 2.0) > 0.0 ? lo : hi) = (lo + hi) / 2.0;
+    return (lo + hi) / 2.0;
 }
 
 }  // namespace
@@ -331,32 +557,38 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     post.peaks = t.peaks;
     post.residues = t.residues;
     post.defaulted_errors = t.defaulted;
+    post.values = t.values;
     post.fitted = opt.model_error < 0.0;
     post.f = post.fitted ? kStartModelError : opt.model_error;
 
-    Square q = free_square(t, opt);
-    Duals duals;
-    std::vector<int> a;
-    // Assign, fit f to the assignment, and once more from the new f.
-    const int rounds = post.fitted ? 3 : 1;
-    for (int round = 0; round < rounds; ++round) {
-        fill_costs(t, post.f, q);
-        a = solve_assignment(q.cost, q.n, &duals);
-        if (a.size() != size_t(q.n)) return post;  // some costs are not finite
-        if (round + 1 == rounds) break;
-        post.f = fit_model_error(t, real_pairs(q, a, opt));
+    Free q = free_problem(t, opt);
+    const Priors pr = priors(q.P, q.R);
+    // f at the best matching: match, then fit to it.
+    fill_costs(t, post.f, q);
+    std::vector<int> match = best_matching(q, pr);
+    if (match.size() != size_t(q.P)) return post;  // some costs are not finite
+    if (post.fitted) post.f = fit_model_error(t, real_pairs(q, match, opt));
+    post.f_at_bound = post.fitted && post.f >= kMaxModelError * 0.999;
+    fill_costs(t, post.f, q, true);
+    // The held-out fit needs only rough marginals.
+    Kernel k;
+    Marginals b = marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
+    if (b.convergence.status == SampleStatus::Failed) {
+        post.marginals = b.convergence;
+        return post;
     }
+    post.eta = held_out(t, q, k, b, post.f);
+    if (post.eta > 0.0) fill_mixed_costs(t, post.f, post.eta, q);
+    match = best_matching(q, pr);
+    if (match.size() != size_t(q.P)) return post;
     post.computed = true;
 
     post.optimum.assign(t.peaks, -1);
     post.fixed.assign(t.peaks, 0);
-    for (const auto& [j, r] : opt.fixed) {
-        post.optimum[j] = r;
-        post.fixed[j] = 1;
-    }
+    for (const auto& [j, r] : opt.fixed) post.fixed[j] = 1;
     double chi2 = 0.0;
     long values = 0;
-    for (const auto& [j, r] : real_pairs(q, a, opt)) {
+    for (const auto& [j, r] : real_pairs(q, match, opt)) {
         post.optimum[j] = r;
         for (int m = 0; m < t.np; ++m) {
             const size_t o = size_t(m) * t.peaks + j;
@@ -367,17 +599,15 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     }
     post.chi2_per_value = values > 0 ? chi2 / values : 0.0;
 
-    const Kernel k = marginals(q, a, duals, &post.balanced);
+    b = marginals(q, pr, match, kSweeps, kMostSweeps, kMarginalTolerance, kSeed + 1, k);
+    post.marginals = b.convergence;
     const int width = t.residues + 1;
     post.prob.assign(size_t(t.peaks) * width, 0.0);
     for (const auto& [j, r] : opt.fixed) post.prob[size_t(j) * width + r] = 1.0;
-    for (int i = 0; i < q.n; ++i) {
-        const int j = q.rows[i];
-        if (j < 0) continue;
-        for (int e = k.start[i]; e < k.start[i + 1]; ++e) {
-            const int r = q.cols[k.col[e]];
-            post.prob[size_t(j) * width + (r < 0 ? t.residues : r)] += k.val[e];
-        }
+    for (int i = 0; i < q.P; ++i) {
+        double* row = post.prob.data() + size_t(q.rows[i]) * width;
+        for (int e = k.start[i]; e < k.start[i + 1]; ++e) row[q.cols[k.col[e]]] = b.pair[e];
+        row[t.residues] = b.row_alone[i];
     }
     return post;
 }

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "posterior/balance.h"
+#include "posterior/matchings.h"
 #include "profiles/profile.h"
 #include "profiles/reader.h"
 
@@ -46,26 +46,35 @@ struct PosteriorOptions {
 // Degrees of freedom of the Student t that residuals follow.
 inline constexpr double kResidualDegrees = 4.0;
 
-// Balancing stops once every row and column sum is this close to its target.
-inline constexpr double kBalanceTolerance = 1e-6;
-inline constexpr double kTemperature = 0.5;
+// The largest f that is fitted; at it, the predictions fit too poorly to say how poorly.
+inline constexpr double kMaxModelError = 2.0;
+
+// The probabilities are taken as settled once each one's standard error,
+// from the chain that samples them, is within this.
+inline constexpr double kMarginalTolerance = 0.12;
 
 struct Posterior {
     bool computed = false;          // false when some costs are not finite
     int peaks = 0, residues = 0;
     double f = 0.0;
     bool fitted = false;
+    bool f_at_bound = false;        // fitted, and at kMaxModelError
+    // The share of measured values that the predictions say nothing about,
+    // fitted on held-out profiles: 0 where they foretell the data, 1 where
+    // they do no better than chance.
+    double eta = 0.0;
+    int values = 0;                 // measured values, clipped ones included
     double chi2_per_value = 0.0;    // at the optimum, over two-sided terms
-    Balanced balanced;              // how the balancing ended, and how close it came
+    Convergence marginals;          // how the sampling of the marginals ended, and how close it came
     int defaulted_errors = 0;       // measured values (not clipped) without a positive error
-    // [peak * (residues + 1) + residue]; the last column is "unassigned",
-    // which only more peaks than residues can need.
+    // [peak * (residues + 1) + residue]; the last column is "unassigned":
+    // the peak is no residue's.
     std::vector<double> prob;
     std::vector<int> optimum;       // residue of each peak, -1 unassigned
     std::vector<char> fixed;        // per peak
 
-    // Probabilities that can be given: computed and balanced.
-    bool usable() const { return computed && balanced.status == BalanceStatus::Converged; }
+    // Probabilities that can be given: computed, and their iteration settled.
+    bool usable() const { return computed && marginals.status == SampleStatus::Converged; }
     double p(int j, int r) const { return prob[size_t(j) * (residues + 1) + r]; }
     double unassigned(int j) const { return p(j, residues); }
 };

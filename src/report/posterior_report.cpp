@@ -1,3 +1,4 @@
+// Each warning names what is wrong and what to look at.
 #include "report/posterior_report.h"
 
 #include <algorithm>
@@ -6,28 +7,53 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
     if (p.defaulted_errors > 0)
         err << "preassign: warning: " << obsname << ": " << p.defaulted_errors
             << " measured PREs have no positive error; 0.1 |PRE| + 0.5 is taken for them" << eol;
+    if (p.values == 0)
+        err << "preassign: warning: " << obsname << ": no PRE is measured in the profiles that both files hold: "
+            << "the posterior rests on the 13C shifts alone" << eol;
     if (!p.computed) {
         out << "posterior: not computed, some peak costs are not finite" << eol;
         return;
     }
     int sure = 0, likely = 0;
-    for (int j = 0; j < p.peaks; ++j) {
+    for (int j = 0; j < p.peaks && !p.prob.empty(); ++j) {
         double best = 0.0;
         for (int r = 0; r < p.residues; ++r) best = std::max(best, p.p(j, r));
         sure += best >= 0.9;
         likely += best >= 0.5;
     }
-    out << "posterior: f = " << p.f << (p.fitted ? " (fitted)" : " (given)")
-        << "  chi2 per measured value = " << p.chi2_per_value << "  peaks at p >= 0.9: " << sure
-        << "  p >= 0.5: " << likely << "  of " << p.peaks << "  balanced to " << p.balanced.error << eol;
-    if (p.balanced.status == BalanceStatus::Failed)
-        err << "preassign: warning: balancing the posterior failed (a value came out infinite or NaN after "
-            << p.balanced.steps << " steps): its probabilities are left out of the table and the heat map" << eol;
-    if (p.balanced.status == BalanceStatus::NotConverged)
-        err << "preassign: warning: balancing the posterior did not converge (row and column sums off by up to "
-            << p.balanced.error << " after " << p.balanced.steps
-            << " steps): its probabilities are left out of the table and the heat map" << eol;
-    if (p.f > kPoorFit)
+    out << "posterior: f = " << p.f << (!p.fitted ? " (given)" : p.f_at_bound ? " (at the bound)" : " (fitted)")
+        << "  uninformative share = " << p.eta << "  chi2 per measured value = " << p.chi2_per_value
+        << "  peaks at p >= 0.9: " << sure << "  p >= 0.5: " << likely << "  of " << p.peaks
+        << "  sampling error " << p.marginals.error << eol;
+    if (p.marginals.status == SampleStatus::Failed)
+        err << "preassign: warning: the posterior could not be sampled (a weight came out infinite or NaN): "
+            << "its probabilities are left out of the table and the heat map" << eol;
+    if (p.marginals.status == SampleStatus::NotConverged)
+        err << "preassign: warning: the posterior's probabilities did not settle (standard error up to "
+            << p.marginals.error << " after " << int(p.marginals.sweeps)
+            << " sweeps): they are left out of the table and the heat map" << eol;
+    if (p.eta >= kUninformative)
+        err << "preassign: warning: the predictions foretell " << (p.eta >= 0.9 ? "no better than chance" : "poorly")
+            << " what the other profiles measure (an estimated " << int(p.eta * 100.0 + 0.5)
+            << " % of the measured PREs are unrelated to them): check the label model and that both files list "
+            << "their profiles in the same order; the probabilities allow for it and stay low" << eol;
+    // Where the predictions say nothing, f and chi2 describe a matching that means nothing.
+    const bool informative = p.eta < 0.9;
+    if (p.f_at_bound)
+        err << "preassign: warning: f = " << p.f << " is at the bound of its range: the predictions fit too poorly "
+            << "for their error to be estimated; check the label model and the profile order, or give "
+            << "--model-error" << eol;
+    else if (informative && p.fitted && p.f > kPoorFit)
         err << "preassign: warning: the predictions fit poorly (f = " << p.f << " > " << kPoorFit
-            << "): the posterior probabilities are only roughly calibrated" << eol;
+            << "): check the label model and each site's scale; the probabilities allow for it, but few peaks "
+            << "will reach 0.9" << eol;
+    if (informative && p.chi2_per_value > kMostChi2)
+        err << "preassign: warning: " << obsname << ": the residuals are larger than the error column and f allow "
+            << "(chi2 per measured value = " << p.chi2_per_value
+            << "): check that the third column is the PRE's standard error, in s^-1" << eol;
+    else if (informative && p.chi2_per_value > 0.0 && p.chi2_per_value < kLeastChi2)
+        err << "preassign: warning: " << obsname << ": the residuals are smaller than the error column claims "
+            << "(chi2 per measured value = " << p.chi2_per_value
+            << "): check that the third column is the PRE's standard error; errors overstated make the "
+            << "probabilities too cautious" << eol;
 }

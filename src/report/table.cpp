@@ -65,10 +65,8 @@ void put_posterior(std::string& t, const Posterior& p, const ProfileTable& sim, 
     }
     t += "\t";
     if (real && p.computed && p.optimum[j] >= 0) put_id(t, sim[0].id[p.optimum[j]]);
-    if (p.peaks > p.residues) {
-        t += "\t";
-        if (probs) put(t, p.unassigned(j));
-    }
+    t += "\t";
+    if (probs) put(t, p.unassigned(j));
 }
 
 }  // namespace
@@ -85,8 +83,8 @@ std::string results_table(const CAnnealingSampler& s, const ProfileTable& sim, c
     if (more.optimal_column) t += "\toptimal_residue_number";
     if (more.posterior) {
         t += "\tposterior_residue_index\tposterior_residue_number\tposterior_probability\t"
-             "posterior_runner_up_residue_number\tposterior_runner_up_probability\tposterior_optimum_residue_number";
-        if (more.posterior->peaks > more.posterior->residues) t += "\tposterior_unassigned_probability";
+             "posterior_runner_up_residue_number\tposterior_runner_up_probability\tposterior_optimum_residue_number\t"
+             "posterior_unassigned_probability";
     }
     if (!more.fixed.empty()) t += "\tfixed";
     t += "\n";
