@@ -9,11 +9,10 @@ share of peaks whose choice is right, the expected calibration error over 10
 bins, and how many peaks are reported at 0.9 or more and the share of those
 that are right. The exact optimum of the walk's energy is given beside.
 
-The stress table runs the posterior alone (bench/posterior_eval, the same
-code without the walk) on each kind of hard data the generator makes, and on
-a null whose predictions are shuffled over the residues, where no peak
-should reach 0.5. A peak that is no residue's is right when it is called
-unassigned.
+The stress table runs the posterior on each kind of hard data the generator
+makes, and on a null whose predictions are shuffled over the residues, where
+no peak should reach 0.5. A peak that is no residue's is right when it is
+called unassigned.
 
 Usage: calibration.py [--quick] [--stress-only] [BUILD_DIR]
 """
@@ -88,15 +87,20 @@ def run_set(build, work, nres, nsites, seed, pred_err):
 
 
 def run_posterior(build, work, nres, nsites, seed, flags):
-    """(right, probability) per peak, and the fitted f, from the posterior alone."""
+    """(right, probability) per peak, and the fitted f, from `preassign --posterior --table`."""
     sim, obs, truth = generate(work, nres, nsites, seed, flags)
-    out = subprocess.run([os.path.join(build, "bench", "posterior_eval"), sim, obs], check=True,
-                         capture_output=True, text=True).stdout.split("\n")
-    f = float(out[0].split()[0])
+    table = os.path.join(work, "t.tsv")
+    out = subprocess.run([os.path.join(build, "preassign"), "-q", "--posterior", "--table", table, sim, obs],
+                         check=True, capture_output=True, text=True).stdout
+    f = float(out.split("posterior: f = ")[1].split()[0])
+    rows = [line.rstrip("\n").split("\t") for line in open(table)]
+    col = {name: i for i, name in enumerate(rows[0])}
     pairs = []
-    for t, line in zip(truth, out[1:]):
-        best, p = line.split()[:2]
-        pairs.append((int(best) == t, float(p)))
+    for j, t in enumerate(truth):
+        r = rows[j + 1]
+        post = r[col["posterior_residue_index"]]
+        p = r[col["posterior_probability"]]
+        pairs.append(((int(post) if post != "" else -1) == t, float(p) if p != "" else 0.0))
     return pairs, f
 
 

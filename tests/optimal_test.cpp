@@ -82,6 +82,15 @@ TEST(Optimal, UnboundedCostsAreFoundExactly) {
     EXPECT_EQ(peaks_with_unbounded_cost(*sim, *obs, Shape{2, 2}), (std::vector<int>{1}));
     (*sim)[0].restype[1] = 1;
     EXPECT_EQ(peaks_with_unbounded_cost(*sim, *obs, Shape{2, 2}), (std::vector<int>{0, 1}));
+    // The bound must hold each term's other extreme, and the Val window too.
+    auto sim2 = make_table(), obs2 = make_table();
+    (*obs2)[0].pre[0] = 1.5e154;   // fits the highest prediction, overflows on the lowest
+    (*sim2)[0].pre[0] = 1.5e154;
+    (*sim2)[0].pre[1] = -1.5e154;
+    (*obs2)[0].type_value[1] = 1e300;  // far above the Val window only
+    (*obs2)[0].pre[1] = MISSING_PRE;
+    (*sim2)[0].restype[0] = 2;
+    EXPECT_EQ(peaks_with_unbounded_cost(*sim2, *obs2, Shape{1, 2}), (std::vector<int>{0, 1}));
 }
 
 }  // namespace

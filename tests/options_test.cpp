@@ -153,6 +153,12 @@ TEST(Options, FixFileAndPosteriorMisuse) {
         EXPECT_EQ(p.status, b.status) << b.err;
         EXPECT_EQ(p.out, "") << b.err;
     }
+    // An id that the file gives to two peaks cannot say which is meant.
+    const std::string dir = temp_case("10 1 0\n20 2 0\n", "1 1 0 23 0\n1 2 0 23 0\n");
+    const std::string fix = temp_file("1 10\n");
+    Proc p = run_binary({"--optimal", "--fix", fix, "sim.txt", "obs.txt"}, "", dir);
+    EXPECT_EQ(p.err, "preassign: " + fix + ":1: peak id 1 names more than one entry\n");
+    EXPECT_EQ(p.status, 1);
 }
 
 TEST(Options, OutputFileThatCannotBeWritten) {

@@ -15,6 +15,7 @@
 #include "profiles/reader.h"
 #include "posterior/matchings.h"
 #include "posterior/posterior.h"
+#include "posterior/shifts.h"
 #include "support.h"
 
 namespace {
@@ -152,6 +153,86 @@ TEST(Matchings, AgainstEnumeration) {
     const Marginals f = sample_matchings(bad, {0, 0}, {0, 0}, {0, 1}, 100, 100, 1.0, 1);
     EXPECT_EQ(f.convergence.status, SampleStatus::Failed);
     EXPECT_TRUE(std::isnan(f.convergence.error));
+}
+
+TEST(Posterior, OnePeakByHand) {
+    // One peak measured at 100 +- 1, f given as 0.05, untyped residues
+    // predicted below and above it. Alone, a row's probabilities are exact:
+    // seen x L for a residue, extras x L0 x (1 - seen) for no residue, L0 the
+    // mean likelihood over the residues; a residue below exp(-10) of the
+    // best option is left out.
+    const std::vector<double> preds = {100, 92, 112, 60, 1000};
+    const int R = int(preds.size());
+    auto sim = make_table(), obs = make_table();
+    (*obs)[0].pre[0] = 100;
+    (*obs)[0].pre_err[0] = 1;
+    for (int r = 0; r < R; ++r) (*sim)[0].pre[r] = preds[r];
+    ReadResult rs, ro;
+    rs.profiles = ro.profiles = 1;
+    rs.records = {R};
+    ro.records = {1};
+    ro.maxobs = 100;
+    const Posterior post =
+        compute_posterior(posterior_data(*sim, rs, *obs, ro, Shape{1, R}), PosteriorOptions{0.05, {}});
+    ASSERT_TRUE(post.usable());
+    EXPECT_FALSE(post.fitted);
+    EXPECT_EQ(post.f, 0.05);
+    EXPECT_EQ(post.eta, 0.0);  // one profile: nothing is held out
+    auto likelihood = [](double p) {
+        const double larger = std::max(p, 100.0), s2 = 1 + std::pow(std::sqrt(0.5) * 0.05 * larger, 2);
+        const double x = 1 + (p - 100) * (p - 100) / (4 * s2);
+        return 1 / (std::sqrt(s2) * std::pow(x, 2.5));
+    };
+    const double extras = 0.02 + 0.5, seen = (1 - extras) / R;
+    double mean = 0, best = 0;
+    for (double p : preds) mean += likelihood(p) / R;
+    best = extras * mean;
+    for (double p : preds) best = std::max(best, seen * likelihood(p));
+    double z = extras * mean * (1 - seen);
+    for (double p : preds) z += seen * likelihood(p) >= std::exp(-10) * best ? seen * likelihood(p) : 0;
+    for (int r = 0; r < R; ++r) {
+        const double w = seen * likelihood(preds[r]);
+        EXPECT_NEAR(post.p(0, r), w >= std::exp(-10) * best ? w / z : 0.0, 1e-9) << "residue " << r;
+    }
+    EXPECT_EQ(post.p(0, 4), 0.0);  // left out
+    EXPECT_GT(post.p(0, 3), 0.0);
+    EXPECT_NEAR(post.unassigned(0), extras * mean * (1 - seen) / z, 1e-9);
+    // A given f of 0 is given, not fitted.
+    const Posterior exact =
+        compute_posterior(posterior_data(*sim, rs, *obs, ro, Shape{1, R}), PosteriorOptions{0.0, {}});
+    EXPECT_FALSE(exact.fitted);
+    EXPECT_EQ(exact.f, 0.0);
+    // A PRE's error, where the file gives none: 0.1 |PRE| + 0.5.
+    EXPECT_EQ(pre_error(-20, 0), 2.5);
+    EXPECT_EQ(pre_error(20, 3), 3);
+}
+
+TEST(Posterior, ABroadenedPeakIsABound) {
+    // Peak 0 was too broad to measure (clipped to the cap, 15): it says only
+    // that its PRE is at least the largest measured one (5), which both
+    // residues' predictions (6 and 14) are. Read as a value of 15, it would
+    // be sure of the residue predicted 14.
+    auto sim = make_table(), obs = make_table();
+    (*obs)[0].pre[0] = 15;
+    (*obs)[0].pre[1] = 5;
+    (*obs)[0].pre_err[1] = 1;
+    (*obs)[1].pre[0] = (*obs)[1].pre[1] = MISSING_PRE;
+    (*sim)[0].pre[0] = 6;
+    (*sim)[0].pre[1] = 14;
+    ReadResult r;
+    r.profiles = 2;
+    r.records = {2, 2};
+    r.maxobs = 5;
+    const Posterior post = compute_posterior(posterior_data(*sim, r, *obs, r, Shape{2, 2}), PosteriorOptions{0.05, {}});
+    ASSERT_TRUE(post.usable());
+    EXPECT_LT(post.p(0, 1), 0.8);
+    EXPECT_GT(post.p(0, 1), 0.2);
+}
+
+TEST(Posterior, ShiftsSayTheirType) {
+    EXPECT_LT(shift_cost(kLeu, kLeuShiftMean), shift_cost(kLeu, kValShiftMean));
+    EXPECT_LT(shift_cost(kVal, kValShiftMean), shift_cost(kVal, kLeuShiftMean));
+    EXPECT_EQ(shift_cost(0, kLeuShiftMean), shift_cost(0, kValShiftMean));
 }
 
 TEST(Posterior, AKnownPairIsItsRowAndColumnRemoved) {

@@ -3,8 +3,8 @@
 // probability proportional to that option's weight, as if the rest stood
 // still; the column's holder, if any, is displaced to the row's old column
 // (or to none, where it has no weight there). Two rows may propose the same
-// move, so the proposal probability of a move, and of its reverse, is the
-// sum over the rows that make it.
+// swap, so the proposal probability of a swap, and of its reverse, is the
+// sum over both.
 #include "posterior/matchings.h"
 
 #include <algorithm>
@@ -105,47 +105,6 @@ struct Chain {
         }
         return m;
     }
-    static bool same(const Move& a, const Move& b) {
-        if (a.n != b.n) return false;
-        for (int x = 0; x < a.n; ++x) {
-            bool found = false;
-            for (int y = 0; y < b.n; ++y) found = found || (a.row[x] == b.row[y] && a.to[x] == b.to[y]);
-            if (!found) return false;
-        }
-        return true;
-    }
-    // The chance of proposing `m` from the current state: a sum over the rows that would.
-    double chance(const Move& m) const {
-        double q = 0.0;
-        for (int x = 0; x < m.n; ++x) {
-            const int r = m.row[x];
-            if (same(propose(r, m.to[x]), m)) q += weight(r, m.to[x]) / total(r);
-        }
-        return q;
-    }
-    // The weight of the state after `m` over the weight before.
-    double ratio(const Move& m) const {
-        double w = 1.0;
-        int freed[2], taken[2], nf = 0, nt = 0;
-        for (int x = 0; x < m.n; ++x) {
-            const int r = m.row[x];
-            w *= weight(r, m.to[x]) / weight(r, sigma[r]);
-            if (sigma[r] != kAlone) freed[nf++] = column(sigma[r]);
-            if (m.to[x] != kAlone) taken[nt++] = column(m.to[x]);
-        }
-        // A column freed by one row and taken by the other stays held.
-        for (int a = 0; a < nf; ++a) {
-            bool kept = false;
-            for (int b = 0; b < nt; ++b) kept = kept || freed[a] == taken[b];
-            if (!kept) w *= col_alone[freed[a]];
-        }
-        for (int b = 0; b < nt; ++b) {
-            bool was = false;
-            for (int a = 0; a < nf; ++a) was = was || freed[a] == taken[b];
-            if (!was) w /= col_alone[taken[b]];
-        }
-        return w;
-    }
     void apply(const Move& m) {
         for (int x = 0; x < m.n; ++x)
             if (sigma[m.row[x]] != kAlone) holder[column(sigma[m.row[x]])] = -1;
@@ -153,11 +112,6 @@ struct Chain {
             sigma[m.row[x]] = m.to[x];
             if (m.to[x] != kAlone) holder[column(m.to[x])] = m.row[x];
         }
-    }
-    Move reverse_of(const Move& m) const {
-        Move r = m;
-        for (int x = 0; x < m.n; ++x) r.to[x] = sigma[m.row[x]];
-        return r;
     }
 };
 
@@ -233,12 +187,23 @@ Marginals sample_matchings(const Kernel& k, const std::vector<double>& row_alone
             if (accept >= 1.0 || g.uniform() < accept) ch.apply(mv);
             return;
         }
-        const double forward = ch.chance(mv), w = ch.ratio(mv);
-        const Chain::Move back = ch.reverse_of(mv);
-        // The reverse move's chance is taken in the state it starts from.
-        ch.apply(mv);
-        const double accept = w * ch.chance(back) / forward;
-        if (!(accept >= 1.0 || g.uniform() < accept)) ch.apply(back);
+        // Row i takes column c from row k, which moves to i's old column,
+        // or is left alone where it has none there. Both columns stay held.
+        const int k = mv.row[1], old = ch.sigma[i], kc = ch.sigma[k];
+        const double wi_old = ch.weight(i, old), wi_new = ch.weight(i, mv.to[0]);
+        const double wk_old = ch.weight(k, kc), wk_new = ch.weight(k, mv.to[1]);
+        double accept;
+        if (old != kAlone && mv.to[1] != kAlone) {
+            // A swap: row k could have proposed it too, and either row its reverse.
+            const double zi = ch.total(i), zk = ch.total(k);
+            accept = (wi_new * wk_new) / (wi_old * wk_old) * (wi_old / zi + wk_old / zk) / (wi_new / zi + wk_new / zk);
+        } else if (old == kAlone) {
+            // Only row i proposes it; only row k its reverse.
+            accept = wk_new * ch.total(i) / (wi_old * ch.total(k));
+        } else {
+            accept = 0.0;  // no single move leads back: i's old column is none of k's
+        }
+        if (accept >= 1.0 || g.uniform() < accept) ch.apply(mv);
     };
     // A chain that starts at the best matching needs little to forget it.
     for (long s = 0; m > 0 && s < sweeps * m / 4; ++s) move(false);

@@ -30,7 +30,7 @@ constexpr double kDrop = 10.0;
 // The chain's sweeps: for the held-out fit, and for the probabilities
 // given, which take more until their standard errors are small.
 constexpr long kRoughSweeps = 100;
-constexpr long kSweeps = 600;
+constexpr long kSweeps = 1000;
 constexpr long kMostSweeps = 3000;
 constexpr uint64_t kSeed = 20261207;
 
@@ -92,13 +92,11 @@ inline TwoSided two_sided(double pred, double meas, double err, double f) {
     return {s2, factor < kMostFactor ? factor : kMostFactor};
 }
 
-// One measurement's share of the two products; returns its likelihood,
-// which is cheap once they are known.
-inline double add_two_sided(double pred, double meas, double err, double f, double& variances, double& factors) {
+// One measurement's share of the two products.
+inline void add_two_sided(double pred, double meas, double err, double f, double& variances, double& factors) {
     const TwoSided t = two_sided(pred, meas, err, f);
     variances *= t.s2;
     factors *= t.factor;
-    return t.likelihood();
 }
 
 double two_sided_cost(double variances, double factors) {
@@ -253,11 +251,16 @@ struct ClipCache {
 };
 
 // The costs with eta = 0: as in pair_cost, the logarithms once per entry.
-// With `means`, also each value's mean likelihood over the residues.
+// With `means`, also each value's mean likelihood over the residues, for the
+// held-out fit, which needs no more than an even sample of kMeanSample of them.
+constexpr int kMeanSample = 200;
+
 void fill_costs(const Tables& t, double f, Free& q, bool means = false) {
     const int real = q.R;
+    const int stride = real > kMeanSample ? real / kMeanSample : 1;
+    const int sampled = real > 0 ? (real - 1) / stride + 1 : 0;
     const std::vector<double> pred = free_predictions(t, q);
-    std::vector<double> variances(real), factors(real);
+    std::vector<double> variances(real), factors(real), likes(real);
     ClipCache clip(t.np, real);
     for (int i = 0; i < q.P; ++i) {
         const int j = q.rows[i];
@@ -275,19 +278,20 @@ void fill_costs(const Tables& t, double f, Free& q, bool means = false) {
                 const double* c = clip.get(m, real, err, [&](int k) { return term(p[k], y, err, f, true).cost; });
                 for (int k = 0; k < real; ++k) row[k] += c[k];
                 if (means)
-                    for (int k = 0; k < real; ++k) sum += std::exp(-c[k] / 2.0);
+                    for (int k = 0; k < sampled; ++k) sum += std::exp(-c[k * stride] / 2.0);
             } else {
                 // Distinct arrays, which lets the compiler take two entries at a time.
                 const double* __restrict pk = p;
                 double* __restrict v = variances.data();
                 double* __restrict w = factors.data();
+                for (int k = 0; k < real; ++k) add_two_sided(pk[k], y, err, f, v[k], w[k]);
                 if (means) {
-                    for (int k = 0; k < real; ++k) sum += add_two_sided(pk[k], y, err, f, v[k], w[k]);
-                } else {
-                    for (int k = 0; k < real; ++k) add_two_sided(pk[k], y, err, f, v[k], w[k]);
+                    double* __restrict l = likes.data();
+                    for (int k = 0; k < sampled; ++k) l[k] = two_sided(pk[k * stride], y, err, f).likelihood();
+                    for (int k = 0; k < sampled; ++k) sum += l[k];
                 }
             }
-            if (means) q.mean[size_t(i) * t.np + m] = real > 0 ? sum / real : 0.0;
+            if (means) q.mean[size_t(i) * t.np + m] = sampled > 0 ? sum / sampled : 0.0;
         }
         for (int k = 0; k < real; ++k) row[k] += two_sided_cost(variances[k], factors[k]);
         q.alone[i] = real > 0 ? mean_likelihood_cost(row, real) : 0.0;
@@ -467,7 +471,8 @@ Marginals marginals(const Free& q, const Priors& pr, const std::vector<int>& sta
             if (x < kDrop) k.add(r, std::exp(-x));
         }
         k.end_row();
-        row_alone[i] = std::exp(-(alone - best) / 2.0);
+        // Never quite 0, so that every state the chain can reach has a weight.
+        row_alone[i] = std::max(std::exp(-(alone - best) / 2.0), 1e-200);
     }
     return sample_matchings(k, row_alone, col_alone, start, sweeps, most, tolerance, seed);
 }

@@ -45,8 +45,8 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
             << "--model-error" << eol;
     else if (informative && p.fitted && p.f > kPoorFit)
         err << "preassign: warning: the predictions fit poorly (f = " << p.f << " > " << kPoorFit
-            << "): check the label model and each site's scale; the probabilities allow for it, but few peaks "
-            << "will reach 0.9" << eol;
+            << "): check the label model and each site's scale; fewer peaks reach 0.9, and with many residues "
+            << "as few as 90 % of those may be right, not 95 %" << eol;
     if (informative && p.chi2_per_value > kMostChi2)
         err << "preassign: warning: " << obsname << ": the residuals are larger than the error column and f allow "
             << "(chi2 per measured value = " << p.chi2_per_value

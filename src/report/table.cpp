@@ -41,8 +41,10 @@ void put_posterior(std::string& t, const Posterior& p, const ProfileTable& sim, 
             second = r;
         }
     }
-    // Most probably unassigned: no residue, and that probability.
-    if (best >= 0 && p.unassigned(j) > p.p(j, best)) {
+    // More probably no residue's than any residue's: no residue, and that
+    // probability. (With its probability spread over residues, a peak whose
+    // chance of being no residue's is below one half still names the best.)
+    if (best >= 0 && p.unassigned(j) > p.p(j, best) && p.unassigned(j) >= 0.5) {
         second = best;
         best = -1;
     }
