@@ -97,7 +97,20 @@ TEST(Errors, WarningsThenTheUsualRun) {
     Proc p = run_binary({"sim.txt", "obs.txt"}, "", temp_case("1 10 1\n2 20 2\n3 5 0", kObs));
     EXPECT_EQ(p.status, 0);
     EXPECT_EQ(p.err.substr(0, p.err.find("Initializing")),
-              "preassign: warning: sim.txt: profile 0 has 3 records, but 2 entries are searched\n");
+              "preassign: warning: sim.txt: profile 0 has 3 records, but 2 entries are searched\n"
+              "preassign: warning: sim.txt:3: the last record is left out of the search: the file does not end "
+              "with a newline, so only the records before it count; add one\n");
+    // Ids that differ between profiles at the same entry, or that repeat.
+    p = run_binary({"sim.txt", "obs.txt"}, "",
+                   temp_case("10 1 0\n20 2 0\n10 1 0\n30 2 0\n", "1 5 1 23 0\n2 6 1 23 0\n1 5 1 23 0\n2 6 1 23 0\n"));
+    EXPECT_EQ(p.err.substr(0, p.err.find("Initializing")),
+              "preassign: warning: sim.txt:4: profile 1 gives residue number 30 at entry 1, where profile 0 gives "
+              "20 (1 entries differ): profiles are compared entry by entry, so each should list every residue "
+              "number in the same order\n");
+    p = run_binary({"sim.txt", "obs.txt"}, "", temp_case(kSim, "1 5 1 23 0\n1 6 1 23 0\n"));
+    EXPECT_EQ(p.err.substr(0, p.err.find("Initializing")),
+              "preassign: warning: obs.txt:2: peak id 1 repeats the one before it: ids should increase within a "
+              "profile (a new profile begins where they go down)\n");
     EXPECT_NE(p.out.find("number of steps for statistics      : 1000000\n"), std::string::npos);
     // A profile shorter than the entries searched.
     p = run_binary({"sim.txt", "obs.txt"}, "", temp_case(kSim + "3 5 0\n", kObs));

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "fuzz/fix_entry.h"
 #include "fuzz/fuzz_entry.h"
 #include "support.h"
 
@@ -11,6 +12,16 @@ TEST(FuzzRegressions, ReplayWithoutFault) {
     for (const auto& e : std::filesystem::directory_iterator(testdata("fuzz/regressions"))) {
         std::string data = read_file(e.path().string());
         fuzz_one(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+        ++n;
+    }
+    EXPECT_GT(n, 0);
+}
+
+TEST(FuzzRegressions, FixFilesHoldTheirPromises) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(testdata("fuzz/fix_regressions"))) {
+        std::string data = read_file(e.path().string());
+        fuzz_fix_one(reinterpret_cast<const uint8_t*>(data.data()), data.size());
         ++n;
     }
     EXPECT_GT(n, 0);

@@ -1,6 +1,8 @@
 // Options: left out they change nothing; each one does what it says.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cairo.h>
 
 #include "report/heatmap.h"
@@ -17,7 +19,7 @@ Proc run_in_case(std::vector<std::string> args) { return run_binary(args, "", kC
 TEST(Options, HelpVersionAndMisuse) {
     Proc help = run_in_case({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("Usage: preassign [OPTIONS] [SIM] [OBS]"), std::string::npos);
+    EXPECT_NE(help.out.find("Usage: preassign [OPTIONS] SIM OBS"), std::string::npos);
     EXPECT_NE(help.out.find("--heatmap FILE"), std::string::npos);
     EXPECT_EQ(help.err, "");
     Proc version = run_in_case({"--version"});
@@ -153,6 +155,16 @@ TEST(Options, FixFileAndPosteriorMisuse) {
         EXPECT_EQ(p.status, b.status) << b.err;
         EXPECT_EQ(p.out, "") << b.err;
     }
+    // Comments and blank lines; the optimum says how many pairs it held.
+    const std::string commented = temp_file("# from the mutants\n\n2 10  # T17C\n");
+    Proc held = run_in_case({"--optimal", "--fix", commented, "sim.txt", "obs.txt"});
+    EXPECT_EQ(held.status, 0);
+    EXPECT_NE(held.out.find("(a permutation)  known pairs held: 1\n"), std::string::npos) << held.out;
+    const std::string none = temp_file("# nothing yet\n");
+    held = run_in_case({"--optimal", "--fix", none, "sim.txt", "obs.txt"});
+    EXPECT_EQ(held.err.substr(0, held.err.find("Initializing")),
+              "preassign: warning: " + none + " holds no pairs\n");
+    EXPECT_NE(held.out.find("known pairs held: 0\n"), std::string::npos);
     // An id that the file gives to two peaks cannot say which is meant.
     const std::string dir = temp_case("10 1 0\n20 2 0\n", "1 1 0 23 0\n1 2 0 23 0\n");
     const std::string fix = temp_file("1 10\n");
@@ -180,14 +192,28 @@ TEST(Options, OutputFileThatCannotBeWritten) {
     }
 }
 
+TEST(Options, ColumnsStayWhereValuesCannotBeWorkedOut) {
+    // Costs that overflow: the optimum cannot be worked out, and its cells
+    // are empty, its column there.
+    const std::string dir = temp_case("1 10 1\n2 20 2\n", "1 -1e300 1 23 1\n2 10 1 23 1\n");
+    const std::string table = temp_file("");
+    Proc p = run_binary({"-q", "--optimal", "--posterior", "--table", table, "sim.txt", "obs.txt"}, "", dir);
+    EXPECT_EQ(p.status, 0);
+    const std::string t = read_file(table);
+    const std::string header = t.substr(0, t.find('\n'));
+    EXPECT_EQ(std::count(header.begin(), header.end(), '\t'), 16) << header;
+    const std::string row = t.substr(t.find('\n') + 1, t.find('\n', t.find('\n') + 1) - t.find('\n') - 1);
+    EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), 16) << row;
+    EXPECT_NE(row.find("\tok\t\t"), std::string::npos) << row;
+}
+
 TEST(Options, ViridisEndsAndRowOrder) {
     EXPECT_EQ(viridis(0), 0x440154u);
     EXPECT_EQ(viridis(1), 0xfde725u);
     EXPECT_EQ(viridis(0.5), 0x23908cu);  // halfway between stops 4 and 5, rounded
     EXPECT_EQ(heatmap_rows({2, 0, 1, 0}), (std::vector<int>{1, 3, 2, 0}));
-    auto obs = make_table();
-    for (int j = 0; j < 4; ++j) (*obs)[0].id[j] = 101 + j;
-    EXPECT_EQ(heatmap_row_labels({1, 3, 2, 0}, *obs), (std::vector<std::string>{"102", "104", "103", "101"}));
+    EXPECT_EQ(heatmap_row_labels({1, 3, 2, 0}, {"101", "102", "103", "104"}),
+              (std::vector<std::string>{"102", "104", "103", "101"}));
     EXPECT_EQ(heatmap_layout(800, 800).cell, 1);
     EXPECT_GE(heatmap_layout(100, 100).cell, 6);
 }

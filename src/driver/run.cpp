@@ -54,6 +54,36 @@ void warn_shapes(const std::string& simname, const ReadResult& sim, const std::s
     }
 }
 
+// Files that read, but probably not as meant; each warning says where.
+void warn_records(const std::string& name, const ReadResult& f, const ProfileTable& t, const char* what,
+                  int maxres, Out& err) {
+    if (f.profiles == 0) {
+        err << "preassign: warning: " << name << " holds no records" << eol;
+        return;
+    }
+    if (f.repeat_line > 0)
+        err << "preassign: warning: " << name << ":" << f.repeat_line << ": " << what << " " << f.repeat_id
+            << " repeats the one before it: ids should increase within a profile (a new profile begins where "
+            << "they go down)" << eol;
+    // Profiles are compared entry by entry, so their ids should agree.
+    int differ = 0, fp = 0, fi = 0;
+    for (int p = 1; p < f.profiles; ++p)
+        for (int i = 0; i < std::min(f.records[0], f.records[p]); ++i)
+            if (t[p].id[i] != t[0].id[i] && differ++ == 0) {
+                fp = p;
+                fi = i;
+            }
+    if (differ > 0)
+        err << "preassign: warning: " << name << ":" << f.lines[fp][fi] << ": profile " << fp << " gives " << what
+            << " " << t[fp].id[fi] << " at entry " << fi << ", where profile 0 gives " << t[0].id[fi] << " ("
+            << differ << " entries differ): profiles are compared entry by entry, so each should list every "
+            << what << " in the same order" << eol;
+    if (!f.ends_in_space && f.records.back() > maxres)
+        err << "preassign: warning: " << name << ":" << f.lines.back().back()
+            << ": the last record is left out of the search: the file does not end with a newline, so only the "
+            << "records before it count; add one" << eol;
+}
+
 void warn_unbounded(const std::vector<int>& peaks, const ProfileTable& obs, Out& err) {
     if (peaks.empty()) return;
     err << "preassign: warning: the cost of " << int(peaks.size()) << " peaks (the first: peak id "
@@ -82,10 +112,13 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     if (!opt.fix.empty())
         fixed = read_fixed_pairs(load_file(opt.fix), opt.fix, (*obsprofiles)[0], extent.peaks, (*simprofiles)[0],
                                  extent.residues);
+    if (!opt.fix.empty() && fixed.empty()) err << "preassign: warning: " << opt.fix << " holds no pairs" << eol;
     std::optional<OutputFile> table, heatmap;
     if (!opt.table.empty()) table.emplace(opt.table);
     if (!opt.heatmap.empty()) heatmap.emplace(opt.heatmap);
     warn_shapes(simname, sim, obsname, obs, shape.maxres, err);
+    warn_records(simname, sim, *simprofiles, "residue number", shape.maxres, err);
+    warn_records(obsname, obs, *obsprofiles, "peak id", shape.maxres, err);
 
     Out discard(kDiscard);
     Out& echo = opt.quiet ? discard : err;
@@ -106,7 +139,8 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
 
     TableColumns columns;
     columns.optimal_column = opt.optimal;
-    if (opt.optimal) columns.optimal = write_optimum(sampler, *simprofiles, *obsprofiles, shape, out, fixed);
+    if (opt.optimal) columns.optimal = write_optimum(sampler, *simprofiles, *obsprofiles, shape, out,
+                                                  opt.fix.empty() ? nullptr : &fixed);
     Posterior posterior;
     if (opt.posterior) {
         posterior = compute_posterior(posterior_data(*simprofiles, sim, *obsprofiles, obs, shape),
@@ -122,10 +156,10 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     if (heatmap) {
         const std::string title = "preassign: " + simname + " vs " + obsname;
         if (posterior.usable())
-            write_heatmap(*heatmap, posterior_matrix(posterior), *simprofiles, *obsprofiles,
+            write_heatmap(*heatmap, posterior_matrix(posterior, *simprofiles, *obsprofiles),
                           title + ", posterior probability");
         else
-            write_heatmap(*heatmap, walk_matrix(sampler, shape), *simprofiles, *obsprofiles, title);
+            write_heatmap(*heatmap, walk_matrix(sampler, shape, *simprofiles, *obsprofiles), title);
     }
     return 0;
 }

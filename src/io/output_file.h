@@ -1,25 +1,37 @@
-// A results file named on the command line. It is opened before the walk, so
-// that a path that cannot be written fails in a second, not after the run;
-// every failure names the file and the system's reason.
+// A results file named on the command line, written whole or not at all.
+// Its text goes to a temporary file beside it, created when the run starts
+// (so that a path that cannot be written fails in a second, not after the
+// run), and replaces the file only once it is complete and on disk. A
+// failure, or a signal that stops the run, removes the temporary file and
+// leaves any earlier file as it was. A path that is no regular file (a
+// device, a pipe) is written directly.
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 #include <string>
 
 struct OutputFile {
-    std::string path;
-    std::FILE* f = nullptr;
-    int error = 0;  // errno of the first failed write
+    std::string path;    // as given, for messages
+    std::string target;  // the file replaced: path, or where a symbolic link at path points
+    std::string temp;    // the temporary file, empty when writing directly
+    int fd = -1;
+    int error = 0;       // errno of the first failed write
 
-    // Creates or truncates the file; throws Failure when it cannot.
+    // Throws Failure "FILE: reason" when the file cannot be created.
     explicit OutputFile(std::string path);
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
+    // Removes the temporary file unless close() put it in place.
     ~OutputFile();
 
     // False once any write has failed; the reason is kept for close().
     bool write(const void* data, size_t n) noexcept;
-    // Throws Failure "FILE: reason" for a failed write or close.
+    // Syncs and closes the file and puts it in place. Throws Failure
+    // "FILE: reason" for a failed write, sync, close or rename, having
+    // removed the temporary file.
     void close();
 };
+
+// Two paths that name one file: the same device and inode where both exist,
+// else the same resolved path.
+bool same_file(const std::string& a, const std::string& b);

@@ -133,13 +133,17 @@ double convert(std::string_view tok, const Field& f, const std::string& name, in
 }
 
 template <size_t W>
-Parsed parse(std::string_view text, const Field (&fields)[W], const std::string& name) {
+Parsed parse(std::string_view text, const Field (&fields)[W], const std::string& name, bool comments = false) {
     Parsed out;
     Record rec{};
     size_t col = 0;
     int line = 1, last_line = 1;
     size_t i = 0;
     while (i < text.size()) {
+        if (comments && text[i] == '#') {
+            while (i < text.size() && text[i] != '\n') ++i;
+            continue;
+        }
         if (is_space(text[i])) {
             if (text[i] == '\n') ++line;
             ++i;
@@ -193,7 +197,11 @@ ReadResult split(const Parsed& in, const std::string& name, const char* what, St
             if (++p >= kMaxProfiles)
                 fail(name, cur->line, "more than " + std::to_string(kMaxProfiles) + " profiles");
             res.records.push_back(0);
+            res.lines.emplace_back();
             i = 0;
+        } else if (real && k > 0 && prev == id && res.repeat_line == 0) {
+            res.repeat_line = cur->line;
+            res.repeat_id = id;
         }
         if (p < 0) continue;
         if (i >= kMaxEntries) {
@@ -202,10 +210,14 @@ ReadResult split(const Parsed& in, const std::string& name, const char* what, St
             fail(name, cur->line,
                  "profile " + std::to_string(p) + " has more than " + std::to_string(kMaxEntries) + " records");
         }
-        if (real) ++res.records[p];
+        if (real) {
+            ++res.records[p];
+            res.lines[p].push_back(cur->line);
+        }
         store(p, i, *cur);
     }
     res.profiles = p + 1;
+    res.ends_in_space = in.ends_in_space;
     return res;
 }
 
@@ -245,7 +257,7 @@ ReadResult read_experimental(std::string_view text, const std::string& name, Pro
 std::vector<std::pair<int, int>> read_fixed_pairs(std::string_view text, const std::string& name,
                                                   const CProfile& obs0, int peaks, const CProfile& sim0,
                                                   int residues) {
-    const Parsed in = parse(text, kFixFields, name);
+    const Parsed in = parse(text, kFixFields, name, true);
     // The one entry an id names, or a failure on the record's line.
     auto entry = [&](const Record& rec, double id, const CProfile& p, int n, const char* what) {
         int found = -1;

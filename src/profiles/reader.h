@@ -15,6 +15,13 @@ struct ReadResult {
     int maxres = 0;                   // the entries per profile this file implies
     double maxobs = 0.0;              // experimental file only
     std::vector<int> records;         // records per profile, for the warnings
+    // For the warnings: the line each record starts on, per profile; whether
+    // the file ends in white space (else its last record may fall outside
+    // the searched entries); the first record whose id repeats the one
+    // before it (0: none).
+    std::vector<std::vector<int>> lines;
+    bool ends_in_space = false;
+    int repeat_line = 0, repeat_id = 0;
 };
 
 // Both throw Failure on invalid content; `name` is the file name used in

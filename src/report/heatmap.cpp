@@ -60,13 +60,56 @@ std::vector<int> heatmap_rows(const std::vector<int>& assign) {
     return rows;
 }
 
-std::vector<std::string> heatmap_row_labels(const std::vector<int>& rows, const ProfileTable& obs) {
+std::vector<std::string> heatmap_row_labels(const std::vector<int>& rows, const std::vector<std::string>& peak_ids) {
     std::vector<std::string> labels;
-    for (int j : rows) labels.push_back(id_text(obs[0].id[j]));
+    for (int j : rows) labels.push_back(peak_ids[j]);
     return labels;
 }
 
-HeatmapMatrix walk_matrix(const CAnnealingSampler& s, Shape shape) {
+std::string valid_utf8(const std::string& s) {
+    std::string out;
+    const auto* b = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = b[i];
+        // The sequence's length and the range its second byte must lie in.
+        size_t len = 0;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (c < 0x80) len = 1;
+        else if (c >= 0xC2 && c <= 0xDF) len = 2;
+        else if (c == 0xE0) len = 3, lo = 0xA0;
+        else if (c >= 0xE1 && c <= 0xEC) len = 3;
+        else if (c == 0xED) len = 3, hi = 0x9F;
+        else if (c >= 0xEE && c <= 0xEF) len = 3;
+        else if (c == 0xF0) len = 4, lo = 0x90;
+        else if (c >= 0xF1 && c <= 0xF3) len = 4;
+        else if (c == 0xF4) len = 4, hi = 0x8F;
+        bool ok = len > 0 && i + len <= n;
+        for (size_t k = 1; ok && k < len; ++k) {
+            const unsigned char d = b[i + k];
+            ok = k == 1 ? (d >= lo && d <= hi) : (d >= 0x80 && d <= 0xBF);
+        }
+        if (ok) {
+            out.append(s, i, len);
+            i += len;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+void label(HeatmapMatrix& m, const ProfileTable& sim, const ProfileTable& obs) {
+    for (int j = 0; j < m.rows; ++j) m.peak_ids.push_back(id_text(obs[0].id[j]));
+    for (int r = 0; r < m.cols; ++r) m.residue_numbers.push_back(id_text(sim[0].id[r]));
+}
+
+}  // namespace
+
+HeatmapMatrix walk_matrix(const CAnnealingSampler& s, Shape shape, const ProfileTable& sim, const ProfileTable& obs) {
     const int n = shape.maxres;
     HeatmapMatrix m;
     m.rows = m.cols = n;
@@ -74,10 +117,11 @@ HeatmapMatrix walk_matrix(const CAnnealingSampler& s, Shape shape) {
     for (int j = 0; j < n; ++j)
         for (int r = 0; r < n; ++r) m.value[size_t(j) * n + r] = s.visit(j, r) / s.samples();
     m.assign = s.assign;
+    label(m, sim, obs);
     return m;
 }
 
-HeatmapMatrix posterior_matrix(const Posterior& p) {
+HeatmapMatrix posterior_matrix(const Posterior& p, const ProfileTable& sim, const ProfileTable& obs) {
     HeatmapMatrix m;
     m.rows = p.peaks;
     m.cols = p.residues;
@@ -94,17 +138,32 @@ HeatmapMatrix posterior_matrix(const Posterior& p) {
             }
         }
     }
+    label(m, sim, obs);
     return m;
 }
 
-void write_heatmap(OutputFile& file, const HeatmapMatrix& m, const ProfileTable& sim, const ProfileTable& obs,
-                   const std::string& title) {
+void write_heatmap(OutputFile& file, const HeatmapMatrix& m, const std::string& title) {
     const HeatmapLayout l = heatmap_layout(m.rows, m.cols);
     const std::vector<int> rows = heatmap_rows(m.assign);
-    const std::vector<std::string> labels = heatmap_row_labels(rows, obs);
+    const std::vector<std::string> labels = heatmap_row_labels(rows, m.peak_ids);
+    auto cannot_draw = [&](cairo_status_t st) {
+        throw Failure{kStatusInput, file.path + ": cannot draw the heat map: " + cairo_status_to_string(st)};
+    };
 
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, l.width, l.height);
-    cairo_t* cr = cairo_create(surface);
+    // Surfaces and contexts own nothing once destroyed; these hold them
+    // through a failure's unwinding.
+    struct Owned {
+        cairo_surface_t* surface;
+        cairo_t* cr = nullptr;
+        ~Owned() {
+            if (cr) cairo_destroy(cr);
+            cairo_surface_destroy(surface);
+        }
+    } own{cairo_image_surface_create(CAIRO_FORMAT_RGB24, l.width, l.height)};
+    cairo_surface_t* surface = own.surface;
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) cannot_draw(cairo_surface_status(surface));
+    cairo_t* cr = own.cr = cairo_create(surface);
+    if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) cannot_draw(cairo_status(cr));
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
     cairo_surface_flush(surface);
@@ -131,7 +190,7 @@ void write_heatmap(OutputFile& file, const HeatmapMatrix& m, const ProfileTable&
 
     cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, 14);
-    text_at(cr, l.width / 2.0, 25, title, 0.5);
+    text_at(cr, l.width / 2.0, 25, valid_utf8(title), 0.5);
     cairo_set_font_size(cr, 10);
     // Every k-th label, so that labels stand at least 12 px apart.
     const int k = (12 + l.cell - 1) / l.cell;
@@ -142,7 +201,7 @@ void write_heatmap(OutputFile& file, const HeatmapMatrix& m, const ProfileTable&
         cairo_move_to(cr, 0, 0);
         cairo_translate(cr, l.left + (r + 0.5) * l.cell + 3.5, l.top + m.rows * l.cell + 4);
         cairo_rotate(cr, -M_PI / 2);
-        text_at(cr, 0, 0, id_text(sim[0].id[r]), 1.0);
+        text_at(cr, 0, 0, m.residue_numbers[r], 1.0);
         cairo_restore(cr);
     }
     for (double v : {0.0, 0.5, 1.0})
@@ -160,14 +219,14 @@ void write_heatmap(OutputFile& file, const HeatmapMatrix& m, const ProfileTable&
     text_at(cr, 0, 0, m.value_name, 0.5);
     cairo_restore(cr);
 
+    if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) cannot_draw(cairo_status(cr));
     cairo_destroy(cr);
+    own.cr = nullptr;
     // Through our own file, so that a failed write reports the system's reason.
     auto put = [](void* f, const unsigned char* data, unsigned int length) {
         return static_cast<OutputFile*>(f)->write(data, length) ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
     };
     const cairo_status_t st = cairo_surface_write_to_png_stream(surface, put, &file);
-    cairo_surface_destroy(surface);
-    if (st != CAIRO_STATUS_SUCCESS && file.error == 0)
-        throw Failure{kStatusInput, file.path + ": cannot write the heat map (" + cairo_status_to_string(st) + ")"};
+    if (st != CAIRO_STATUS_SUCCESS && file.error == 0) cannot_draw(st);
     file.close();
 }

@@ -5,10 +5,11 @@
 #include "optimum/lap.h"
 
 std::vector<int> write_optimum(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
-                               Shape shape, Out& out, const std::vector<std::pair<int, int>>& fixed) {
+                               Shape shape, Out& out, const std::vector<std::pair<int, int>>* fixed) {
+    const std::vector<std::pair<int, int>> none;
     const int n = shape.maxres;
     const std::vector<double> cost = assignment_costs(sim, obs, shape);
-    std::vector<int> opt = solve_with_fixed(cost, n, fixed);
+    std::vector<int> opt = solve_with_fixed(cost, n, fixed ? *fixed : none);
     if (opt.size() != size_t(n)) {
         out << "optimal energy: not computed, some peak costs are not finite" << eol;
         return {};
@@ -22,9 +23,11 @@ std::vector<int> write_optimum(const CAnnealingSampler& s, const ProfileTable& s
     out << "optimal energy: " << Exact{assignment_energy(cost, n, opt)}
         << "  most probable assignment energy: " << Exact{assignment_energy(cost, n, s.assign)};
     if (shared == 0)
-        out << " (a permutation)" << eol;
+        out << " (a permutation)";
     else
-        out << " (not a permutation: " << shared << " residues held by more than one peak)" << eol;
+        out << " (not a permutation: " << shared << " residues held by more than one peak)";
+    if (fixed) out << "  known pairs held: " << int(fixed->size());
+    out << eol;
     out << "peaks where the two differ: " << differ << eol;
     return opt;
 }

@@ -11,6 +11,7 @@
 
 // The optimum's residue per peak (empty when it could not be computed),
 // after its comparison with the most probable assignment on `out`. Known
-// (peak, residue) pairs hold in the optimum.
+// (peak, residue) pairs, where given (--fix), hold in the optimum, and the
+// line says how many.
 std::vector<int> write_optimum(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
-                               Shape shape, Out& out, const std::vector<std::pair<int, int>>& fixed = {});
+                               Shape shape, Out& out, const std::vector<std::pair<int, int>>* fixed = nullptr);

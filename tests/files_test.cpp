@@ -1,0 +1,169 @@
+// Nothing the user has is lost: inputs are never overwritten, and a result
+// file is replaced whole or not at all, whatever stops the run.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "io/failure.h"
+#include "io/output_file.h"
+#include "report/heatmap.h"
+#include "support.h"
+
+namespace {
+
+const std::string kCase = testdata("golden/example");
+
+// A scratch folder with the example's inputs and an earlier result.
+struct Scratch {
+    std::string dir = temp_case(read_file(kCase + "/sim.txt"), read_file(kCase + "/obs.txt"));
+    const std::string before = "an earlier result\n";
+    Scratch() { std::system(("printf '" + before.substr(0, before.size() - 1) + "\\n' > " + dir + "/r.tsv").c_str()); }
+    std::string file(const char* name) const { return dir + "/" + name; }
+    // Every file in the folder: no temporary one may be left behind.
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        DIR* d = opendir(dir.c_str());
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.' || std::string(e->d_name).find("preassign") != std::string::npos)
+                out.push_back(e->d_name);
+        closedir(d);
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+};
+
+const std::vector<std::string> kFiles = {"obs.txt", "r.tsv", "sim.txt"};
+
+TEST(Files, AResultNeverOverwritesAnInput) {
+    Scratch s;
+    const std::string sim = read_file(s.file("sim.txt"));
+    symlink("obs.txt", s.file("obs.lnk").c_str());
+    link(s.file("sim.txt").c_str(), s.file("sim.hard").c_str());
+    struct Clash {
+        std::vector<std::string> args;
+        std::string err;
+    } clashes[] = {
+        {{"--table", "sim.txt"}, "--table and SIM name the same file, sim.txt"},
+        {{"--heatmap", "obs.lnk"}, "--heatmap and OBS name the same file, obs.lnk"},
+        {{"--table", "sim.hard"}, "--table and SIM name the same file, sim.hard"},
+        {{"--optimal", "--fix", "sim.txt", "--table", "./sim.txt"}, "--table and SIM name the same file, ./sim.txt"},
+        {{"--table", "r.tsv", "--heatmap", "./r.tsv"}, "--heatmap and --table name the same file, ./r.tsv"},
+        {{"--table", "new.tsv", "--heatmap", "new.tsv"}, "--heatmap and --table name the same file, new.tsv"},
+    };
+    for (const Clash& c : clashes) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"sim.txt", "obs.txt"});
+        Proc p = run_binary(args, "", s.dir);
+        EXPECT_EQ(p.status, 2) << c.err;
+        EXPECT_EQ(p.err, "preassign: " + c.err + ": a result would overwrite it (see --help)\n");
+        EXPECT_EQ(p.out, "");
+    }
+    EXPECT_EQ(read_file(s.file("sim.txt")), sim);
+    EXPECT_EQ(read_file(s.file("obs.txt")), read_file(kCase + "/obs.txt"));
+    // Empty values are slips, not names.
+    for (const char* opt : {"--table", "--heatmap", "--seed", "--fix"}) {
+        Proc p = run_binary({opt, "", "sim.txt", "obs.txt"}, "", s.dir);
+        EXPECT_EQ(p.status, 2) << opt;
+        EXPECT_EQ(p.err, std::string("preassign: ") + opt + ": an empty value is not allowed (see --help)\n");
+    }
+}
+
+TEST(Files, AFailedRunLeavesTheEarlierResult) {
+    Scratch s;
+    // The other output's path has a typo: nothing is run, nothing replaced.
+    Proc p = run_binary({"--table", "r.tsv", "--heatmap", "/nonexistent/h.png", "sim.txt", "obs.txt"}, "", s.dir);
+    EXPECT_EQ(p.status, 1);
+    // Standard output full, or closed under it: the run fails at the end.
+    p = run_binary({"--table", "r.tsv", "sim.txt", "obs.txt"}, "/dev/full", s.dir);
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(read_file(s.file("r.tsv")), s.before);
+    // The disk fills while the picture is written (a file size limit stands
+    // in for it): the error is said, and no part of a picture stays.
+    const std::string cmd = "cd " + s.dir + " && trap '' XFSZ && ulimit -f 2 && " + PREASSIGN_BIN +
+                            " -q --heatmap r.tsv sim.txt obs.txt >/dev/null 2>err.txt";
+    EXPECT_NE(std::system(cmd.c_str()), 0);
+    const std::string err = read_file(s.file("err.txt"));
+    EXPECT_EQ(err.substr(err.rfind('\n', err.size() - 2) + 1), "preassign: r.tsv: File too large\n");
+    EXPECT_EQ(read_file(s.file("r.tsv")), s.before);
+    std::remove(s.file("err.txt").c_str());
+    EXPECT_EQ(s.names(), kFiles);
+}
+
+TEST(Files, ASignalLeavesTheEarlierResult) {
+    // The full-size inputs, so that the run is still going when the signal comes.
+    Scratch s;
+    const std::string full = testdata("golden/full_size");
+    std::system(("cp " + full + "/sim.txt " + full + "/obs.txt " + s.dir).c_str());
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            if (chdir(s.dir.c_str()) != 0) _exit(126);
+            execl(PREASSIGN_BIN, PREASSIGN_BIN, "--posterior", "--table", "r.tsv", "--heatmap", "h.png", "sim.txt",
+                  "obs.txt", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Mid-walk: the walk takes a good part of a second.
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        kill(pid, sig);
+        int ws = 0;
+        waitpid(pid, &ws, 0);
+        EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == sig) << sig;  // the shell's 128 + signal
+        EXPECT_EQ(read_file(s.file("r.tsv")), s.before) << sig;
+        EXPECT_EQ(s.names(), kFiles) << sig;
+    }
+    // A reader that stops early (| head -1): the same.
+    const std::string cmd = "cd " + s.dir + " && " + PREASSIGN_BIN + " --table r.tsv sim.txt obs.txt 2>&1 | head -1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(read_file(s.file("r.tsv")), s.before);
+    EXPECT_EQ(s.names(), kFiles);
+}
+
+TEST(Files, TwoRunsAtOnceLeaveOneWholeResult) {
+    Scratch s;
+    run_binary({"-q", "--table", "r.tsv", "sim.txt", "obs.txt"}, "", s.dir);
+    const std::string whole = read_file(s.file("r.tsv"));
+    std::thread other([&] { run_binary({"-q", "--seed", "3", "--table", "r.tsv", "sim.txt", "obs.txt"}, "", s.dir); });
+    run_binary({"-q", "--table", "r.tsv", "sim.txt", "obs.txt"}, "", s.dir);
+    other.join();
+    run_binary({"-q", "--seed", "3", "--table", "s3.tsv", "sim.txt", "obs.txt"}, "", s.dir);
+    const std::string got = read_file(s.file("r.tsv"));
+    EXPECT_TRUE(got == whole || got == read_file(s.file("s3.tsv")));
+}
+
+TEST(Files, APictureThatCannotBeDrawnIsAFailure) {
+    Scratch s;
+    // Wider than cairo draws: the surface cannot be made.
+    HeatmapMatrix m;
+    m.rows = 1;
+    m.cols = 40000;
+    m.value.assign(40000, 0.5);
+    m.assign = {0};
+    m.peak_ids = {"1"};
+    m.residue_numbers.assign(40000, "2");
+    try {
+        OutputFile f(s.file("r.tsv"));
+        write_heatmap(f, m, "title");
+        ADD_FAILURE() << "drawn";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.message, s.file("r.tsv") +
+                                 ": cannot draw the heat map: invalid value (typically too big) for the size of the "
+                                 "input (surface, pattern, etc.)");
+    }
+    EXPECT_EQ(read_file(s.file("r.tsv")), s.before);
+    EXPECT_EQ(s.names(), kFiles);
+    // Text that is not UTF-8 keeps its valid bytes, the others replaced.
+    EXPECT_EQ(valid_utf8("sim\xff.txt"), "sim\xEF\xBF\xBD.txt");
+    EXPECT_EQ(valid_utf8("\xc3\xa9t\xc3"), "\xc3\xa9t\xEF\xBF\xBD");
+    EXPECT_EQ(valid_utf8("\xed\xa0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // a surrogate
+    EXPECT_EQ(valid_utf8("\xf0\x9f\x99\x82"), "\xf0\x9f\x99\x82");
+}
+
+}  // namespace
