@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, if any is
 # missing; further package names on the command line are added to the list.
 set -euo pipefail
-need=(cmake g++ make pkg-config python3 libgtest-dev libcli11-dev libcairo2-dev "$@")
+need=(cmake g++ make pkg-config python3 libgtest-dev libcli11-dev libcairo2-dev gemmi-dev tao-pegtl-dev zlib1g-dev "$@")
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

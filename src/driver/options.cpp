@@ -1,11 +1,10 @@
 // Option parsing with CLI11; every misuse becomes one Failure line.
 #include "driver/options.h"
 
-#include <CLI/CLI.hpp>
 #include <vector>
 
+#include "driver/cli.h"
 #include "io/failure.h"
-#include "io/output_file.h"
 
 #ifndef PREASSIGN_VERSION
 #define PREASSIGN_VERSION "0.0.0"
@@ -16,36 +15,32 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
     std::vector<std::string> rest;  // further arguments are ignored
     CLI::App app{"Assigns methyl peaks to Leu/Val residues by comparing measured and predicted PRE profiles.",
                  "preassign"};
-    // A value left empty by a script ("$TABLE" unset) is a slip, not a choice.
-    const CLI::Validator given(
-        [](std::string& v) { return v.empty() ? std::string("an empty value is not allowed") : std::string(); }, "",
-        "given");
     app.add_option("SIM", o.sim, "simulated profiles: residue number, predicted PRE, residue type")
         ->required()
-        ->check(given);
+        ->check(given());
     app.add_option("OBS", o.obs, "experimental profiles: peak id, PRE, PRE error, tested value, fifth value")
         ->required()
-        ->check(given);
+        ->check(given());
     app.add_option("rest", rest)->group("");
-    app.add_option("--seed", o.seed, "seed of the random generator (default 10000)")->check(given);
+    app.add_option("--seed", o.seed, "seed of the random generator (default 10000)")->check(given());
     app.add_flag("-q,--quiet", o.quiet, "leave out the input echoes and the per-peak detail on standard error");
     app.add_flag("--optimal", o.optimal, "also find the minimum-energy assignment and compare");
     app.add_option("--table", o.table, "write a tab-separated table of results to FILE")
         ->type_name("FILE")
-        ->check(given);
+        ->check(given());
     app.add_option("--heatmap", o.heatmap, "draw the frequency matrix (with --posterior, the posterior's) as a PNG to FILE")
         ->type_name("FILE")
-        ->check(given);
+        ->check(given());
     auto* posterior = app.add_flag("--posterior", o.posterior,
                                    "also give each peak's posterior probabilities under a model of the errors");
     app.add_option("--model-error", o.model_error,
                    "the predictions' relative error for --posterior, in place of the fitted one")
         ->type_name("F")
-        ->check(given)
+        ->check(given())
         ->needs(posterior);
     app.add_option("--fix", o.fix, "known pairs, lines 'peak_id residue_number', held by --optimal and --posterior")
         ->type_name("FILE")
-        ->check(given);
+        ->check(given());
     app.footer(
         "Exit status:\n"
         "  0  the run went through\n"
@@ -53,33 +48,13 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
         "  2  command-line misuse");
     app.set_version_flag("--version", "preassign " PREASSIGN_VERSION);
 
-    std::vector<std::string> args;
-    for (int i = argc - 1; i >= 1; --i) args.emplace_back(argv[i]);
-    try {
-        app.parse(args);
-    } catch (const CLI::CallForHelp&) {
-        out << app.help();
-        out.flush();
+    if (!parse_command(app, argc, argv, out, "preassign [options] SIMULATED_PROFILES EXPERIMENTAL_PROFILES"))
         return std::nullopt;
-    } catch (const CLI::CallForVersion& v) {
-        out << v.what() << eol;
-        return std::nullopt;
-    } catch (const CLI::RequiredError&) {
-        throw Failure{kStatusUsage, "usage: preassign [options] SIMULATED_PROFILES EXPERIMENTAL_PROFILES (see --help)"};
-    } catch (const CLI::ParseError& e) {
-        throw Failure{kStatusUsage, std::string(e.what()) + " (see --help)"};
-    }
     if (app.count("--model-error") > 0 && !(o.model_error >= 0.0 && o.model_error <= 10.0))
         throw Failure{kStatusUsage, "--model-error must lie between 0 and 10 (a share of the PRE) (see --help)"};
     // A result file must not overwrite an input or the other result.
-    const std::pair<const char*, const std::string*> outputs[] = {{"--table", &o.table}, {"--heatmap", &o.heatmap}};
-    const std::pair<const char*, const std::string*> others[] = {
-        {"SIM", &o.sim}, {"OBS", &o.obs}, {"--fix", &o.fix}, {"--table", &o.table}};
-    for (const auto& [name, path] : outputs)
-        for (const auto& [other, other_path] : others)
-            if (name != other && !path->empty() && !other_path->empty() && same_file(*path, *other_path))
-                throw Failure{kStatusUsage, std::string(name) + " and " + other + " name the same file, " + *path +
-                                                ": a result would overwrite it (see --help)"};
+    refuse_clashes({{"--table", o.table}, {"--heatmap", o.heatmap}},
+                   {{"SIM", o.sim}, {"OBS", o.obs}, {"--fix", o.fix}, {"--table", o.table}});
     if (!o.fix.empty() && !o.optimal && !o.posterior)
         throw Failure{kStatusUsage, "--fix is used by --optimal and --posterior: give one of them (see --help)"};
     return o;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "driver/commands.h"
 #include "driver/options.h"
 #include "io/failure.h"
 #include "io/output_file.h"
@@ -94,6 +95,11 @@ void warn_unbounded(const std::vector<int>& peaks, const ProfileTable& obs, Out&
 }  // namespace
 
 int run(int argc, const char* const* argv, Out& out, Out& err) {
+    // A subcommand by its bare name; a file so named is given as ./name.
+    if (argc > 1) {
+        const std::string first = argv[1];
+        if (first == "predict") return run_predict(argc - 1, argv + 1, out, err);
+    }
     const std::optional<Options> parsed = parse_options(argc, argv, out);
     if (!parsed) return 0;
     const Options& opt = *parsed;

@@ -1,0 +1,104 @@
+// preassign predict: the simulated-profile file from a structure.
+#include <optional>
+
+#include "driver/cli.h"
+#include "driver/commands.h"
+#include "io/failure.h"
+#include "io/output_file.h"
+#include "profiles/reader.h"
+#include "structure/predict.h"
+
+namespace {
+
+// Sites from a file: one CHAIN:NUMBER per line, '#' starting a comment.
+std::vector<SiteName> sites_from(const std::string& path) {
+    std::vector<SiteName> sites;
+    const std::string text = load_file(path);
+    size_t start = 0;
+    for (int line = 1; start < text.size(); ++line) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string s = text.substr(start, end - start);
+        s = s.substr(0, s.find('#'));
+        const size_t a = s.find_first_not_of(" \t\r"), b = s.find_last_not_of(" \t\r");
+        if (a != std::string::npos) sites.push_back(parse_site(s.substr(a, b - a + 1), path + ":" + std::to_string(line)));
+        start = end + 1;
+    }
+    return sites;
+}
+
+}  // namespace
+
+int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
+    PredictOptions o;
+    std::string structure, sites_file, output, nuclei = "methyl", methyl = "mean", label = "pseudo";
+    std::vector<std::string> sites;
+    CLI::App app{"Predicts PREs from a structure (PDB or mmCIF, plain or gzipped; every model of an ensemble), "
+                 "one profile per spin-label site, as the simulated-profile file.",
+                 "preassign predict"};
+    app.add_option("STRUCTURE", structure, "PDB or mmCIF file")->required()->check(given());
+    app.add_option("--site", sites, "a spin-label site, CHAIN:NUMBER (as A:17); repeat for more, in profile order")
+        ->type_name("SITE")
+        ->check(given());
+    app.add_option("--sites", sites_file, "sites from a file, one CHAIN:NUMBER per line, after any --site")
+        ->type_name("FILE")
+        ->check(given());
+    app.add_option("--nuclei", nuclei, "methyl (Leu/Val methyl carbons) or amide (backbone H); default methyl")
+        ->check(CLI::IsMember({"methyl", "amide"}));
+    app.add_option("--methyl", methyl,
+                   "mean (of a residue's two methyls), pro-R, pro-S, or each (one entry per methyl); default mean")
+        ->check(CLI::IsMember({"mean", "pro-R", "pro-S", "each"}));
+    app.add_flag("--untyped", o.untyped, "also Ile CD1, Met CE, Ala CB and Thr CG2, as untyped residues");
+    app.add_option("--chain", o.chain, "nuclei of this chain only")->check(given());
+    app.add_option("--label", label, "pseudo (a point on CA->CB) or cloud (an accessible volume); default pseudo")
+        ->check(CLI::IsMember({"pseudo", "cloud"}));
+    app.add_option("--label-distance", o.label_distance,
+                   "angstrom: the point's distance from CA, or the cloud's reach from CB; default 6")
+        ->check(given())
+        ->check(CLI::Range(0.5, 30.0));
+    app.add_option("--clash", o.clash, "angstrom: cloud points nearer another residue's heavy atom are dropped; "
+                                       "default 3.4")
+        ->check(given())
+        ->check(CLI::Range(0.0, 10.0));
+    app.add_option("--tau-c", o.tau_c_ns, "ns: the correlation time; default 4")->check(given())->check(CLI::Range(1e-3, 1e3));
+    app.add_option("--field", o.field_mhz, "MHz: the 1H frequency; default 600")
+        ->check(given())
+        ->check(CLI::Range(10.0, 2000.0));
+    app.add_option("-o", output, "write the simulated profiles to FILE, whole or not at all; default standard output")
+        ->type_name("FILE")
+        ->check(given());
+    if (!parse_command(app, argc, argv, out, "preassign predict STRUCTURE --site CHAIN:NUMBER [--site ...]"))
+        return 0;
+    for (const std::string& s : sites) o.sites.push_back(parse_site(s, "--site"));
+    if (!sites_file.empty())
+        for (const SiteName& s : sites_from(sites_file)) o.sites.push_back(s);
+    if (o.sites.empty()) throw Failure{kStatusUsage, "predict needs a spin-label site: give --site CHAIN:NUMBER (see --help)"};
+    if (o.sites.size() > size_t(kMaxProfiles))
+        throw Failure{kStatusUsage, "predict takes at most " + std::to_string(kMaxProfiles) +
+                                        " sites, one profile each (see --help)"};
+    o.nuclei = nuclei == "amide" ? Nuclei::Amide : Nuclei::Methyl;
+    o.methyl = methyl == "pro-R" ? MethylChoice::ProR
+               : methyl == "pro-S" ? MethylChoice::ProS
+               : methyl == "each"  ? MethylChoice::Each
+                                   : MethylChoice::Mean;
+    o.label = label == "cloud" ? LabelModel::Cloud : LabelModel::Pseudo;
+    refuse_clashes({{"-o", output}}, {{"STRUCTURE", structure}, {"--sites", sites_file}});
+
+    const Structure st = read_structure(structure);
+    std::optional<OutputFile> file;
+    if (!output.empty()) file.emplace(output);
+    const Prediction p = predict(st, o, structure);
+    if (p.nuclei.size() > size_t(kMaxEntries))
+        throw Failure{kStatusInput, structure + ": " + std::to_string(p.nuclei.size()) + " nuclei, more than the " +
+                                        std::to_string(kMaxEntries) + " a profile holds: choose a chain with --chain"};
+    for (const std::string& note : p.notes) err << "preassign: predict: " << note << eol;
+    const std::string text = simulated_profiles_text(p);
+    if (file) {
+        file->write(text.data(), text.size());
+        file->close();
+    } else {
+        out << text;
+        out.flush();
+    }
+    return 0;
+}

@@ -1,0 +1,289 @@
+// Nuclei are chosen in the first model and found again, by chain, number and
+// insertion code, in every other; the label is placed in each model from
+// that model's own backbone, so it moves with its residue.
+#include "structure/predict.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <tuple>
+
+#include "io/failure.h"
+
+namespace {
+
+struct Vec {
+    double x = 0, y = 0, z = 0;
+};
+Vec operator-(Vec a, Vec b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec operator+(Vec a, Vec b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec operator*(double s, Vec a) { return {s * a.x, s * a.y, s * a.z}; }
+double dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vec cross(Vec a, Vec b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+Vec at(const Atom& a) { return {a.x, a.y, a.z}; }
+
+using Key = std::tuple<std::string, int, char>;
+Key key_of(const Residue& r) { return {r.chain, r.number, r.icode}; }
+
+std::string residue_text(const Residue& r) {
+    std::string s = r.chain + ":" + std::to_string(r.number);
+    if (r.icode != ' ') s += r.icode;
+    return s + " " + r.name;
+}
+
+// CB, or where Gly would have it: from N, CA and C by ideal geometry.
+bool beta_carbon(const Residue& r, Vec& cb) {
+    if (const Atom* b = r.find("CB")) {
+        cb = at(*b);
+        return true;
+    }
+    const Atom *n = r.find("N"), *ca = r.find("CA"), *c = r.find("C");
+    if (!n || !ca || !c) return false;
+    const Vec b = at(*ca) - at(*n), cc = at(*c) - at(*ca), a = cross(b, cc);
+    cb = -0.58273431 * a + 0.56802827 * b + (-0.54067466) * cc + at(*ca);
+    return true;
+}
+
+// Where the label's electron may be in one model: one point, or a cloud.
+std::vector<Vec> label_points(const Model& m, const Residue& site, const PredictOptions& o, std::string& why) {
+    const Atom* ca = site.find("CA");
+    Vec cb;
+    if (!ca || !beta_carbon(site, cb)) {
+        why = "lacks the CA and CB (or N, CA and C) that place a label";
+        return {};
+    }
+    const Vec axis = cb - at(*ca);
+    const double len = std::sqrt(dot(axis, axis));
+    if (!(len > 0.0)) {
+        why = "has CA and CB at one place";
+        return {};
+    }
+    if (o.label == LabelModel::Pseudo) return {at(*ca) + (o.label_distance / len) * axis};
+    // Heavy atoms of other residues near enough to clash with a point.
+    std::vector<Vec> near;
+    const double reach = o.label_distance + o.clash;
+    for (const Residue& r : m.residues) {
+        if (key_of(r) == key_of(site)) continue;
+        for (const Atom& a : r.atoms) {
+            const Vec d = at(a) - cb;
+            if (!a.hydrogen && dot(d, d) <= reach * reach) near.push_back(at(a));
+        }
+    }
+    std::vector<Vec> cloud;
+    const int steps = int(o.label_distance / o.grid);
+    for (int i = -steps; i <= steps; ++i)
+        for (int j = -steps; j <= steps; ++j)
+            for (int k = -steps; k <= steps; ++k) {
+                const Vec d{i * o.grid, j * o.grid, k * o.grid};
+                // Within the tether's reach, and away from the backbone.
+                if (dot(d, d) > o.label_distance * o.label_distance || dot(d, axis) < 0.0) continue;
+                const Vec p = cb + d;
+                bool clear = true;
+                for (const Vec& a : near) {
+                    const Vec e = p - a;
+                    if (dot(e, e) < o.clash * o.clash) {
+                        clear = false;
+                        break;
+                    }
+                }
+                if (clear) cloud.push_back(p);
+            }
+    if (cloud.empty()) why = "leaves no room for a label (an empty cloud)";
+    return cloud;
+}
+
+// The nuclei a residue gives: each entry's atoms, averaged over.
+struct Pick {
+    Nucleus nucleus;
+    std::vector<std::string> atoms;
+    Key key;
+};
+
+std::vector<Pick> picks_of(const Residue& r, const PredictOptions& o) {
+    std::vector<Pick> out;
+    auto add = [&](int type, std::vector<std::string> atoms) {
+        std::vector<std::string> present;
+        for (const std::string& a : atoms)
+            if (r.find(a)) present.push_back(a);
+        if (present.size() != atoms.size()) return;  // a methyl missing: no entry, rather than half of one
+        std::string name = residue_text(r) + " ";
+        for (size_t i = 0; i < atoms.size(); ++i) name += (i ? "/" : "") + atoms[i];
+        out.push_back({Nucleus{r.number, type, name}, atoms, key_of(r)});
+    };
+    if (o.nuclei == Nuclei::Amide) {
+        if (r.name == "PRO") return out;
+        if (r.find("H"))
+            add(0, {"H"});
+        else if (r.find("HN"))
+            add(0, {"HN"});
+        return out;
+    }
+    const bool leu = r.name == "LEU", val = r.name == "VAL";
+    if (leu || val) {
+        const int type = leu ? 1 : 2;
+        const std::string r_atom = leu ? "CD1" : "CG1", s_atom = leu ? "CD2" : "CG2";
+        switch (o.methyl) {
+            case MethylChoice::Mean: add(type, {r_atom, s_atom}); break;
+            case MethylChoice::ProR: add(type, {r_atom}); break;
+            case MethylChoice::ProS: add(type, {s_atom}); break;
+            case MethylChoice::Each:
+                add(type, {r_atom});
+                add(type, {s_atom});
+                break;
+        }
+        return out;
+    }
+    if (!o.untyped) return out;
+    static const std::map<std::string, std::string> single = {
+        {"ILE", "CD1"}, {"MET", "CE"}, {"ALA", "CB"}, {"THR", "CG2"}};
+    const auto it = single.find(r.name);
+    if (it != single.end()) add(0, {it->second});
+    return out;
+}
+
+std::string describe(const PredictOptions& o) {
+    if (o.nuclei == Nuclei::Amide) return "amide H";
+    std::string s = o.untyped ? "Leu/Val methyl carbons (Ile, Met, Ala, Thr untyped)" : "Leu/Val methyl carbons";
+    switch (o.methyl) {
+        case MethylChoice::Mean: return s + ", mean of the two";
+        case MethylChoice::ProR: return s + ", pro-R (Leu CD1, Val CG1)";
+        case MethylChoice::ProS: return s + ", pro-S (Leu CD2, Val CG2)";
+        case MethylChoice::Each: return s + ", one entry each";
+    }
+    return s;
+}
+
+std::string number_text(double v) {
+    char buf[32];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+}  // namespace
+
+SiteName parse_site(const std::string& text, const std::string& what) {
+    SiteName s;
+    s.text = text;
+    const size_t colon = text.find(':');
+    const auto bad = [&] {
+        return Failure{kStatusUsage, what + ": '" + text + "' is not a site: give CHAIN:NUMBER, as A:17 (see --help)"};
+    };
+    if (colon == std::string::npos || colon == 0) throw bad();
+    s.chain = text.substr(0, colon);
+    const char* first = text.data() + colon + 1;
+    const char* last = text.data() + text.size();
+    const auto r = std::from_chars(first, last, s.number);
+    if (r.ec != std::errc() || r.ptr == first) throw bad();
+    if (r.ptr != last) {
+        if (last - r.ptr != 1 || !std::isalpha(static_cast<unsigned char>(*r.ptr))) throw bad();
+        s.icode = *r.ptr;
+    }
+    return s;
+}
+
+double gamma2_factor(double tau_c_s, double field_hz) {
+    const double w = 2.0 * M_PI * field_hz;
+    return kPreConstant * (4.0 * tau_c_s + 3.0 * tau_c_s / (1.0 + w * w * tau_c_s * tau_c_s));
+}
+
+Prediction predict(const Structure& st, const PredictOptions& o, const std::string& path) {
+    const auto fail = [&](const std::string& why) { return Failure{kStatusInput, path + ": " + why}; };
+    // Each model's residues by chain, number and insertion code.
+    std::vector<std::map<Key, const Residue*>> index(st.models.size());
+    for (size_t m = 0; m < st.models.size(); ++m)
+        for (const Residue& r : st.models[m].residues) index[m].emplace(key_of(r), &r);
+
+    std::vector<Pick> picks;
+    for (const Residue& r : st.models[0].residues) {
+        if (!o.chain.empty() && r.chain != o.chain) continue;
+        for (Pick& p : picks_of(r, o)) picks.push_back(std::move(p));
+    }
+    if (picks.empty())
+        throw fail("holds no " + describe(o) + (o.chain.empty() ? "" : " in chain " + o.chain));
+    // The simulated file starts a new profile where the number goes down.
+    for (size_t i = 1; i < picks.size(); ++i)
+        if (picks[i].nucleus.residue < picks[i - 1].nucleus.residue)
+            throw fail("residue numbers go down from " + picks[i - 1].nucleus.name + " to " + picks[i].nucleus.name +
+                       ", which the simulated file would read as a new profile: choose one chain with --chain");
+
+    Prediction out;
+    for (const Pick& p : picks) out.nuclei.push_back(p.nucleus);
+    // Each nucleus's atoms in each model, found once for every site: up to
+    // two per entry; none where the model lacks the residue or an atom.
+    const size_t M = st.models.size();
+    std::vector<Vec> atom_at(picks.size() * M * 2);
+    std::vector<int> atoms_in(picks.size() * M, 0);
+    for (size_t n = 0; n < picks.size(); ++n)
+        for (size_t m = 0; m < M; ++m) {
+            const auto it = index[m].find(picks[n].key);
+            if (it == index[m].end()) continue;
+            int found = 0;
+            for (const std::string& name : picks[n].atoms)
+                if (const Atom* a = it->second->find(name)) atom_at[(n * M + m) * 2 + found++] = at(*a);
+            if (found == int(picks[n].atoms.size())) atoms_in[n * M + m] = found;
+        }
+    const double factor = gamma2_factor(o.tau_c_ns * 1e-9, o.field_mhz * 1e6);
+    for (const SiteName& site : o.sites) {
+        const Key key{site.chain, site.number, site.icode};
+        // The label's points in each model.
+        std::vector<std::vector<Vec>> points(st.models.size());
+        size_t total = 0;
+        std::string site_name;
+        for (size_t m = 0; m < st.models.size(); ++m) {
+            const auto it = index[m].find(key);
+            if (it == index[m].end())
+                throw fail("no residue " + site.text + (st.models.size() > 1 ? " in model " + std::to_string(m + 1) : "") +
+                           " (the site given as " + site.text + ")");
+            site_name = it->second->name;
+            std::string why;
+            points[m] = label_points(st.models[m], *it->second, o, why);
+            if (points[m].empty())
+                throw fail("site " + site.text + " " + why +
+                           (st.models.size() > 1 ? " in model " + std::to_string(m + 1) : ""));
+            total += points[m].size();
+        }
+        // <r^-6> over the label's points and the entry's atoms in a model,
+        // then over the models that hold the entry.
+        std::vector<double> g(picks.size(), 0.0);
+        for (size_t n = 0; n < picks.size(); ++n) {
+            double sum = 0.0;
+            int models = 0;
+            for (size_t m = 0; m < M; ++m) {
+                const int k = atoms_in[n * M + m];
+                if (k == 0) continue;
+                double s = 0.0;
+                for (int a = 0; a < k; ++a) {
+                    const Vec x = atom_at[(n * M + m) * 2 + a];
+                    for (const Vec& p : points[m]) {
+                        const Vec d = x - p;
+                        const double r2 = std::max(dot(d, d), 1e-6);
+                        s += 1.0 / (r2 * r2 * r2);
+                    }
+                }
+                sum += s / (double(k) * double(points[m].size()));
+                ++models;
+            }
+            g[n] = models > 0 ? factor * (sum / models) : 0.0;
+        }
+        out.gamma2.push_back(std::move(g));
+        std::string note = "site " + site.text + " (" + site_name + "): " + std::to_string(picks.size()) + " nuclei (" +
+                           describe(o) + "), ";
+        if (o.label == LabelModel::Pseudo)
+            note += "label " + number_text(o.label_distance) + " A from CA along CA-CB";
+        else
+            note += "label cloud of " + std::to_string(total / st.models.size()) + " points on average";
+        note += ", " + std::to_string(st.models.size()) + (st.models.size() == 1 ? " model" : " models averaged");
+        out.notes.push_back(note);
+    }
+    return out;
+}
+
+std::string simulated_profiles_text(const Prediction& p) {
+    std::string s;
+    for (const std::vector<double>& g : p.gamma2)
+        for (size_t n = 0; n < p.nuclei.size(); ++n)
+            s += std::to_string(p.nuclei[n].residue) + " " + number_text(g[n]) + " " +
+                 std::to_string(p.nuclei[n].type) + "\n";
+    return s;
+}

@@ -1,0 +1,67 @@
+// PREs predicted from a structure: for each spin-label site, Gamma2 of each
+// chosen nucleus from the label's place in each model,
+//   Gamma2 = K <r^-6> (4 tau_c + 3 tau_c / (1 + omega_H^2 tau_c^2)),
+// K = 1.23e16 A^6 s^-2, <r^-6> averaged with equal weights over the models,
+// over the label's points (one, or a cloud) and, for a methyl residue's
+// mean, over its two methyls.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "structure/model.h"
+
+// A residue named on the command line as CHAIN:NUMBER, with an optional
+// insertion code after the number ("A:17", "B:52A").
+struct SiteName {
+    std::string chain;
+    int number = 0;
+    char icode = ' ';
+    std::string text;  // as given
+};
+
+// Throws Failure "what: reason" when `text` is not CHAIN:NUMBER.
+SiteName parse_site(const std::string& text, const std::string& what);
+
+enum class Nuclei { Methyl, Amide };
+enum class MethylChoice { Mean, ProR, ProS, Each };
+enum class LabelModel { Pseudo, Cloud };
+
+struct PredictOptions {
+    std::vector<SiteName> sites;
+    Nuclei nuclei = Nuclei::Methyl;
+    MethylChoice methyl = MethylChoice::Mean;
+    bool untyped = false;          // Ile CD1, Met CE, Ala CB, Thr CG2 too, as untyped residues
+    std::string chain;             // nuclei of this chain only; empty: every chain
+    LabelModel label = LabelModel::Pseudo;
+    double label_distance = 6.0;   // A: the point's distance from CA, or the cloud's reach from CB
+    double clash = 3.4;            // A: cloud points this near another residue's heavy atom are dropped
+    double grid = 1.0;             // A: the cloud's grid spacing
+    double tau_c_ns = 4.0;         // the correlation time
+    double field_mhz = 600.0;      // the 1H frequency
+};
+
+inline constexpr double kPreConstant = 1.23e16;  // A^6 s^-2
+
+// K (4 tau_c + 3 tau_c / (1 + omega_H^2 tau_c^2)), in A^6 s^-1.
+double gamma2_factor(double tau_c_s, double field_hz);
+
+struct Nucleus {
+    int residue = 0;   // its residue number, the simulated file's first column
+    int type = 0;      // 1 Leu, 2 Val, 0 untyped
+    std::string name;  // "A:23 LEU CD1/CD2", for messages
+};
+
+struct Prediction {
+    std::vector<Nucleus> nuclei;
+    std::vector<std::vector<double>> gamma2;  // [site][nucleus], s^-1
+    std::vector<std::string> notes;           // one line per site: nuclei, label, models
+};
+
+// Throws Failure "FILE: reason" for a site that is not in the structure or
+// lacks the atoms its label needs, an empty cloud, or no nucleus at all.
+Prediction predict(const Structure& st, const PredictOptions& opt, const std::string& path);
+
+// The simulated-profile file: one profile per site, each nucleus a record
+// "residue Gamma2 type", Gamma2 in the shortest digits that read back exactly.
+std::string simulated_profiles_text(const Prediction& p);
