@@ -99,6 +99,8 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     if (argc > 1) {
         const std::string first = argv[1];
         if (first == "predict") return run_predict(argc - 1, argv + 1, out, err);
+        if (first == "import") return run_import(argc - 1, argv + 1, out, err);
+        if (first == "label") return run_label(argc - 1, argv + 1, out, err);
     }
     const std::optional<Options> parsed = parse_options(argc, argv, out);
     if (!parsed) return 0;

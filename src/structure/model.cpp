@@ -23,7 +23,7 @@ Structure read_structure(const std::string& path) {
     if (!std::ifstream(path)) throw Failure{kStatusInput, path + ": " + std::strerror(errno)};
     gemmi::Structure st;
     try {
-        st = gemmi::read_structure(gemmi::MaybeGzipped(path));
+        st = gemmi::read_structure(gemmi::MaybeGzipped(path), gemmi::CoorFormat::Detect);
     } catch (const std::exception& e) {
         throw Failure{kStatusInput, path + ": not a structure that can be read (" + e.what() + ")"};
     }
