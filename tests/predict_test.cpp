@@ -164,6 +164,10 @@ TEST(Predict, FromStructureAndListsToALabelledList) {
     EXPECT_EQ(list.substr(0, list.find('\n')), "      Assignment         w1         w2   Note");
     // The Leu, nearer the label, has the larger PRE: the first peak's.
     EXPECT_NE(list.find("         L9C-H       24.8        0.7   p="), std::string::npos) << list;
+    // Lists come in pairs.
+    p = run_binary({"import", "--site", "dia.list", "para.list", "--site", "dia.list", "--r2", "20", "--delay", "0.01"},
+                   "", dir);
+    EXPECT_EQ(p.status, 2);
     // A file named like a subcommand is read as a file when given as ./name.
     p = run_binary({"./predict", "obs.txt"}, "", dir);
     EXPECT_EQ(p.err, "preassign: ./predict: No such file or directory\n");

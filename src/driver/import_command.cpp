@@ -23,6 +23,7 @@ int run_import(int argc, const char* const* argv, Out& out, Out& err) {
                  "preassign import"};
     app.add_option("--site", site, "a site's diamagnetic and paramagnetic lists; repeat for more, in profile order")
         ->expected(2)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->type_name("DIA PARA")
         ->check(given());
     app.add_option("--ratios", ratios, "a site's table of label, Ipara/Idia and its optional error; repeat for more")
@@ -30,6 +31,7 @@ int run_import(int argc, const char* const* argv, Out& out, Out& err) {
         ->check(given());
     app.add_option("--second", second, "with --delays: the same site's lists at the second time point, in order")
         ->expected(2)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->type_name("DIA PARA")
         ->check(given());
     app.add_option("--delay", o.delay, "s: the time 1H magnetisation is transverse (one time point)")
@@ -76,6 +78,10 @@ int run_import(int argc, const char* const* argv, Out& out, Out& err) {
         o.tb = number(delays[1], "--delays");
         if (!(o.tb > o.ta)) throw Failure{kStatusUsage, "--delays: the second time point must be the later (see --help)"};
     }
+    if (site.size() % 2 || second.size() % 2)
+        throw Failure{kStatusUsage, std::string(site.size() % 2 ? "--site" : "--second") +
+                                        " takes two lists each time: the diamagnetic, then the paramagnetic "
+                                        "(see --help)"};
     if (site.empty() == ratios.empty())
         throw Failure{kStatusUsage, "import takes either --site DIA PARA or --ratios FILE, per site (see --help)"};
     if (!delays.empty() && second.size() != site.size())
