@@ -38,3 +38,13 @@ void refuse_clashes(const std::vector<std::pair<std::string, std::string>>& resu
                 throw Failure{kStatusUsage, name + " and " + other + " name the same file, " + path +
                                                 ": a result would overwrite it (see --help)"};
 }
+
+void deliver(std::optional<OutputFile>& file, const std::string& text, Out& out) {
+    if (file) {
+        file->write(text.data(), text.size());
+        file->close();
+    } else {
+        out << text;
+        out.flush();
+    }
+}

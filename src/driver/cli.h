@@ -3,11 +3,13 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "io/output.h"
+#include "io/output_file.h"
 
 // A value left empty by a script ("$TABLE" unset) is a slip, not a choice.
 const CLI::Validator& given();
@@ -21,3 +23,7 @@ bool parse_command(CLI::App& app, int argc, const char* const* argv, Out& out, c
 // file as another path: {option, path} pairs, empty paths skipped.
 void refuse_clashes(const std::vector<std::pair<std::string, std::string>>& results,
                     const std::vector<std::pair<std::string, std::string>>& others);
+
+// A command's result: to its file, whole, where one was named, else to
+// standard output.
+void deliver(std::optional<OutputFile>& file, const std::string& text, Out& out);

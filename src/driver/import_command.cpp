@@ -123,16 +123,7 @@ int run_import(int argc, const char* const* argv, Out& out, Out& err) {
     const Imported im = import_sites(sites, o);
     for (const std::string& note : im.notes) err << "preassign: import: " << note << eol;
     for (const std::string& w : im.warnings) err << "preassign: warning: " << w << eol;
-    if (map_file) {
-        map_file->write(im.map.data(), im.map.size());
-        map_file->close();
-    }
-    if (obs_file) {
-        obs_file->write(im.profiles.data(), im.profiles.size());
-        obs_file->close();
-    } else {
-        out << im.profiles;
-        out.flush();
-    }
+    if (map_file) deliver(map_file, im.map, out);
+    deliver(obs_file, im.profiles, out);
     return 0;
 }

@@ -148,12 +148,6 @@ int run_label(int argc, const char* const* argv, Out& out, Out& err) {
         << eol;
     if (missing > 0)
         err << "preassign: warning: " << table_path << ": " << missing << " peaks of the map are not in the table" << eol;
-    if (file) {
-        file->write(text.data(), text.size());
-        file->close();
-    } else {
-        out << text;
-        out.flush();
-    }
+    deliver(file, text, out);
     return 0;
 }

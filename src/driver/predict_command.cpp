@@ -93,12 +93,6 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
                                         std::to_string(kMaxEntries) + " a profile holds: choose a chain with --chain"};
     for (const std::string& note : p.notes) err << "preassign: predict: " << note << eol;
     const std::string text = simulated_profiles_text(p);
-    if (file) {
-        file->write(text.data(), text.size());
-        file->close();
-    } else {
-        out << text;
-        out.flush();
-    }
+    deliver(file, text, out);
     return 0;
 }
