@@ -14,9 +14,7 @@
 
 namespace {
 
-struct Vec {
-    double x = 0, y = 0, z = 0;
-};
+using Vec = Point;
 Vec operator-(Vec a, Vec b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 Vec operator+(Vec a, Vec b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
 Vec operator*(double s, Vec a) { return {s * a.x, s * a.y, s * a.z}; }
@@ -187,13 +185,58 @@ double gamma2_factor(double tau_c_s, double field_hz) {
     return kPreConstant * (4.0 * tau_c_s + 3.0 * tau_c_s / (1.0 + w * w * tau_c_s * tau_c_s));
 }
 
-Prediction predict(const Structure& st, const PredictOptions& o, const std::string& path) {
-    const auto fail = [&](const std::string& why) { return Failure{kStatusInput, path + ": " + why}; };
-    // Each model's residues by chain, number and insertion code.
+Point in_frame(const Geometry::Frame& f, const Point& u) {
+    return f.origin + u.x * f.e1 + u.y * f.e2 + u.z * f.e3;
+}
+
+double mean_r6(const Geometry& g, size_t n, const std::vector<std::vector<Point>>& points) {
+    const size_t M = g.models;
+    double sum = 0.0;
+    int models = 0;
+    for (size_t m = 0; m < M; ++m) {
+        const int k = g.atoms_in[n * M + m];
+        if (k == 0 || points[m].empty()) continue;
+        double s = 0.0;
+        for (int a = 0; a < k; ++a) {
+            const Vec x = g.atom_at[(n * M + m) * 2 + a];
+            for (const Vec& p : points[m]) {
+                const Vec d = x - p;
+                const double r2 = std::max(dot(d, d), 1e-6);
+                s += 1.0 / (r2 * r2 * r2);
+            }
+        }
+        sum += s / (double(k) * double(points[m].size()));
+        ++models;
+    }
+    return models > 0 ? sum / models : 0.0;
+}
+
+namespace {
+
+// Each model's residues by chain, number and insertion code.
+std::vector<std::map<Key, const Residue*>> index_of(const Structure& st) {
     std::vector<std::map<Key, const Residue*>> index(st.models.size());
     for (size_t m = 0; m < st.models.size(); ++m)
         for (const Residue& r : st.models[m].residues) index[m].emplace(key_of(r), &r);
+    return index;
+}
 
+// The site's residue in model m, or a failure naming it.
+const Residue& site_in(const std::vector<std::map<Key, const Residue*>>& index, size_t m, const SiteName& site,
+                       const std::string& path) {
+    const auto it = index[m].find(Key{site.chain, site.number, site.icode});
+    if (it == index[m].end())
+        throw Failure{kStatusInput, path + ": no residue " + site.text +
+                                        (index.size() > 1 ? " in model " + std::to_string(m + 1) : "") +
+                                        " (the site given as " + site.text + ")"};
+    return *it->second;
+}
+
+}  // namespace
+
+Geometry geometry(const Structure& st, const PredictOptions& o, const std::string& path) {
+    const auto fail = [&](const std::string& why) { return Failure{kStatusInput, path + ": " + why}; };
+    const auto index = index_of(st);
     std::vector<Pick> picks;
     for (const Residue& r : st.models[0].residues) {
         if (!o.chain.empty() && r.chain != o.chain) continue;
@@ -206,74 +249,77 @@ Prediction predict(const Structure& st, const PredictOptions& o, const std::stri
         if (picks[i].nucleus.residue < picks[i - 1].nucleus.residue)
             throw fail("residue numbers go down from " + picks[i - 1].nucleus.name + " to " + picks[i].nucleus.name +
                        ", which the simulated file would read as a new profile: choose one chain with --chain");
-
-    Prediction out;
-    for (const Pick& p : picks) out.nuclei.push_back(p.nucleus);
-    // Each nucleus's atoms in each model, found once for every site: up to
-    // two per entry; none where the model lacks the residue or an atom.
-    const size_t M = st.models.size();
-    std::vector<Vec> atom_at(picks.size() * M * 2);
-    std::vector<int> atoms_in(picks.size() * M, 0);
+    Geometry g;
+    g.models = st.models.size();
+    const size_t M = g.models;
+    for (const Pick& p : picks) g.nuclei.push_back(p.nucleus);
+    // Up to two atoms per entry; none where the model lacks the residue or an atom.
+    g.atom_at.resize(picks.size() * M * 2);
+    g.atoms_in.assign(picks.size() * M, 0);
     for (size_t n = 0; n < picks.size(); ++n)
         for (size_t m = 0; m < M; ++m) {
             const auto it = index[m].find(picks[n].key);
             if (it == index[m].end()) continue;
             int found = 0;
             for (const std::string& name : picks[n].atoms)
-                if (const Atom* a = it->second->find(name)) atom_at[(n * M + m) * 2 + found++] = at(*a);
-            if (found == int(picks[n].atoms.size())) atoms_in[n * M + m] = found;
+                if (const Atom* a = it->second->find(name)) g.atom_at[(n * M + m) * 2 + found++] = at(*a);
+            if (found == int(picks[n].atoms.size())) g.atoms_in[n * M + m] = found;
         }
-    const double factor = gamma2_factor(o.tau_c_ns * 1e-9, o.field_mhz * 1e6);
     for (const SiteName& site : o.sites) {
-        const Key key{site.chain, site.number, site.icode};
+        std::vector<Geometry::Frame> frames;
+        for (size_t m = 0; m < M; ++m) {
+            const Residue& r = site_in(index, m, site, path);
+            const Atom *ca = r.find("CA"), *n = r.find("N");
+            Vec cb;
+            if (!ca || !n || !beta_carbon(r, cb))
+                throw fail("site " + site.text + " lacks the N, CA and CB (or C) that place a label" +
+                           (M > 1 ? " in model " + std::to_string(m + 1) : ""));
+            Geometry::Frame f;
+            f.origin = cb;
+            f.ca = at(*ca);
+            const Vec e1 = cb - at(*ca), towards_n = at(*n) - at(*ca);
+            const double l1 = std::sqrt(dot(e1, e1));
+            f.e1 = (1.0 / l1) * e1;
+            const Vec e2 = towards_n - dot(towards_n, f.e1) * f.e1;
+            f.e2 = (1.0 / std::sqrt(dot(e2, e2))) * e2;
+            f.e3 = cross(f.e1, f.e2);
+            frames.push_back(f);
+        }
+        g.frames.push_back(frames);
+        g.site_residues.push_back(site_in(index, 0, site, path).name);
+    }
+    return g;
+}
+
+Prediction predict(const Structure& st, const PredictOptions& o, const std::string& path) {
+    const Geometry g = geometry(st, o, path);
+    const auto index = index_of(st);
+    Prediction out;
+    out.nuclei = g.nuclei;
+    const double factor = gamma2_factor(o.tau_c_ns * 1e-9, o.field_mhz * 1e6);
+    for (size_t s = 0; s < o.sites.size(); ++s) {
+        const SiteName& site = o.sites[s];
         // The label's points in each model.
-        std::vector<std::vector<Vec>> points(st.models.size());
+        std::vector<std::vector<Vec>> points(g.models);
         size_t total = 0;
-        std::string site_name;
-        for (size_t m = 0; m < st.models.size(); ++m) {
-            const auto it = index[m].find(key);
-            if (it == index[m].end())
-                throw fail("no residue " + site.text + (st.models.size() > 1 ? " in model " + std::to_string(m + 1) : "") +
-                           " (the site given as " + site.text + ")");
-            site_name = it->second->name;
+        for (size_t m = 0; m < g.models; ++m) {
             std::string why;
-            points[m] = label_points(st.models[m], *it->second, o, why);
+            points[m] = label_points(st.models[m], site_in(index, m, site, path), o, why);
             if (points[m].empty())
-                throw fail("site " + site.text + " " + why +
-                           (st.models.size() > 1 ? " in model " + std::to_string(m + 1) : ""));
+                throw Failure{kStatusInput, path + ": site " + site.text + " " + why +
+                                                (g.models > 1 ? " in model " + std::to_string(m + 1) : "")};
             total += points[m].size();
         }
-        // <r^-6> over the label's points and the entry's atoms in a model,
-        // then over the models that hold the entry.
-        std::vector<double> g(picks.size(), 0.0);
-        for (size_t n = 0; n < picks.size(); ++n) {
-            double sum = 0.0;
-            int models = 0;
-            for (size_t m = 0; m < M; ++m) {
-                const int k = atoms_in[n * M + m];
-                if (k == 0) continue;
-                double s = 0.0;
-                for (int a = 0; a < k; ++a) {
-                    const Vec x = atom_at[(n * M + m) * 2 + a];
-                    for (const Vec& p : points[m]) {
-                        const Vec d = x - p;
-                        const double r2 = std::max(dot(d, d), 1e-6);
-                        s += 1.0 / (r2 * r2 * r2);
-                    }
-                }
-                sum += s / (double(k) * double(points[m].size()));
-                ++models;
-            }
-            g[n] = models > 0 ? factor * (sum / models) : 0.0;
-        }
-        out.gamma2.push_back(std::move(g));
-        std::string note = "site " + site.text + " (" + site_name + "): " + std::to_string(picks.size()) + " nuclei (" +
-                           describe(o) + "), ";
+        std::vector<double> gamma(g.nuclei.size());
+        for (size_t n = 0; n < g.nuclei.size(); ++n) gamma[n] = factor * mean_r6(g, n, points);
+        out.gamma2.push_back(std::move(gamma));
+        std::string note = "site " + site.text + " (" + g.site_residues[s] + "): " + std::to_string(g.nuclei.size()) +
+                           " nuclei (" + describe(o) + "), ";
         if (o.label == LabelModel::Pseudo)
             note += "label " + number_text(o.label_distance) + " A from CA along CA-CB";
         else
-            note += "label cloud of " + std::to_string(total / st.models.size()) + " points on average";
-        note += ", " + std::to_string(st.models.size()) + (st.models.size() == 1 ? " model" : " models averaged");
+            note += "label cloud of " + std::to_string(total / g.models) + " points on average";
+        note += ", " + std::to_string(g.models) + (g.models == 1 ? " model" : " models averaged");
         out.notes.push_back(note);
     }
     return out;

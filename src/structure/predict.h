@@ -52,6 +52,37 @@ struct Nucleus {
     std::string name;  // "A:23 LEU CD1/CD2", for messages
 };
 
+struct Point {
+    double x = 0, y = 0, z = 0;
+};
+
+// What predictions are made from, found once: each nucleus's atoms in each
+// model, and each site's residue frame in each model (origin CB, e1 along
+// CA->CB, e2 towards N square to it, e3 = e1 x e2), so that a label placed
+// in the frame moves with its residue.
+struct Geometry {
+    std::vector<Nucleus> nuclei;
+    size_t models = 0;
+    std::vector<Point> atom_at;  // [(nucleus * models + model) * 2 + atom]
+    std::vector<int> atoms_in;   // [nucleus * models + model]: its atoms there, 0 where the model lacks one
+    struct Frame {
+        Point origin, e1, e2, e3, ca;
+    };
+    std::vector<std::vector<Frame>> frames;  // [site][model]
+    std::vector<std::string> site_residues;  // each site's residue name
+};
+
+// Throws Failure "FILE: reason" for a site that is not in the structure or
+// lacks the atoms of its frame, or for no nucleus at all.
+Geometry geometry(const Structure& st, const PredictOptions& opt, const std::string& path);
+
+// <r^-6> of nucleus n, in A^-6: over each model's label points and the
+// nucleus's atoms, then over the models that hold it; 0 where none does.
+double mean_r6(const Geometry& g, size_t n, const std::vector<std::vector<Point>>& points);
+
+// A point given in a site's frame, in a model's coordinates.
+Point in_frame(const Geometry::Frame& f, const Point& u);
+
 struct Prediction {
     std::vector<Nucleus> nuclei;
     std::vector<std::vector<double>> gamma2;  // [site][nucleus], s^-1
