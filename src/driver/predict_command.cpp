@@ -6,6 +6,7 @@
 #include "io/failure.h"
 #include "io/output_file.h"
 #include "profiles/reader.h"
+#include "structure/fit.h"
 #include "structure/predict.h"
 
 namespace {
@@ -64,6 +65,19 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
     app.add_option("--field", o.field_mhz, "MHz: the 1H frequency; default 600")
         ->check(given())
         ->check(CLI::Range(10.0, 2000.0));
+    std::string fit_obs, centres;
+    FitOptions fo;
+    app.add_option("--fit-labels", fit_obs,
+                   "fit each site's label (a point in its residue's frame and an amplitude) jointly with the "
+                   "assignment to these experimental profiles")
+        ->type_name("OBS")
+        ->check(given());
+    app.add_option("--centres", centres, "with --fit-labels: write the fitted centres as pseudo-atoms to FILE (PDB)")
+        ->type_name("FILE")
+        ->check(given());
+    app.add_option("--rounds", fo.rounds, "with --fit-labels: rounds of assignment and refit; default 12")
+        ->check(given())
+        ->check(CLI::Range(1, 100));
     app.add_option("-o", output, "write the simulated profiles to FILE, whole or not at all; default standard output")
         ->type_name("FILE")
         ->check(given());
@@ -82,16 +96,41 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
                : methyl == "each"  ? MethylChoice::Each
                                    : MethylChoice::Mean;
     o.label = label == "cloud" ? LabelModel::Cloud : LabelModel::Pseudo;
-    refuse_clashes({{"-o", output}}, {{"STRUCTURE", structure}, {"--sites", sites_file}});
+    if (!centres.empty() && fit_obs.empty())
+        throw Failure{kStatusUsage, "--centres goes with --fit-labels (see --help)"};
+    refuse_clashes({{"-o", output}, {"--centres", centres}},
+                   {{"STRUCTURE", structure}, {"--sites", sites_file}, {"--fit-labels", fit_obs}, {"-o", output}});
 
     const Structure st = read_structure(structure);
-    std::optional<OutputFile> file;
+    auto obs = make_table();
+    ReadResult obsr;
+    if (!fit_obs.empty()) obsr = read_experimental(load_file(fit_obs), fit_obs, *obs);
+    std::optional<OutputFile> file, centres_file;
     if (!output.empty()) file.emplace(output);
-    const Prediction p = predict(st, o, structure);
+    if (!centres.empty()) centres_file.emplace(centres);
+    Prediction p = predict(st, o, structure);
     if (p.nuclei.size() > size_t(kMaxEntries))
         throw Failure{kStatusInput, structure + ": " + std::to_string(p.nuclei.size()) + " nuclei, more than the " +
                                         std::to_string(kMaxEntries) + " a profile holds: choose a chain with --chain"};
     for (const std::string& note : p.notes) err << "preassign: predict: " << note << eol;
+    if (!fit_obs.empty()) {
+        if (obsr.profiles != int(o.sites.size()))
+            err << "preassign: warning: " << fit_obs << " holds " << obsr.profiles << " profiles for "
+                << int(o.sites.size()) << " sites: profile k is fitted to site k" << eol;
+        const Geometry g = geometry(st, o, structure);
+        const Fitted fit = fit_labels(g, o, p, *obs, obsr, fo,
+                                      [&](const std::string& line) { err << "preassign: predict: " << line << eol; });
+        for (size_t s = 0; s < fit.sites.size(); ++s) {
+            const SiteFit& f = fit.sites[s];
+            err << "preassign: predict: site " << o.sites[s].text << " fitted: centre (" << f.u.x << ", " << f.u.y
+                << ", " << f.u.z << ") A in the residue frame, (" << f.centre.x << ", " << f.centre.y << ", "
+                << f.centre.z << ") in model 1, " << f.distance << " A from CB, amplitude " << f.amplitude
+                << "; chi2 per value " << f.before << " unfitted, " << f.after << " fitted; starts as good within "
+                << f.spread << " A; " << (f.kept ? std::string("kept") : "not kept: " + f.why) << eol;
+        }
+        p = fit.prediction;
+        if (centres_file) deliver(centres_file, centres_pdb(g, fit, o), out);
+    }
     const std::string text = simulated_profiles_text(p);
     deliver(file, text, out);
     return 0;

@@ -1,0 +1,48 @@
+// Spin-label centres fitted jointly with the assignment. Each site's label
+// is one point in its residue's frame, with an amplitude on the formula's
+// Gamma2: four unknowns against tens to hundreds of peaks. Rounds alternate
+// the posterior over assignments (from the current predictions) with a refit
+// of each site to the measured PREs, each peak's residues weighed by what
+// the other sites say of it: a site's own evidence does not pick the pairs
+// its centre is then fitted to, which keeps assignment and centres from
+// agreeing on a wrong answer.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "profiles/profile.h"
+#include "profiles/reader.h"
+#include "structure/predict.h"
+
+struct FitOptions {
+    int rounds = 12;
+    int starts = 8;            // random starts per site, besides the pseudo-atom
+    double most_spread = 3.0;  // A: starts this far apart and as good mean one point cannot describe the label
+};
+
+struct SiteFit {
+    Point u;                // the centre in the residue frame (A)
+    Point centre;           // in the first model's coordinates
+    double distance = 0;    // from CB
+    double amplitude = 1;   // on the formula's Gamma2
+    double before = 0, after = 0;  // chi2 per measured value, unfitted and fitted
+    double spread = 0;      // A: farthest start as good as the best (within 2 of -2 ln L)
+    bool kept = true;       // false: the unfitted prediction is used for this site
+    std::string why;        // why not kept
+};
+
+struct Fitted {
+    Prediction prediction;  // fitted sites, and the unfitted ones where not kept
+    std::vector<SiteFit> sites;
+};
+
+// `unfitted` is the prediction of the chosen label model; `obs` the
+// experimental tables as read. `progress` gets a line per round.
+Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& unfitted, const ProfileTable& obs,
+                  const ReadResult& obsr, const FitOptions& fo, const std::function<void(const std::string&)>& progress);
+
+// The fitted centres as pseudo-atoms, one residue per site in each model, to
+// view with the structure.
+std::string centres_pdb(const Geometry& g, const Fitted& f, const PredictOptions& o);
