@@ -629,7 +629,10 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     }
     post.chi2_per_value = values > 0 ? chi2 / values : 0.0;
 
-    b = marginals(q, pr, match, kSweeps, kMostSweeps, kMarginalTolerance, kSeed + 1, k, opt.temperature);
+    if (opt.sweeps > 0)
+        b = marginals(q, pr, match, opt.sweeps, opt.sweeps, 1.0, kSeed + 1, k, opt.temperature);
+    else
+        b = marginals(q, pr, match, kSweeps, kMostSweeps, kMarginalTolerance, kSeed + 1, k, opt.temperature);
     post.marginals = b.convergence;
     const int width = t.residues + 1;
     post.prob.assign(size_t(t.peaks) * width, 0.0);

@@ -46,6 +46,9 @@ struct PosteriorOptions {
     // the likelihood raised to 1 / temperature.
     bool fit_uninformative = true;
     double temperature = 1.0;
+    // Sweeps of the chain for the probabilities: 0, until their sampling
+    // error is small; else exactly these (rough, for a fit's early rounds).
+    long sweeps = 0;
 };
 
 // Degrees of freedom of the Student t that residuals follow.

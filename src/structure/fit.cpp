@@ -14,17 +14,26 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "io/output.h"
 #include "posterior/posterior.h"
+#include "posterior/shifts.h"
 #include "profiles/ceiling.h"
 
 namespace {
+long g_evals = 0;  // DEBUG
 
 constexpr double kNearest = 3.0, kFarthest = 8.0;  // A from CB
 constexpr double kPriorWidth = 0.5;                // A, outside that range
 constexpr double kAmplitudeRange = 1.0;            // ln amplitude: free within +-1
 constexpr double kAmplitudeWall = 0.1;             // and steep beyond
+constexpr size_t kMostPairs = 16;                  // residues weighed per peak in a refit
+constexpr int kScreen = 60;                       // Nelder-Mead steps for every start
+constexpr int kMostSteps = 400;                   // and for those polished
+constexpr double kPolishWithin = 6.0;             // -2 ln L of the best: those starts are polished
+constexpr int kBalanceSteps = 200;                // of the soft assignment's scaling
+constexpr double kAloneZ = 3.0;                   // a peak no residue explains: its values this far off
 
 // u in the residue frame, ln amplitude, ln of the site's scale on the log scale.
 using Params = std::array<double, 5>;
@@ -44,11 +53,34 @@ double prior_cost(const Params& p) {
     return c;
 }
 
-// Gamma2 of nucleus n from site s's label at p.
-double gamma_of(const Geometry& g, size_t s, size_t n, const Params& p, double factor,
-                std::vector<std::vector<Point>>& points) {
-    for (size_t m = 0; m < g.models; ++m) points[m].assign(1, in_frame(g.frames[s][m], u_of(p)));
-    return factor * std::exp(p[3]) * mean_r6(g, n, points);
+// Site s's label at p, in each model; returns the factor on <r^-6> that
+// makes Gamma2.
+double place(const Geometry& g, size_t s, const Params& p, double factor, std::vector<Point>& centres) {
+    for (size_t m = 0; m < g.models; ++m) centres[m] = in_frame(g.frames[s][m], u_of(p));
+    return factor * std::exp(p[3]);
+}
+
+// mean_r6 for one point per model, in the same order of sums: the fit's
+// inner loop.
+double r6(const Geometry& g, size_t n, const std::vector<Point>& centres) {
+    const size_t M = g.models;
+    double sum = 0.0;
+    int models = 0;
+    for (size_t m = 0; m < M; ++m) {
+        const int k = g.atoms_in[n * M + m];
+        if (k == 0) continue;
+        const Point* x = &g.atom_at[(n * M + m) * 2];
+        const Point c = centres[m];
+        double s = 0.0;
+        for (int a = 0; a < k; ++a) {
+            const double dx = x[a].x - c.x, dy = x[a].y - c.y, dz = x[a].z - c.z;
+            const double r2 = std::max(dx * dx + dy * dy + dz * dz, 1e-6);
+            s += 1.0 / (r2 * r2 * r2);
+        }
+        sum += s / double(k);
+        ++models;
+    }
+    return models > 0 ? sum / models : 0.0;
 }
 
 // Nelder-Mead, from x with the given steps; the best point and its value.
@@ -114,61 +146,81 @@ std::pair<Params, double> minimise(F f, Params x, const Params& step, int most) 
     return {v[best], fv[best]};
 }
 
-// The fit's own measure of a value against a prediction: residuals on a log
-// scale, ln(PRE + c) with c the profile's median error, so that a prediction
-// too small by some factor costs what one too large by it does (on the PRE's
-// own scale the posterior's model forgives the first, and a fit to spread
-// weights drifts to small amplitudes); a Student t whose scale combines the
-// site's own (fitted) and the value's error carried over; a broadened value
-// one-sided.
+// The fit's own measure of a value against a prediction, on a scale where
+// the noise is flat: h(PRE) = integral of dPRE / error(PRE), with the error
+// as the profile's own values carry it (made non-decreasing). For PREs from
+// intensity ratios with constant noise, h is the ratio's loss over its noise,
+// so a prediction far too large costs what a ratio near zero allows, not what
+// its PRE says. A Student t on h with the site's own (fitted) scale; a
+// broadened value one-sided.
 struct LogValues {
     int peaks = 0;
-    std::vector<double> c, lv, le;  // per profile; per value: ln(y + c), err / (y + c)
-    std::vector<signed char> kind;  // per value: 0 not measured, 1 a value, 2 at least lv
+    struct Knot {
+        double v, h, slope;
+    };
+    std::vector<std::vector<Knot>> knots;  // per profile, by value
+    std::vector<double> lv;                // per value: h of it
+    std::vector<signed char> kind;         // per value: 0 not measured, 1 a value, 2 at least lv
     explicit LogValues(const PosteriorData& d) : peaks(d.peaks) {
-        c.assign(d.profiles, 1.0);
+        knots.resize(d.profiles);
         const size_t n = size_t(d.profiles) * d.peaks;
         lv.assign(n, 0.0);
-        le.assign(n, 0.0);
         kind.assign(n, 0);
         double bound = 0.0;
         for (double v : d.meas)
             if (is_measured(v) && v < d.cap) bound = std::max(bound, v);
         for (int m = 0; m < d.profiles; ++m) {
-            std::vector<double> errs;
+            std::vector<std::pair<double, double>> ve;
             for (int j = 0; j < d.peaks; ++j) {
                 const size_t k = size_t(m) * d.peaks + j;
-                if (is_measured(d.meas[k]) && d.meas[k] < d.cap) errs.push_back(pre_error(d.meas[k], d.err[k]));
+                if (is_measured(d.meas[k]) && d.meas[k] < d.cap)
+                    ve.push_back({d.meas[k], pre_error(d.meas[k], d.err[k])});
             }
-            if (!errs.empty()) {
-                std::nth_element(errs.begin(), errs.begin() + long(errs.size() / 2), errs.end());
-                c[m] = std::max(errs[errs.size() / 2], 1e-3);
+            if (ve.empty()) ve.push_back({0.0, 1.0});
+            std::sort(ve.begin(), ve.end());
+            std::vector<Knot>& kn = knots[size_t(m)];
+            double e = 0.0, h = 0.0;
+            for (size_t i = 0; i < ve.size(); ++i) {
+                e = std::max(e, ve[i].second);
+                if (i == 0) h = ve[0].first / e;
+                else h += (ve[i].first - ve[i - 1].first) / e;
+                kn.push_back({ve[i].first, h, 1.0 / e});
             }
             for (int j = 0; j < d.peaks; ++j) {
                 const size_t k = size_t(m) * d.peaks + j;
                 const double v = d.meas[k];
                 if (!is_measured(v)) continue;
                 const bool clipped = v >= d.cap;
-                const double y = std::max(clipped ? bound : v, 0.0);
                 kind[k] = clipped ? 2 : 1;
-                lv[k] = std::log(y + c[m]);
-                le[k] = clipped ? 0.0 : pre_error(v, d.err[k]) / (y + c[m]);
+                lv[k] = h_of(m, clipped ? bound : v);
             }
         }
     }
-    double cost(int m, int j, double pred, double scale) const {
+    double h_of(int m, double v) const {
+        const std::vector<Knot>& kn = knots[size_t(m)];
+        if (v <= kn.front().v) return kn.front().h + (v - kn.front().v) * kn.front().slope;
+        if (v >= kn.back().v) {  // beyond the largest value the ratio has little left to lose
+            const double x = (v - kn.back().v) * kn.back().slope;
+            return kn.back().h + std::log1p(x);
+        }
+        const auto it = std::upper_bound(kn.begin(), kn.end(), v, [](double a, const Knot& b) { return a < b.v; });
+        return (it - 1)->h + (v - (it - 1)->v) * it->slope;
+    }
+    // The cost of a value given the prediction's h, less ln scale^2 for a
+    // value (which the caller adds once for all).
+    double cost_h(int m, int j, double hp, double scale) const {
         const size_t k = size_t(m) * peaks + j;
+        const double d = hp - lv[k];
+        if (kind[k] == 2) return -2.0 * std::log(0.5 * std::erfc(-d / (scale * std::sqrt(2.0))) + 1e-300);
         if (kind[k] == 0) return 0.0;
-        const double d = std::log(std::max(pred, 0.0) + c[m]) - lv[k], s2 = scale * scale + le[k] * le[k];
-        if (kind[k] == 2) return -2.0 * std::log(0.5 * std::erfc(-d / std::sqrt(2.0 * s2)) + 1e-300);
-        return std::log(s2) + 5.0 * std::log1p(d * d / (4.0 * s2));
+        return 5.0 * std::log1p(d * d / (4.0 * scale * scale));
     }
     // The squared standardised residual; -1 where not measured or broadened.
     double squared(int m, int j, double pred, double scale) const {
         const size_t k = size_t(m) * peaks + j;
         if (kind[k] != 1) return -1.0;
-        const double d = std::log(std::max(pred, 0.0) + c[m]) - lv[k];
-        return d * d / (scale * scale + le[k] * le[k]);
+        const double d = h_of(m, pred) - lv[k];
+        return d * d / (scale * scale);
     }
 };
 
@@ -194,7 +246,38 @@ Params random_start(Stream& r) {
         n = std::sqrt(x * x + y * y + z * z);
     } while (n > 1.0 || n < 1e-3);
     const double d = kNearest + (kFarthest - kNearest) * r.next();
-    return {std::fabs(x) / n * d, y / n * d, z / n * d, 0.0, std::log(0.3)};
+    return {std::fabs(x) / n * d, y / n * d, z / n * d, 0.0, std::log(2.0)};
+}
+
+// Soft assignment: w[j * (R + 1) + r] from costs (-2 ln L) of the same
+// shape, column R a peak that no residue explains. exp(-cost / T), each
+// peak's row scaled to 1 and each residue's column to at most 1, in turn.
+void balance(const std::vector<double>& cost, int P, int R, double T, std::vector<double>& w) {
+    const size_t W = size_t(R) + 1;
+    w.assign(size_t(P) * W, 0.0);
+    for (int j = 0; j < P; ++j) {
+        const double* c = &cost[size_t(j) * W];
+        const double low = *std::min_element(c, c + W);
+        for (size_t r = 0; r < W; ++r) w[size_t(j) * W + r] = std::exp(-(c[r] - low) / T);
+    }
+    std::vector<double> col(static_cast<size_t>(R));
+    for (int it = 0; it < kBalanceSteps; ++it) {
+        for (int j = 0; j < P; ++j) {
+            double* row = &w[size_t(j) * W];
+            double sum = 0.0;
+            for (size_t r = 0; r < W; ++r) sum += row[r];
+            for (size_t r = 0; r < W; ++r) row[r] /= sum;
+        }
+        std::fill(col.begin(), col.end(), 0.0);
+        for (int j = 0; j < P; ++j)
+            for (int r = 0; r < R; ++r) col[size_t(r)] += w[size_t(j) * W + size_t(r)];
+        double worst = 0.0;
+        for (int r = 0; r < R; ++r) worst = std::max(worst, col[size_t(r)]);
+        if (worst < 1.0 + 1e-3) break;
+        for (int j = 0; j < P; ++j)
+            for (int r = 0; r < R; ++r)
+                if (col[size_t(r)] > 1.0) w[size_t(j) * W + size_t(r)] /= col[size_t(r)];
+    }
 }
 
 std::string text(double v) {
@@ -215,7 +298,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
     simr.maxres = int(N);
     simr.records.assign(S, int(N));
     const Shape shape = combined_shape(simr, obsr);
-    std::vector<std::vector<Point>> scratch(g.models);
+    std::vector<Point> scratch(g.models);
 
     // The pseudo-atom: on CA->CB, the label distance from CA.
     std::vector<Params> params(S);
@@ -223,13 +306,22 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
     for (size_t s = 0; s < S; ++s) {
         const Geometry::Frame& f = g.frames[s][0];
         const Point d{f.origin.x - f.ca.x, f.origin.y - f.ca.y, f.origin.z - f.ca.z};
-        pseudo[s] = {o.label_distance - std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z), 0.0, 0.0, 0.0, std::log(0.3)};
+        pseudo[s] = {o.label_distance - std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z), 0.0, 0.0, 0.0, std::log(2.0)};
         params[s] = pseudo[s];
+    }
+    if (const char* tc = std::getenv("FIT_INIT")) {  // DEBUG
+        FILE* fp = std::fopen(tc, "r");
+        char name[64];
+        for (size_t s = 0; s < S; ++s)
+            if (std::fscanf(fp, "%63s %lf %lf %lf", name, &params[s][0], &params[s][1], &params[s][2]) != 4) break;
+        std::fclose(fp);
     }
     auto predictions = [&](const std::vector<Params>& p) {
         std::vector<std::vector<double>> gamma(S, std::vector<double>(N));
-        for (size_t s = 0; s < S; ++s)
-            for (size_t n = 0; n < N; ++n) gamma[s][n] = gamma_of(g, s, n, p[s], factor, scratch);
+        for (size_t s = 0; s < S; ++s) {
+            const double k = place(g, s, p[s], factor, scratch);
+            for (size_t n = 0; n < N; ++n) gamma[s][n] = k * r6(g, n, scratch);
+        }
         return gamma;
     };
 
@@ -250,51 +342,98 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
             }
         apply_ceiling(*sim, *obs_c, obsr.maxobs, shape, quiet, quiet);
         const PosteriorData d = posterior_data(*sim, simr, *obs_c, obsr, shape);
-        // Softer at first, so that no early pairing is taken as settled.
-        PosteriorOptions po;
-        po.fit_uninformative = false;
-        po.temperature = fo.rounds > 1 ? std::pow(4.0, 1.0 - double(round) / (fo.rounds - 1)) : 1.0;
-        const Posterior post = compute_posterior(d, po);
-        if (!post.usable()) {
-            progress("fit round " + std::to_string(round + 1) + ": no posterior to fit to; the fit stops");
+        if (d.peaks == 0 || d.residues == 0) {
+            progress("fit round " + std::to_string(round + 1) + ": no peaks to fit to; the fit stops");
             break;
         }
-        const ValueModel vm(d);
         const LogValues lvals(d);
+        const int P = d.peaks, R = d.residues;
+        const size_t W = size_t(R) + 1;
+        // Each site's pairs and alone costs, and their sum with the types'.
+        std::vector<std::vector<double>> hp(size_t(d.profiles), std::vector<double>(size_t(R)));
+        for (int m = 0; m < d.profiles; ++m)
+            for (int r = 0; r < R; ++r) hp[size_t(m)][size_t(r)] = lvals.h_of(m, std::min(d.pred[size_t(m) * R + r], d.cap));
+        auto site_cost = [&](int m, int j, int r) {
+            const double scale = std::exp(params[size_t(m)][4]);
+            const size_t k = size_t(m) * P + j;
+            if (lvals.kind[k] == 0) return 0.0;
+            if (r == R) return lvals.kind[k] == 2 ? 2.0 * std::log(2.0) : 2.0 * std::log(scale) + 5.0 * std::log1p(kAloneZ * kAloneZ / 4.0);
+            return (lvals.kind[k] == 1 ? 2.0 * std::log(scale) : 0.0) + lvals.cost_h(m, j, hp[size_t(m)][size_t(r)], scale);
+        };
+        std::vector<double> total(size_t(P) * W);
+        for (int j = 0; j < P; ++j)
+            for (int r = 0; r <= R; ++r) {
+                double c = shift_cost(r == R || !is_typed(d.type[size_t(r)]) ? 0 : d.type[size_t(r)], d.shift[size_t(j)]);
+                for (int m = 0; m < d.profiles; ++m) c += site_cost(m, j, r);
+                total[size_t(j) * W + size_t(r)] = c;
+            }
+        // Softer at first, so that no early pairing is taken as settled.
+        const double temperature = fo.rounds > 1 ? std::pow(4.0, 1.0 - double(round) / (fo.rounds - 1)) : 1.0;
+        std::vector<double> shared, own, cost;
+        balance(total, P, R, temperature, shared);
         double moved = 0.0;
         for (size_t s = 0; s < S && int(s) < d.profiles; ++s) {
-            // Each peak's residues by their probabilities; in the last round
+            // Each peak's residues by their weights; in the last round
             // without this site's own evidence, so that the centre kept is
             // not the one that its own pairing chose.
+            const std::vector<double>* weights = &shared;
+            if (last) {
+                cost = total;
+                for (int j = 0; j < P; ++j)
+                    for (int r = 0; r <= R; ++r) cost[size_t(j) * W + size_t(r)] -= site_cost(int(s), j, r);
+                balance(cost, P, R, temperature, own);
+                weights = &own;
+            }
             struct Pair {
                 int j, r;
                 double w;
             };
             std::vector<Pair> pairs;
-            for (int j = 0; j < post.peaks; ++j) {
-                const size_t first = pairs.size();
-                double total = 0.0;
-                for (int r = 0; r < post.residues; ++r) {
-                    if (post.p(j, r) < 1e-4) continue;
-                    const double pred = std::min((*sim)[s].pre[r], d.cap);
-                    const double w =
-                        last ? post.p(j, r) * std::exp(std::min(vm.cost(int(s), j, pred, post.f) / 2.0, 600.0))
-                             : post.p(j, r);
-                    pairs.push_back({j, r, w});
-                    total += w;
+            std::vector<Pair> cand;
+            for (int j = 0; j < P; ++j) {
+                if (lvals.kind[s * size_t(P) + size_t(j)] == 0) continue;
+                cand.clear();
+                double total_w = 0.0;
+                for (int r = 0; r < R; ++r) {
+                    const double w = (*weights)[size_t(j) * W + size_t(r)];
+                    if (w < 1e-4) continue;
+                    cand.push_back({j, r, w});
+                    total_w += w;
                 }
-                for (size_t x = first; x < pairs.size(); ++x) pairs[x].w *= (1.0 - post.unassigned(j)) / total;
+                // The residues that carry all but 1 % of the peak's weight,
+                // at most kMostPairs: the tail costs time and moves nothing.
+                std::sort(cand.begin(), cand.end(), [](const Pair& a, const Pair& b) { return a.w > b.w; });
+                double kept = 0.0;
+                size_t n = 0;
+                while (n < cand.size() && n < kMostPairs && kept < 0.99 * total_w) kept += cand[n++].w;
+                for (size_t x = 0; x < n; ++x) pairs.push_back({j, cand[x].r, cand[x].w * total_w / kept});
+            }
+            if (const char* tf = std::getenv("FIT_TRUTH")) {  // DEBUG
+                pairs.clear();
+                FILE* fp = std::fopen(tf, "r");
+                double pid, res;
+                while (std::fscanf(fp, "%lf %lf", &pid, &res) == 2)
+                    for (int j = 0; j < P; ++j)
+                        if ((*obs_c)[s].id[j] == pid)
+                            for (int r = 0; r < R; ++r)
+                                if ((*sim)[s].id[r] == res) pairs.push_back({j, r, 1.0});
+                std::fclose(fp);
             }
             std::vector<int> needed;
             for (const Pair& p : pairs) needed.push_back(p.r);
             std::sort(needed.begin(), needed.end());
             needed.erase(std::unique(needed.begin(), needed.end()), needed.end());
-            std::vector<double> at(N, 0.0);
+            std::vector<double> h(N, 0.0);
+            double weight = 0.0;  // of the values, not bounds
+            for (const Pair& q : pairs)
+                if (lvals.kind[size_t(s) * size_t(d.peaks) + size_t(q.j)] == 1) weight += q.w;
             auto objective = [&](const Params& p) {
-                for (int r : needed) at[size_t(r)] = std::min(gamma_of(g, s, size_t(r), p, factor, scratch), d.cap);
-                double c = prior_cost(p);
+                ++g_evals;  // DEBUG
+                const double k = place(g, s, p, factor, scratch);
+                for (int r : needed) h[size_t(r)] = lvals.h_of(int(s), std::min(k * r6(g, size_t(r), scratch), d.cap));
                 const double scale = std::exp(p[4]);
-                for (const Pair& q : pairs) c += q.w * lvals.cost(int(s), q.j, at[size_t(q.r)], scale);
+                double c = prior_cost(p) + weight * 2.0 * std::log(scale);
+                for (const Pair& q : pairs) c += q.w * lvals.cost_h(int(s), q.j, h[size_t(q.r)], scale);
                 return c;
             };
             const Params step{1.0, 1.0, 1.0, 0.3, 0.3};
@@ -304,8 +443,14 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 Stream rng{0x5eed0000ULL + s};
                 for (int k = 0; k < fo.starts; ++k) starts.push_back(random_start(rng));
             }
+            // Every start a short way, then those that came near the best
+            // to the end.
             std::vector<std::pair<Params, double>> ends;
-            for (const Params& x : starts) ends.push_back(minimise(objective, x, step, 400));
+            for (const Params& x : starts) ends.push_back(minimise(objective, x, step, starts.size() > 1 ? kScreen : kMostSteps));
+            double lowest = ends[0].second;
+            for (const auto& e : ends) lowest = std::min(lowest, e.second);
+            for (auto& e : ends)
+                if (starts.size() > 1 && e.second <= lowest + kPolishWithin) e = minimise(objective, e.first, step, kMostSteps);
             size_t best = 0;
             for (size_t k = 1; k < ends.size(); ++k)
                 if (ends[k].second < ends[best].second) best = k;
@@ -329,14 +474,15 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                     return count > 0.0 ? sum / count : 0.0;
                 };
                 std::vector<double> fitted(N);
-                for (size_t n = 0; n < N; ++n) fitted[n] = gamma_of(g, s, n, b, factor, scratch);
+                const double k = place(g, s, b, factor, scratch);
+                for (size_t n = 0; n < N; ++n) fitted[n] = k * r6(g, n, scratch);
                 out.sites[s].before = chi2(unfitted.gamma2[s]);
                 out.sites[s].after = chi2(fitted);
             }
         }
-        progress("fit round " + std::to_string(round + 1) + " of " + std::to_string(fo.rounds) + ": f = " +
-                 text(post.f) + ", uninformative share " + text(post.eta) + ", centres moved up to " + text(moved) +
-                 " A");
+        std::fprintf(stderr, "evals %ld pairs\n", g_evals);  // DEBUG
+        progress("fit round " + std::to_string(round + 1) + " of " + std::to_string(fo.rounds) + ": temperature " +
+                 text(temperature) + ", centres moved up to " + text(moved) + " A");
     }
 
     const std::vector<std::vector<double>> gamma = predictions(params);
