@@ -84,3 +84,4 @@ echo "|---|---|---|---|---|---|"
 score "pseudo-atom, 6 A from CA" --label pseudo
 score "pseudo-atom, 8 A from CA" --label pseudo --label-distance 8
 score "cloud, 6 A reach from CB" --label cloud
+score "fitted to these data (--fit-labels)" --fit-labels "$work/obs.txt"

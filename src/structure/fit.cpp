@@ -26,13 +26,15 @@ long g_evals = 0;  // DEBUG
 
 constexpr double kNearest = 3.0, kFarthest = 8.0;  // A from CB
 constexpr double kPriorWidth = 0.5;                // A, outside that range
+constexpr double kMostBehind = -1.0;               // A along CA->CB: the label hangs off CB, away from CA
 constexpr double kAmplitudeRange = 1.0;            // ln amplitude: free within +-1
 constexpr double kAmplitudeWall = 0.1;             // and steep beyond
-constexpr size_t kMostPairs = 16;                  // residues weighed per peak in a refit
+constexpr size_t kMostPairs = 8;                   // residues weighed per peak in a refit
 constexpr int kScreen = 60;                       // Nelder-Mead steps for every start
 constexpr int kMostSteps = 400;                   // and for those polished
 constexpr double kPolishWithin = 6.0;             // -2 ln L of the best: those starts are polished
 constexpr int kBalanceSteps = 200;                // of the soft assignment's scaling
+constexpr double kNegligible = 30.0;              // ln: pairs that far below their row's best are left out
 constexpr double kAloneZ = 3.0;                   // a peak no residue explains: its values this far off
 
 // u in the residue frame, ln amplitude, ln of the site's scale on the log scale.
@@ -48,6 +50,7 @@ double prior_cost(const Params& p) {
         const double z = (std::fabs(p[3]) - kAmplitudeRange) / kAmplitudeWall;
         c += z * z;
     }
+    if (p[0] < kMostBehind) c += ((kMostBehind - p[0]) / kPriorWidth) * ((kMostBehind - p[0]) / kPriorWidth);
     if (d < kNearest) c += ((kNearest - d) / kPriorWidth) * ((kNearest - d) / kPriorWidth);
     if (d > kFarthest) c += ((d - kFarthest) / kPriorWidth) * ((d - kFarthest) / kPriorWidth);
     return c;
@@ -62,11 +65,11 @@ double place(const Geometry& g, size_t s, const Params& p, double factor, std::v
 
 // mean_r6 for one point per model, in the same order of sums: the fit's
 // inner loop.
-double r6(const Geometry& g, size_t n, const std::vector<Point>& centres) {
-    const size_t M = g.models;
+double r6(const Geometry& g, size_t n, const std::vector<Point>& centres, size_t models_used = 0) {
+    const size_t M = g.models, used = models_used > 0 ? std::min(models_used, M) : M;
     double sum = 0.0;
     int models = 0;
-    for (size_t m = 0; m < M; ++m) {
+    for (size_t m = 0; m < used; ++m) {
         const int k = g.atoms_in[n * M + m];
         if (k == 0) continue;
         const Point* x = &g.atom_at[(n * M + m) * 2];
@@ -252,32 +255,41 @@ Params random_start(Stream& r) {
 // Soft assignment: w[j * (R + 1) + r] from costs (-2 ln L) of the same
 // shape, column R a peak that no residue explains. exp(-cost / T), each
 // peak's row scaled to 1 and each residue's column to at most 1, in turn.
+// Pairs below e^-kNegligible of their row's best stay 0.
 void balance(const std::vector<double>& cost, int P, int R, double T, std::vector<double>& w) {
     const size_t W = size_t(R) + 1;
     w.assign(size_t(P) * W, 0.0);
+    std::vector<size_t> start{0};
+    std::vector<int> col_of;
+    std::vector<double> value;
     for (int j = 0; j < P; ++j) {
         const double* c = &cost[size_t(j) * W];
         const double low = *std::min_element(c, c + W);
-        for (size_t r = 0; r < W; ++r) w[size_t(j) * W + r] = std::exp(-(c[r] - low) / T);
-    }
-    std::vector<double> col(static_cast<size_t>(R));
-    for (int it = 0; it < kBalanceSteps; ++it) {
-        for (int j = 0; j < P; ++j) {
-            double* row = &w[size_t(j) * W];
-            double sum = 0.0;
-            for (size_t r = 0; r < W; ++r) sum += row[r];
-            for (size_t r = 0; r < W; ++r) row[r] /= sum;
+        for (size_t r = 0; r < W; ++r) {
+            const double x = (c[r] - low) / T;
+            if (x < kNegligible || r == W - 1) {
+                col_of.push_back(int(r));
+                value.push_back(std::exp(-x));
+            }
         }
+        start.push_back(value.size());
+    }
+    std::vector<double> col(W);
+    for (int it = 0; it < kBalanceSteps; ++it) {
         std::fill(col.begin(), col.end(), 0.0);
-        for (int j = 0; j < P; ++j)
-            for (int r = 0; r < R; ++r) col[size_t(r)] += w[size_t(j) * W + size_t(r)];
+        for (int j = 0; j < P; ++j) {
+            double sum = 0.0;
+            for (size_t e = start[size_t(j)]; e < start[size_t(j) + 1]; ++e) sum += value[e];
+            for (size_t e = start[size_t(j)]; e < start[size_t(j) + 1]; ++e) col[size_t(col_of[e])] += value[e] /= sum;
+        }
         double worst = 0.0;
         for (int r = 0; r < R; ++r) worst = std::max(worst, col[size_t(r)]);
         if (worst < 1.0 + 1e-3) break;
-        for (int j = 0; j < P; ++j)
-            for (int r = 0; r < R; ++r)
-                if (col[size_t(r)] > 1.0) w[size_t(j) * W + size_t(r)] /= col[size_t(r)];
+        for (size_t e = 0; e < value.size(); ++e)
+            if (col_of[e] < R && col[size_t(col_of[e])] > 1.0) value[e] /= col[size_t(col_of[e])];
     }
+    for (int j = 0; j < P; ++j)
+        for (size_t e = start[size_t(j)]; e < start[size_t(j) + 1]; ++e) w[size_t(j) * W + size_t(col_of[e])] = value[e];
 }
 
 std::string text(double v) {
@@ -427,10 +439,12 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
             double weight = 0.0;  // of the values, not bounds
             for (const Pair& q : pairs)
                 if (lvals.kind[size_t(s) * size_t(d.peaks) + size_t(q.j)] == 1) weight += q.w;
+            size_t models_used = 0;  // 0: all
             auto objective = [&](const Params& p) {
                 ++g_evals;  // DEBUG
                 const double k = place(g, s, p, factor, scratch);
-                for (int r : needed) h[size_t(r)] = lvals.h_of(int(s), std::min(k * r6(g, size_t(r), scratch), d.cap));
+                for (int r : needed)
+                    h[size_t(r)] = lvals.h_of(int(s), std::min(k * r6(g, size_t(r), scratch, models_used), d.cap));
                 const double scale = std::exp(p[4]);
                 double c = prior_cost(p) + weight * 2.0 * std::log(scale);
                 for (const Pair& q : pairs) c += q.w * lvals.cost_h(int(s), q.j, h[size_t(q.r)], scale);
@@ -443,14 +457,19 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 Stream rng{0x5eed0000ULL + s};
                 for (int k = 0; k < fo.starts; ++k) starts.push_back(random_start(rng));
             }
-            // Every start a short way, then those that came near the best
-            // to the end.
+            // Every start a short way, on the first model alone (an
+            // ensemble's models differ by less than the starts do), then
+            // those that came near the best to the end.
             std::vector<std::pair<Params, double>> ends;
+            models_used = starts.size() > 1 ? 1 : 0;
             for (const Params& x : starts) ends.push_back(minimise(objective, x, step, starts.size() > 1 ? kScreen : kMostSteps));
+            models_used = 0;
             double lowest = ends[0].second;
             for (const auto& e : ends) lowest = std::min(lowest, e.second);
-            for (auto& e : ends)
-                if (starts.size() > 1 && e.second <= lowest + kPolishWithin) e = minimise(objective, e.first, step, kMostSteps);
+            if (starts.size() > 1)
+                for (auto& e : ends)
+                    e = e.second <= lowest + kPolishWithin ? minimise(objective, e.first, step, kMostSteps)
+                                                           : std::make_pair(e.first, HUGE_VAL);
             size_t best = 0;
             for (size_t k = 1; k < ends.size(); ++k)
                 if (ends[k].second < ends[best].second) best = k;
