@@ -96,8 +96,9 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
                : methyl == "each"  ? MethylChoice::Each
                                    : MethylChoice::Mean;
     o.label = label == "cloud" ? LabelModel::Cloud : LabelModel::Pseudo;
-    if (!centres.empty() && fit_obs.empty())
-        throw Failure{kStatusUsage, "--centres goes with --fit-labels (see --help)"};
+    if (fit_obs.empty() && (!centres.empty() || app.count("--rounds") > 0))
+        throw Failure{kStatusUsage,
+                      std::string(centres.empty() ? "--rounds" : "--centres") + " goes with --fit-labels (see --help)"};
     refuse_clashes({{"-o", output}, {"--centres", centres}},
                    {{"STRUCTURE", structure}, {"--sites", sites_file}, {"--fit-labels", fit_obs}, {"-o", output}});
 
@@ -125,7 +126,8 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
             err << "preassign: predict: site " << o.sites[s].text << " fitted: centre (" << f.u.x << ", " << f.u.y
                 << ", " << f.u.z << ") A in the residue frame, (" << f.centre.x << ", " << f.centre.y << ", "
                 << f.centre.z << ") in model 1, " << f.distance << " A from CB, amplitude " << f.amplitude
-                << "; chi2 per value " << f.before << " unfitted, " << f.after << " fitted; starts as good within "
+                << "; rms residual " << f.before << " unfitted, " << f.after << " fitted (in measurement errors; t scale "
+                << f.scale << "); starts as good within "
                 << f.spread << " A; " << (f.kept ? std::string("kept") : "not kept: " + f.why) << eol;
         }
         p = fit.prediction;

@@ -118,17 +118,6 @@ double density(double pred, double meas, double err, double f, bool clipped) {
     return 0.5 * std::erfc(-(pred - meas) / std::sqrt(2.0 * variance(pred, meas, err, f)));
 }
 
-// A PRE too large to measure is at least the largest one measured: the cap
-// itself may come from a marker value, far above any real PRE.
-double largest_measured(const PosteriorData& d) {
-    double bound = 0.0;
-    for (double v : d.meas)
-        if (is_measured(v) && v < d.cap) bound = std::max(bound, v);
-    return bound;
-}
-
-double error_of(double meas, double err) { return std::min(std::max(pre_error(meas, err), kLeastError), kMostError); }
-
 // The tables as the posterior sees them, per profile and entry.
 struct Tables {
     int np = 0, peaks = 0, residues = 0;
@@ -151,7 +140,11 @@ Tables gather(const PosteriorData& d) {
     t.measured.assign(np * t.peaks, 0);
     t.clipped.assign(np * t.peaks, 0);
     t.pred = d.pred;
-    const double bound = largest_measured(d);
+    // A PRE too large to measure is at least the largest one measured: the
+    // cap itself may come from a marker value, far above any real PRE.
+    double bound = 0.0;
+    for (double v : d.meas)
+        if (is_measured(v) && v < d.cap) bound = std::max(bound, v);
     for (int m = 0; m < t.np; ++m) {
         for (int j = 0; j < t.peaks; ++j) {
             const size_t k = size_t(m) * t.peaks + j;
@@ -160,7 +153,7 @@ Tables gather(const PosteriorData& d) {
             t.measured[k] = 1;
             t.clipped[k] = v >= d.cap;
             t.meas[k] = t.clipped[k] ? bound : v;
-            t.err[k] = error_of(t.meas[k], d.err[k]);
+            t.err[k] = std::min(std::max(pre_error(t.meas[k], d.err[k]), kLeastError), kMostError);
             t.defaulted += !t.clipped[k] && !(d.err[k] > 0.0);
             ++t.values;
         }
@@ -464,17 +457,17 @@ double fit_model_error(const Tables& t, const std::vector<std::pair<int, int>>& 
 // option; pairs below exp(-kDrop) of it are left out. The chain starts
 // from `start`, a matching per row.
 Marginals marginals(const Free& q, const Priors& pr, const std::vector<int>& start, long sweeps, long most,
-                    double tolerance, uint64_t seed, Kernel& k, double temperature = 1.0) {
+                    double tolerance, uint64_t seed, Kernel& k) {
     k = Kernel{};
     k.cols = q.R;
     std::vector<double> row_alone(q.P), col_alone(q.R, std::exp(-pr.residue_alone / 2.0));
     for (int i = 0; i < q.P; ++i) {
         const double* c = q.cost.data() + size_t(i) * q.R;
-        const double alone = q.alone[i] / temperature + pr.peak_alone;
+        const double alone = q.alone[i] + pr.peak_alone;
         double best = alone;
-        for (int r = 0; r < q.R; ++r) best = std::min(best, c[r] / temperature + pr.pair);
+        for (int r = 0; r < q.R; ++r) best = std::min(best, c[r] + pr.pair);
         for (int r = 0; r < q.R; ++r) {
-            const double x = (c[r] / temperature + pr.pair - best) / 2.0;
+            const double x = (c[r] + pr.pair - best) / 2.0;
             if (x < kDrop) k.add(r, std::exp(-x));
         }
         k.end_row();
@@ -530,24 +523,6 @@ double held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals
 }  // namespace
 
 double pre_error(double pre, double err) { return err > 0.0 ? err : 0.1 * std::fabs(pre) + 0.5; }
-
-ValueModel::ValueModel(const PosteriorData& d) : data(d), bound(largest_measured(d)) {}
-
-double ValueModel::cost(int m, int j, double pred, double f) const {
-    const size_t k = size_t(m) * data.peaks + j;
-    const double v = data.meas[k];
-    if (!is_measured(v)) return 0.0;
-    const bool clipped = v >= data.cap;
-    const double meas = clipped ? bound : v;
-    return term(pred, meas, error_of(meas, data.err[k]), f, clipped).cost;
-}
-
-double ValueModel::squared(int m, int j, double pred, double f) const {
-    const size_t k = size_t(m) * data.peaks + j;
-    const double v = data.meas[k];
-    if (!is_measured(v) || v >= data.cap) return -1.0;
-    return term(pred, v, error_of(v, data.err[k]), f, false).two_sided;
-}
 
 PosteriorExtent posterior_extent(const ReadResult& sim, const ReadResult& obs, Shape shape) {
     PosteriorExtent e;
@@ -607,7 +582,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
         post.marginals = b.convergence;
         return post;
     }
-    if (opt.fit_uninformative) post.eta = held_out(t, q, k, b, post.f);
+    post.eta = held_out(t, q, k, b, post.f);
     if (post.eta > 0.0) fill_mixed_costs(t, post.f, post.eta, q);
     match = best_matching(q, pr);
     if (match.size() != size_t(q.P)) return post;
@@ -629,10 +604,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     }
     post.chi2_per_value = values > 0 ? chi2 / values : 0.0;
 
-    if (opt.sweeps > 0)
-        b = marginals(q, pr, match, opt.sweeps, opt.sweeps, 1.0, kSeed + 1, k, opt.temperature);
-    else
-        b = marginals(q, pr, match, kSweeps, kMostSweeps, kMarginalTolerance, kSeed + 1, k, opt.temperature);
+    b = marginals(q, pr, match, kSweeps, kMostSweeps, kMarginalTolerance, kSeed + 1, k);
     post.marginals = b.convergence;
     const int width = t.residues + 1;
     post.prob.assign(size_t(t.peaks) * width, 0.0);

@@ -41,14 +41,6 @@ PosteriorData posterior_data(const ProfileTable& sim, const ReadResult& simr, co
 struct PosteriorOptions {
     double model_error = -1.0;                // f; negative: fitted
     std::vector<std::pair<int, int>> fixed;   // known (peak, residue) pairs
-    // For a caller that fits the predictions themselves: the uninformative
-    // share left at 0 (it would flatten the very signal being fitted), and
-    // the likelihood raised to 1 / temperature.
-    bool fit_uninformative = true;
-    double temperature = 1.0;
-    // Sweeps of the chain for the probabilities: 0, until their sampling
-    // error is small; else exactly these (rough, for a fit's early rounds).
-    long sweeps = 0;
 };
 
 // Degrees of freedom of the Student t that residuals follow.
@@ -91,16 +83,3 @@ struct Posterior {
 double pre_error(double pre, double err);
 
 Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt);
-
-// One measured value weighed as the posterior weighs it, for those that fit
-// predictions to the data: value m, j of `d` (which it must outlive).
-struct ValueModel {
-    const PosteriorData& data;
-    double bound;  // what a clipped value says the PRE is at least
-    explicit ValueModel(const PosteriorData& d);
-    // -2 ln of its likelihood against a prediction at relative error f, up
-    // to a constant; 0 where it was not measured.
-    double cost(int m, int j, double pred, double f) const;
-    // Its squared standardised residual; -1 where not measured or clipped.
-    double squared(int m, int j, double pred, double f) const;
-};

@@ -1,20 +1,17 @@
-// Each round: predictions from the current centres, the posterior over
-// assignments as the program computes it (ceiling, fitted f, sampled
-// marginals), then, per site, a Nelder-Mead refit of the centre and the
-// amplitude. A peak's weight on a residue is its probability with this
-// site's own likelihood divided out. A soft prior keeps the centre 3 to 8 A
-// from CB and the amplitude within a factor of e of the formula's. The
-// first and the last round also try random starts, and the last one's
-// spread of equally good starts says whether one point can describe the label.
+// Each round: predictions from the current centres; a soft assignment of
+// peaks to residues (exp(-cost / T) balanced so that each peak's weights sum
+// to 1 and no residue takes more than 1, T annealed from 4 to 1); then, per
+// site, a Nelder-Mead refit of the centre, the amplitude and the residual
+// scale to the peaks as weighed. Costs are Student t on a scale where the
+// noise is flat. The first and the last round also try random starts; the
+// last round weighs each site's peaks without that site's own evidence.
 #include "structure/fit.h"
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
 #include "io/output.h"
 #include "posterior/posterior.h"
@@ -22,7 +19,6 @@
 #include "profiles/ceiling.h"
 
 namespace {
-long g_evals = 0;  // DEBUG
 
 constexpr double kNearest = 3.0, kFarthest = 8.0;  // A from CB
 constexpr double kPriorWidth = 0.5;                // A, outside that range
@@ -37,7 +33,8 @@ constexpr int kBalanceSteps = 200;                // of the soft assignment's sc
 constexpr double kNegligible = 30.0;              // ln: pairs that far below their row's best are left out
 constexpr double kAloneZ = 3.0;                   // a peak no residue explains: its values this far off
 
-// u in the residue frame, ln amplitude, ln of the site's scale on the log scale.
+// u in the residue frame (A), ln amplitude, ln of the site's residual scale
+// (in measurement errors).
 using Params = std::array<double, 5>;
 constexpr int kDims = 5;
 
@@ -156,7 +153,7 @@ std::pair<Params, double> minimise(F f, Params x, const Params& step, int most) 
 // so a prediction far too large costs what a ratio near zero allows, not what
 // its PRE says. A Student t on h with the site's own (fitted) scale; a
 // broadened value one-sided.
-struct LogValues {
+struct FlatValues {
     int peaks = 0;
     struct Knot {
         double v, h, slope;
@@ -164,7 +161,7 @@ struct LogValues {
     std::vector<std::vector<Knot>> knots;  // per profile, by value
     std::vector<double> lv;                // per value: h of it
     std::vector<signed char> kind;         // per value: 0 not measured, 1 a value, 2 at least lv
-    explicit LogValues(const PosteriorData& d) : peaks(d.peaks) {
+    explicit FlatValues(const PosteriorData& d) : peaks(d.peaks) {
         knots.resize(d.profiles);
         const size_t n = size_t(d.profiles) * d.peaks;
         lv.assign(n, 0.0);
@@ -321,13 +318,6 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
         pseudo[s] = {o.label_distance - std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z), 0.0, 0.0, 0.0, std::log(2.0)};
         params[s] = pseudo[s];
     }
-    if (const char* tc = std::getenv("FIT_INIT")) {  // DEBUG
-        FILE* fp = std::fopen(tc, "r");
-        char name[64];
-        for (size_t s = 0; s < S; ++s)
-            if (std::fscanf(fp, "%63s %lf %lf %lf", name, &params[s][0], &params[s][1], &params[s][2]) != 4) break;
-        std::fclose(fp);
-    }
     auto predictions = [&](const std::vector<Params>& p) {
         std::vector<std::vector<double>> gamma(S, std::vector<double>(N));
         for (size_t s = 0; s < S; ++s) {
@@ -358,19 +348,19 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
             progress("fit round " + std::to_string(round + 1) + ": no peaks to fit to; the fit stops");
             break;
         }
-        const LogValues lvals(d);
+        const FlatValues flat(d);
         const int P = d.peaks, R = d.residues;
         const size_t W = size_t(R) + 1;
         // Each site's pairs and alone costs, and their sum with the types'.
         std::vector<std::vector<double>> hp(size_t(d.profiles), std::vector<double>(size_t(R)));
         for (int m = 0; m < d.profiles; ++m)
-            for (int r = 0; r < R; ++r) hp[size_t(m)][size_t(r)] = lvals.h_of(m, std::min(d.pred[size_t(m) * R + r], d.cap));
+            for (int r = 0; r < R; ++r) hp[size_t(m)][size_t(r)] = flat.h_of(m, std::min(d.pred[size_t(m) * R + r], d.cap));
         auto site_cost = [&](int m, int j, int r) {
             const double scale = std::exp(params[size_t(m)][4]);
             const size_t k = size_t(m) * P + j;
-            if (lvals.kind[k] == 0) return 0.0;
-            if (r == R) return lvals.kind[k] == 2 ? 2.0 * std::log(2.0) : 2.0 * std::log(scale) + 5.0 * std::log1p(kAloneZ * kAloneZ / 4.0);
-            return (lvals.kind[k] == 1 ? 2.0 * std::log(scale) : 0.0) + lvals.cost_h(m, j, hp[size_t(m)][size_t(r)], scale);
+            if (flat.kind[k] == 0) return 0.0;
+            if (r == R) return flat.kind[k] == 2 ? 2.0 * std::log(2.0) : 2.0 * std::log(scale) + 5.0 * std::log1p(kAloneZ * kAloneZ / 4.0);
+            return (flat.kind[k] == 1 ? 2.0 * std::log(scale) : 0.0) + flat.cost_h(m, j, hp[size_t(m)][size_t(r)], scale);
         };
         std::vector<double> total(size_t(P) * W);
         for (int j = 0; j < P; ++j)
@@ -403,7 +393,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
             std::vector<Pair> pairs;
             std::vector<Pair> cand;
             for (int j = 0; j < P; ++j) {
-                if (lvals.kind[s * size_t(P) + size_t(j)] == 0) continue;
+                if (flat.kind[s * size_t(P) + size_t(j)] == 0) continue;
                 cand.clear();
                 double total_w = 0.0;
                 for (int r = 0; r < R; ++r) {
@@ -420,17 +410,6 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 while (n < cand.size() && n < kMostPairs && kept < 0.99 * total_w) kept += cand[n++].w;
                 for (size_t x = 0; x < n; ++x) pairs.push_back({j, cand[x].r, cand[x].w * total_w / kept});
             }
-            if (const char* tf = std::getenv("FIT_TRUTH")) {  // DEBUG
-                pairs.clear();
-                FILE* fp = std::fopen(tf, "r");
-                double pid, res;
-                while (std::fscanf(fp, "%lf %lf", &pid, &res) == 2)
-                    for (int j = 0; j < P; ++j)
-                        if ((*obs_c)[s].id[j] == pid)
-                            for (int r = 0; r < R; ++r)
-                                if ((*sim)[s].id[r] == res) pairs.push_back({j, r, 1.0});
-                std::fclose(fp);
-            }
             std::vector<int> needed;
             for (const Pair& p : pairs) needed.push_back(p.r);
             std::sort(needed.begin(), needed.end());
@@ -438,16 +417,15 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
             std::vector<double> h(N, 0.0);
             double weight = 0.0;  // of the values, not bounds
             for (const Pair& q : pairs)
-                if (lvals.kind[size_t(s) * size_t(d.peaks) + size_t(q.j)] == 1) weight += q.w;
+                if (flat.kind[size_t(s) * size_t(d.peaks) + size_t(q.j)] == 1) weight += q.w;
             size_t models_used = 0;  // 0: all
             auto objective = [&](const Params& p) {
-                ++g_evals;  // DEBUG
                 const double k = place(g, s, p, factor, scratch);
                 for (int r : needed)
-                    h[size_t(r)] = lvals.h_of(int(s), std::min(k * r6(g, size_t(r), scratch, models_used), d.cap));
+                    h[size_t(r)] = flat.h_of(int(s), std::min(k * r6(g, size_t(r), scratch, models_used), d.cap));
                 const double scale = std::exp(p[4]);
                 double c = prior_cost(p) + weight * 2.0 * std::log(scale);
-                for (const Pair& q : pairs) c += q.w * lvals.cost_h(int(s), q.j, h[size_t(q.r)], scale);
+                for (const Pair& q : pairs) c += q.w * flat.cost_h(int(s), q.j, h[size_t(q.r)], scale);
                 return c;
             };
             const Params step{1.0, 1.0, 1.0, 0.3, 0.3};
@@ -481,25 +459,24 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 for (const auto& [x, v] : ends)
                     if (v <= ends[best].second + 2.0)
                         spread[s] = std::max(spread[s], std::hypot(x[0] - b[0], x[1] - b[1], x[2] - b[2]));
-                // chi2 per measured value, weighed by the final posterior.
-                auto chi2 = [&](const std::vector<double>& pred) {
+                // The rms residual in measurement errors, as the last round weighs pairs.
+                auto rms = [&](const std::vector<double>& pred) {
                     double sum = 0.0, count = 0.0;
                     for (const Pair& q : pairs) {
-                        const double z = lvals.squared(int(s), q.j, std::min(pred[size_t(q.r)], d.cap), std::exp(b[4]));
+                        const double z = flat.squared(int(s), q.j, std::min(pred[size_t(q.r)], d.cap), 1.0);
                         if (z < 0.0) continue;
                         sum += q.w * z;
                         count += q.w;
                     }
-                    return count > 0.0 ? sum / count : 0.0;
+                    return count > 0.0 ? std::sqrt(sum / count) : 0.0;
                 };
                 std::vector<double> fitted(N);
                 const double k = place(g, s, b, factor, scratch);
                 for (size_t n = 0; n < N; ++n) fitted[n] = k * r6(g, n, scratch);
-                out.sites[s].before = chi2(unfitted.gamma2[s]);
-                out.sites[s].after = chi2(fitted);
+                out.sites[s].before = rms(unfitted.gamma2[s]);
+                out.sites[s].after = rms(fitted);
             }
         }
-        std::fprintf(stderr, "evals %ld pairs\n", g_evals);  // DEBUG
         progress("fit round " + std::to_string(round + 1) + " of " + std::to_string(fo.rounds) + ": temperature " +
                  text(temperature) + ", centres moved up to " + text(moved) + " A");
     }
@@ -513,6 +490,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
         f.distance = std::sqrt(f.u.x * f.u.x + f.u.y * f.u.y + f.u.z * f.u.z);
         f.amplitude = std::exp(params[s][3]);
         f.spread = spread[s];
+        f.scale = std::exp(params[s][4]);
         if (f.spread > fo.most_spread) {
             f.kept = false;
             f.why = "starts " + text(f.spread) + " A apart fit as well: one point cannot describe this label";

@@ -1,11 +1,10 @@
 // Spin-label centres fitted jointly with the assignment. Each site's label
 // is one point in its residue's frame, with an amplitude on the formula's
 // Gamma2: four unknowns against tens to hundreds of peaks. Rounds alternate
-// the posterior over assignments (from the current predictions) with a refit
-// of each site to the measured PREs, each peak's residues weighed by what
-// the other sites say of it: a site's own evidence does not pick the pairs
-// its centre is then fitted to, which keeps assignment and centres from
-// agreeing on a wrong answer.
+// a soft assignment (from the current predictions) with a refit of each
+// site to the measured PREs as weighed by it; in the last round a site's
+// peaks are weighed by what the other sites say of them, so that assignment
+// and centre do not simply agree with each other.
 #pragma once
 
 #include <functional>
@@ -27,7 +26,8 @@ struct SiteFit {
     Point centre;           // in the first model's coordinates
     double distance = 0;    // from CB
     double amplitude = 1;   // on the formula's Gamma2
-    double before = 0, after = 0;  // chi2 per measured value, unfitted and fitted
+    double before = 0, after = 0;  // rms residual in measurement errors, unfitted and fitted
+    double scale = 0;       // the residuals' fitted scale, in measurement errors
     double spread = 0;      // A: farthest start as good as the best (within 2 of -2 ln L)
     bool kept = true;       // false: the unfitted prediction is used for this site
     std::string why;        // why not kept
