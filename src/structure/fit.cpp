@@ -4,7 +4,7 @@
 // site, a Nelder-Mead refit of the centre, the amplitude and the residual
 // scale to the peaks as weighed. Costs are Student t on a scale where the
 // noise is flat. The first and the last round also try random starts; the
-// last round weighs each site's peaks without that site's own evidence.
+// last round weighs each site's peaks with its own evidence at half strength.
 #include "structure/fit.h"
 
 #include <algorithm>
@@ -31,6 +31,7 @@ constexpr int kMostSteps = 400;                   // and for those polished
 constexpr double kPolishWithin = 6.0;             // -2 ln L of the best: those starts are polished
 constexpr int kBalanceSteps = 200;                // of the soft assignment's scaling
 constexpr double kNegligible = 30.0;              // ln: pairs that far below their row's best are left out
+constexpr double kOwnWeight = 0.5;                // a site's own evidence, in the last round's weights for its refit
 constexpr double kAloneZ = 3.0;                   // a peak no residue explains: its values this far off
 
 // u in the residue frame (A), ln amplitude, ln of the site's residual scale
@@ -375,14 +376,17 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
         balance(total, P, R, temperature, shared);
         double moved = 0.0;
         for (size_t s = 0; s < S && int(s) < d.profiles; ++s) {
-            // Each peak's residues by their weights; in the last round
-            // without this site's own evidence, so that the centre kept is
-            // not the one that its own pairing chose.
+            // Each peak's residues by their weights; in the last round with
+            // this site's own evidence at half strength: enough to choose
+            // among the residues that the other sites leave open, too little
+            // for its pairing alone to choose the centre kept (at full
+            // strength the probabilities run ahead of the truth, without it
+            // the centres are fitted to weights too spread).
             const std::vector<double>* weights = &shared;
             if (last) {
                 cost = total;
                 for (int j = 0; j < P; ++j)
-                    for (int r = 0; r <= R; ++r) cost[size_t(j) * W + size_t(r)] -= site_cost(int(s), j, r);
+                    for (int r = 0; r <= R; ++r) cost[size_t(j) * W + size_t(r)] -= (1.0 - kOwnWeight) * site_cost(int(s), j, r);
                 balance(cost, P, R, temperature, own);
                 weights = &own;
             }

@@ -3,8 +3,8 @@
 // Gamma2: four unknowns against tens to hundreds of peaks. Rounds alternate
 // a soft assignment (from the current predictions) with a refit of each
 // site to the measured PREs as weighed by it; in the last round a site's
-// peaks are weighed by what the other sites say of them, so that assignment
-// and centre do not simply agree with each other.
+// peaks are weighed mostly by what the other sites say of them, so that
+// assignment and centre do not simply agree with each other.
 #pragma once
 
 #include <functional>
