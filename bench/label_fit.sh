@@ -5,7 +5,7 @@
 # (bench/make_labelled.py), for amide H and for methyls, at two noise
 # levels, 7 % of values missing. Each set is assigned three ways: with the
 # static pseudo-atom, with the fitted labels (predict --fit-labels), and
-# with the true labels (the ceiling). Prints, pooled over six sets per row
+# with the true labels (the ceiling). Prints, pooled over twelve sets per row
 # peaks measured, right, at >= 0.9 and right of those, for each way.
 #
 # Usage: bench/label_fit.sh [BUILD_DIR] [DATA_DIR]
@@ -54,7 +54,7 @@ for kind in amide methyl; do
     nuclei=(--nuclei methyl --untyped --methyl each); gen=(--nuclei methyl --untyped --each); fi
   for noise in 0.05 0.10; do
     declare -A tot=()
-    for seed in ${SEEDS:-1 2 3 4 5 6}; do
+    for seed in ${SEEDS:-1 2 3 4 5 6 7 8 9 10 11 12}; do
       set_dir="$work/$kind-$noise-$seed"
       python3 "$here/make_labelled.py" "$data/1nti.pdb" "$set_dir" --sites "$(IFS=,; echo "${sites[*]}")" \
         "${gen[@]}" --noise "$noise" --missing 0.07 --seed "$seed"
