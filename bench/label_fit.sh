@@ -9,6 +9,8 @@
 # peaks measured, right, at >= 0.9 and right of those, for each way.
 #
 # Usage: bench/label_fit.sh [BUILD_DIR] [DATA_DIR]
+# (KINDS="amide methyl", NOISES="0.05 0.10", SEEDS="1 ... 12" and FIT_ARGS
+# narrow or vary a run.)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
@@ -49,10 +51,10 @@ EOF
 
 echo "| nuclei | ratio noise | peaks | static: right, at >= 0.9 (right) | fitted | true labels |"
 echo "|---|---|---|---|---|---|"
-for kind in amide methyl; do
+for kind in ${KINDS:-amide methyl}; do
   if [ "$kind" = amide ]; then nuclei=(--nuclei amide); gen=(--nuclei amide); else
     nuclei=(--nuclei methyl --untyped --methyl each); gen=(--nuclei methyl --untyped --each); fi
-  for noise in 0.05 0.10; do
+  for noise in ${NOISES:-0.05 0.10}; do
     declare -A tot=()
     for seed in ${SEEDS:-1 2 3 4 5 6 7 8 9 10 11 12}; do
       set_dir="$work/$kind-$noise-$seed"
