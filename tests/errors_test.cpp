@@ -112,6 +112,9 @@ TEST(Errors, WarningsThenTheUsualRun) {
               "preassign: warning: obs.txt:2: peak id 1 repeats the one before it: ids should increase within a "
               "profile (a new profile begins where they go down)\n");
     EXPECT_NE(p.out.find("number of steps for statistics      : 1000000\n"), std::string::npos);
+    // A residue's two methyls share its number: no warning.
+    p = run_binary({"sim.txt", "obs.txt"}, "", temp_case("10 1 1\n10 2 1\n", kObs));
+    EXPECT_EQ(p.err.substr(0, p.err.find("Initializing")), "");
     // A profile shorter than the entries searched.
     p = run_binary({"sim.txt", "obs.txt"}, "", temp_case(kSim + "3 5 0\n", kObs));
     EXPECT_EQ(p.status, 0);

@@ -57,12 +57,13 @@ void warn_shapes(const std::string& simname, const ReadResult& sim, const std::s
 
 // Files that read, but probably not as meant; each warning says where.
 void warn_records(const std::string& name, const ReadResult& f, const ProfileTable& t, const char* what,
-                  int maxres, Out& err) {
+                  int maxres, bool may_repeat, Out& err) {
     if (f.profiles == 0) {
         err << "preassign: warning: " << name << " holds no records" << eol;
         return;
     }
-    if (f.repeat_line > 0)
+    // A residue's two methyls, one entry each, share its number; peaks do not.
+    if (f.repeat_line > 0 && !may_repeat)
         err << "preassign: warning: " << name << ":" << f.repeat_line << ": " << what << " " << f.repeat_id
             << " repeats the one before it: ids should increase within a profile (a new profile begins where "
             << "they go down)" << eol;
@@ -125,8 +126,8 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     if (!opt.table.empty()) table.emplace(opt.table);
     if (!opt.heatmap.empty()) heatmap.emplace(opt.heatmap);
     warn_shapes(simname, sim, obsname, obs, shape.maxres, err);
-    warn_records(simname, sim, *simprofiles, "residue number", shape.maxres, err);
-    warn_records(obsname, obs, *obsprofiles, "peak id", shape.maxres, err);
+    warn_records(simname, sim, *simprofiles, "residue number", shape.maxres, true, err);
+    warn_records(obsname, obs, *obsprofiles, "peak id", shape.maxres, false, err);
 
     Out discard(kDiscard);
     Out& echo = opt.quiet ? discard : err;
