@@ -23,8 +23,12 @@ namespace {
 constexpr double kNearest = 3.0, kFarthest = 8.0;  // A from CB
 constexpr double kPriorWidth = 0.5;                // A, outside that range
 constexpr double kMostBehind = -1.0;               // A along CA->CB: the label hangs off CB, away from CA
-constexpr double kAmplitudeRange = 1.0;            // ln amplitude: free within +-1
+constexpr double kAmplitudeRange = 1.0;            // ln amplitude: within +-1
 constexpr double kAmplitudeWall = 0.1;             // and steep beyond
+// ln amplitude, normal around the formula's: distance and amplitude trade
+// against each other along the label's ray, and few peaks cannot tell them
+// apart, so the amplitude gives way first.
+constexpr double kAmplitudeSd = 0.3;
 constexpr size_t kMostPairs = 8;                   // residues weighed per peak in a refit
 constexpr int kScreen = 60;                       // Nelder-Mead steps for every start
 constexpr int kMostSteps = 400;                   // and for those polished
@@ -43,7 +47,7 @@ Point u_of(const Params& p) { return {p[0], p[1], p[2]}; }
 
 double prior_cost(const Params& p) {
     const double d = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
-    double c = 0.0;
+    double c = (p[3] / kAmplitudeSd) * (p[3] / kAmplitudeSd);
     if (std::fabs(p[3]) > kAmplitudeRange) {
         const double z = (std::fabs(p[3]) - kAmplitudeRange) / kAmplitudeWall;
         c += z * z;
