@@ -132,6 +132,19 @@ TEST(LabelFit, FromTheCommandLine) {
     EXPECT_EQ(read_file(dir + "/c.pdb").substr(0, 6), "REMARK");
     const std::string fitted = read_file(dir + "/fit.txt");
     EXPECT_EQ(std::count(fitted.begin(), fitted.end(), '\n'), kSites * kAmides);
+    // A site with nothing measured keeps its unfitted prediction, and says why.
+    std::string none = observed();
+    for (size_t at = 0, line = 0; line < size_t(kAmides); ++line, at = none.find('\n', at) + 1)
+        none.replace(none.find(' ', at) + 1, none.find(' ', none.find(' ', at) + 1) - none.find(' ', at) - 1, "-999");
+    std::FILE* o = std::fopen((dir + "/none.txt").c_str(), "w");
+    std::fputs(none.c_str(), o);
+    std::fclose(o);
+    p = run_binary({"predict", "s.pdb", "--nuclei", "amide", "--site", "A:1", "--site", "A:2", "--site", "A:3",
+                    "--fit-labels", "none.txt", "--rounds", "2"},
+                   "", dir);
+    ASSERT_EQ(p.status, 0) << p.err;
+    EXPECT_NE(p.err.find("not kept: no PRE measured at this site\npreassign: predict: site A:2"), std::string::npos)
+        << p.err;
     // What only a fit uses, without one, and a centres file over an input.
     p = run_binary({"predict", "s.pdb", "--site", "A:1", "--rounds", "3"}, "", dir);
     EXPECT_EQ(p.status, 2);

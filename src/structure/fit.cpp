@@ -335,6 +335,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
     Fitted out;
     out.sites.resize(S);
     std::vector<double> spread(S, 0.0);
+    std::vector<char> measured(S, 0);  // the site has a PRE to fit to
     Out quiet(kDiscard);
     for (int round = 0; round < fo.rounds; ++round) {
         const bool last = round + 1 == fo.rounds, many_starts = round == 0 || last;
@@ -464,6 +465,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
             params[s] = b;
             if (round + 1 == fo.rounds) {
                 spread[s] = 0.0;
+                measured[s] = !pairs.empty();
                 for (const auto& [x, v] : ends)
                     if (v <= ends[best].second + 2.0)
                         spread[s] = std::max(spread[s], std::hypot(x[0] - b[0], x[1] - b[1], x[2] - b[2]));
@@ -499,7 +501,10 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
         f.amplitude = std::exp(params[s][3]);
         f.spread = spread[s];
         f.scale = std::exp(params[s][4]);
-        if (f.spread > fo.most_spread) {
+        if (!measured[s]) {
+            f.kept = false;
+            f.why = "no PRE measured at this site";
+        } else if (f.spread > fo.most_spread) {
             f.kept = false;
             f.why = "starts " + text(f.spread) + " A apart fit as well: one point cannot describe this label";
         } else if (!(f.after < f.before)) {
