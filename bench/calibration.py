@@ -142,6 +142,17 @@ def table(build, sets, title):
     print("\nexact optimum of the walk's energy: choice right for %.1f %%\n" % (100 * optimum))
 
 
+def pooled_runs(build, work, sets, flags):
+    """Every set's (right, probability) pairs, pooled, and each set's f."""
+    pairs, fs = [], []
+    for nres, nsites, seeds in sets:
+        for seed in seeds:
+            p, f = run_posterior(build, work, nres, nsites, seed, flags)
+            pairs += p
+            fs.append(f)
+    return pairs, fs
+
+
 def stress_table(build, sets):
     print("Stress kinds, posterior alone, pooled over %s\n" %
           ", ".join("%d x %d (%d sets)" % (n, s, len(seeds)) for n, s, seeds in sets))
@@ -150,12 +161,7 @@ def stress_table(build, sets):
     pooled = []
     with tempfile.TemporaryDirectory() as work:
         for name, flags in STRESS:
-            pairs, fs = [], []
-            for nres, nsites, seeds in sets:
-                for seed in seeds:
-                    p, f = run_posterior(build, work, nres, nsites, seed, flags)
-                    pairs += p
-                    fs.append(f)
+            pairs, fs = pooled_runs(build, work, sets, flags)
             if name != "no stress":
                 pooled += pairs
             n, share = sure(pairs)
@@ -165,12 +171,7 @@ def stress_table(build, sets):
         n, share = sure(pooled)
         print("| pooled stress kinds | %d | %.1f %% | %.3f | %d | %.1f %% | |" % (
             len(pooled), 100 * sum(ok for ok, _ in pooled) / len(pooled), ece(pooled), n, 100 * share))
-        nulls, fs = [], []
-        for nres, nsites, seeds in sets:
-            for seed in seeds:
-                p, f = run_posterior(build, work, nres, nsites, seed, NULL)
-                nulls += p
-                fs.append(f)
+        nulls, fs = pooled_runs(build, work, sets, NULL)
         half = sum(p >= 0.5 for _, p in nulls)
         print("\nShuffled predictions (no information): %d of %d peaks at >= 0.5 (%.1f %%), %d at >= 0.9; "
               "f fitted %.2f\n" % (half, len(nulls), 100 * half / len(nulls), sum(p >= 0.9 for _, p in nulls),

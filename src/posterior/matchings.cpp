@@ -11,34 +11,9 @@
 #include <cmath>
 #include <limits>
 
-namespace {
+#include "posterior/random.h"
 
-// xoshiro256**, seeded by splitmix64: fast, and the same on every platform.
-struct Random {
-    uint64_t s[4];
-    explicit Random(uint64_t seed) {
-        for (uint64_t& x : s) {
-            seed += 0x9e3779b97f4a7c15ULL;
-            uint64_t z = seed;
-            z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-            z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-            x = z ^ (z >> 31);
-        }
-    }
-    static uint64_t rotl(uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
-    uint64_t next() {
-        const uint64_t result = rotl(s[1] * 5, 7) * 9, t = s[1] << 17;
-        s[2] ^= s[0];
-        s[3] ^= s[1];
-        s[1] ^= s[2];
-        s[0] ^= s[3];
-        s[2] ^= t;
-        s[3] = rotl(s[3], 45);
-        return result;
-    }
-    double uniform() { return (next() >> 11) * 0x1.0p-53; }  // [0, 1)
-    int below(int n) { return int((next() >> 32) * uint64_t(n) >> 32); }
-};
+namespace {
 
 constexpr int kAlone = -1;
 constexpr int kBatches = 16;  // per run of sweeps; the standard error comes from their spread

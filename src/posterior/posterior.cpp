@@ -140,11 +140,7 @@ Tables gather(const PosteriorData& d) {
     t.measured.assign(np * t.peaks, 0);
     t.clipped.assign(np * t.peaks, 0);
     t.pred = d.pred;
-    // A PRE too large to measure is at least the largest one measured: the
-    // cap itself may come from a marker value, far above any real PRE.
-    double bound = 0.0;
-    for (double v : d.meas)
-        if (is_measured(v) && v < d.cap) bound = std::max(bound, v);
+    const double bound = largest_measured(d);
     for (int m = 0; m < t.np; ++m) {
         for (int j = 0; j < t.peaks; ++j) {
             const size_t k = size_t(m) * t.peaks + j;
@@ -521,6 +517,13 @@ double held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals
 }
 
 }  // namespace
+
+double largest_measured(const PosteriorData& d) {
+    double bound = 0.0;
+    for (double v : d.meas)
+        if (is_measured(v) && v < d.cap) bound = std::max(bound, v);
+    return bound;
+}
 
 double pre_error(double pre, double err) { return err > 0.0 ? err : 0.1 * std::fabs(pre) + 0.5; }
 

@@ -34,6 +34,11 @@ struct PosteriorData {
     double cap = 0.0;
 };
 
+// What a clipped measurement says the PRE is at least: the largest one
+// measured (the cap itself may come from a marker value, far above any real
+// PRE); 0 where none is.
+double largest_measured(const PosteriorData& d);
+
 // Made after the ceiling has run, from the clipped tables.
 PosteriorData posterior_data(const ProfileTable& sim, const ReadResult& simr, const ProfileTable& obs,
                              const ReadResult& obsr, Shape shape);

@@ -15,6 +15,7 @@
 
 #include "io/output.h"
 #include "posterior/posterior.h"
+#include "posterior/random.h"
 #include "posterior/shifts.h"
 #include "profiles/ceiling.h"
 
@@ -63,29 +64,6 @@ double prior_cost(const Params& p) {
 double place(const Geometry& g, size_t s, const Params& p, double factor, std::vector<Point>& centres) {
     for (size_t m = 0; m < g.models; ++m) centres[m] = in_frame(g.frames[s][m], u_of(p));
     return factor * std::exp(p[3]);
-}
-
-// mean_r6 for one point per model, in the same order of sums: the fit's
-// inner loop.
-double r6(const Geometry& g, size_t n, const std::vector<Point>& centres, size_t models_used = 0) {
-    const size_t M = g.models, used = models_used > 0 ? std::min(models_used, M) : M;
-    double sum = 0.0;
-    int models = 0;
-    for (size_t m = 0; m < used; ++m) {
-        const int k = g.atoms_in[n * M + m];
-        if (k == 0) continue;
-        const Point* x = &g.atom_at[(n * M + m) * 2];
-        const Point c = centres[m];
-        double s = 0.0;
-        for (int a = 0; a < k; ++a) {
-            const double dx = x[a].x - c.x, dy = x[a].y - c.y, dz = x[a].z - c.z;
-            const double r2 = std::max(dx * dx + dy * dy + dz * dz, 1e-6);
-            s += 1.0 / (r2 * r2 * r2);
-        }
-        sum += s / double(k);
-        ++models;
-    }
-    return models > 0 ? sum / models : 0.0;
 }
 
 // Nelder-Mead, from x with the given steps; the best point and its value.
@@ -171,9 +149,7 @@ struct FlatValues {
         const size_t n = size_t(d.profiles) * d.peaks;
         lv.assign(n, 0.0);
         kind.assign(n, 0);
-        double bound = 0.0;
-        for (double v : d.meas)
-            if (is_measured(v) && v < d.cap) bound = std::max(bound, v);
+        const double bound = largest_measured(d);
         for (int m = 0; m < d.profiles; ++m) {
             std::vector<std::pair<double, double>> ve;
             for (int j = 0; j < d.peaks; ++j) {
@@ -232,13 +208,7 @@ struct FlatValues {
 // A reproducible stream of uniform numbers in [0, 1).
 struct Stream {
     uint64_t s;
-    double next() {
-        s += 0x9e3779b97f4a7c15ULL;
-        uint64_t z = s;
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-        return double((z ^ (z >> 31)) >> 11) * 0x1.0p-53;
-    }
+    double next() { return unit_interval(splitmix64(s)); }
 };
 
 // A centre 3 to 8 A from CB, on the far side from CA.
@@ -327,7 +297,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
         std::vector<std::vector<double>> gamma(S, std::vector<double>(N));
         for (size_t s = 0; s < S; ++s) {
             const double k = place(g, s, p[s], factor, scratch);
-            for (size_t n = 0; n < N; ++n) gamma[s][n] = k * r6(g, n, scratch);
+            for (size_t n = 0; n < N; ++n) gamma[s][n] = k * mean_r6(g, n, scratch);
         }
         return gamma;
     };
@@ -431,7 +401,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
             auto objective = [&](const Params& p) {
                 const double k = place(g, s, p, factor, scratch);
                 for (int r : needed)
-                    h[size_t(r)] = flat.h_of(int(s), std::min(k * r6(g, size_t(r), scratch, models_used), d.cap));
+                    h[size_t(r)] = flat.h_of(int(s), std::min(k * mean_r6(g, size_t(r), scratch, models_used), d.cap));
                 const double scale = std::exp(p[4]);
                 double c = prior_cost(p) + weight * 2.0 * std::log(scale);
                 for (const Pair& q : pairs) c += q.w * flat.cost_h(int(s), q.j, h[size_t(q.r)], scale);
@@ -482,7 +452,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 };
                 std::vector<double> fitted(N);
                 const double k = place(g, s, b, factor, scratch);
-                for (size_t n = 0; n < N; ++n) fitted[n] = k * r6(g, n, scratch);
+                for (size_t n = 0; n < N; ++n) fitted[n] = k * mean_r6(g, n, scratch);
                 out.sites[s].before = rms(unfitted.gamma2[s]);
                 out.sites[s].after = rms(fitted);
             }

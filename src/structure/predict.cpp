@@ -189,26 +189,43 @@ Point in_frame(const Geometry::Frame& f, const Point& u) {
     return f.origin + u.x * f.e1 + u.y * f.e2 + u.z * f.e3;
 }
 
-double mean_r6(const Geometry& g, size_t n, const std::vector<std::vector<Point>>& points) {
+namespace {
+
+// <r^-6> over the first `models` models, points_of(m) giving model m's label
+// points as (first, count).
+template <typename PointsOf>
+double mean_r6_over(const Geometry& g, size_t n, size_t models, PointsOf points_of) {
     const size_t M = g.models;
     double sum = 0.0;
-    int models = 0;
-    for (size_t m = 0; m < M; ++m) {
+    int held = 0;
+    for (size_t m = 0; m < models; ++m) {
         const int k = g.atoms_in[n * M + m];
-        if (k == 0 || points[m].empty()) continue;
+        const auto [first, count] = points_of(m);
+        if (k == 0 || count == 0) continue;
         double s = 0.0;
         for (int a = 0; a < k; ++a) {
             const Vec x = g.atom_at[(n * M + m) * 2 + a];
-            for (const Vec& p : points[m]) {
-                const Vec d = x - p;
+            for (size_t i = 0; i < count; ++i) {
+                const Vec d = x - first[i];
                 const double r2 = std::max(dot(d, d), 1e-6);
                 s += 1.0 / (r2 * r2 * r2);
             }
         }
-        sum += s / (double(k) * double(points[m].size()));
-        ++models;
+        sum += s / (double(k) * double(count));
+        ++held;
     }
-    return models > 0 ? sum / models : 0.0;
+    return held > 0 ? sum / held : 0.0;
+}
+
+}  // namespace
+
+double mean_r6(const Geometry& g, size_t n, const std::vector<std::vector<Point>>& points) {
+    return mean_r6_over(g, n, g.models, [&](size_t m) { return std::pair{points[m].data(), points[m].size()}; });
+}
+
+double mean_r6(const Geometry& g, size_t n, const std::vector<Point>& one_per_model, size_t models) {
+    const size_t used = models > 0 ? std::min(models, g.models) : g.models;
+    return mean_r6_over(g, n, used, [&](size_t m) { return std::pair{&one_per_model[m], size_t(1)}; });
 }
 
 namespace {

@@ -79,6 +79,9 @@ Geometry geometry(const Structure& st, const PredictOptions& opt, const std::str
 // <r^-6> of nucleus n, in A^-6: over each model's label points and the
 // nucleus's atoms, then over the models that hold it; 0 where none does.
 double mean_r6(const Geometry& g, size_t n, const std::vector<std::vector<Point>>& points);
+// The same for one point per model (a fitted centre), over the first
+// `models` models (0: all).
+double mean_r6(const Geometry& g, size_t n, const std::vector<Point>& one_per_model, size_t models = 0);
 
 // A point given in a site's frame, in a model's coordinates.
 Point in_frame(const Geometry::Frame& f, const Point& u);
