@@ -15,8 +15,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "optimum/lap.h"
 #include "posterior/matchings.h"
+#include "posterior/weighing.h"
 #include "posterior/shifts.h"
 #include "profiles/ceiling.h"
 
@@ -24,9 +24,6 @@ namespace {
 
 constexpr double kLn2Pi = 1.8378770664093453;
 constexpr double kStartModelError = 0.25;
-// Pairs below exp(-kDrop) of their row's best option are left out: they
-// stand for probabilities of that order.
-constexpr double kDrop = 10.0;
 // The chain's sweeps: for the held-out fit, and for the probabilities
 // given, which take more until their standard errors are small.
 constexpr long kRoughSweeps = 100;
@@ -181,13 +178,10 @@ double pair_cost(const Tables& t, double f, int j, int r) {
 }
 
 // The peaks and residues that no known pair takes, and their costs.
-struct Free {
+// A peak that no residue explains looks like a residue drawn at random:
+// its `alone` cost is its mean likelihood.
+struct Free : CostMatrix {
     std::vector<int> rows, cols;  // real peak and residue indices
-    int P = 0, R = 0;
-    std::vector<double> cost;     // [i * R + k]: -2 ln of the pair's likelihood
-    // Per row: -2 ln of the likelihood of a peak that no residue explains,
-    // which looks like a residue drawn at random: its mean likelihood.
-    std::vector<double> alone;
     // [i * np + m]: the mean of the value's likelihood over the residues, the
     // likelihood of a value that the predictions say nothing about.
     std::vector<double> mean;
@@ -352,48 +346,6 @@ void fill_mixed_costs(const Tables& t, double f, double eta, Free& q) {
     }
 }
 
-// What is expected before the data are seen, as costs (-2 ln): a residue
-// gives a peak with probability `seen`, and `extras` peaks, on average, are
-// no residue's (methyls the predictions leave out, artefacts). A matching's
-// weight is then the product of seen x L over its pairs, extras x L0 over
-// the peaks left alone and (1 - seen) over the residues left alone.
-struct Priors {
-    double pair = 0.0, peak_alone = 0.0, residue_alone = 0.0;
-};
-
-constexpr double kExtraShare = 0.02;  // of the peaks, beyond those more than the residues
-
-Priors priors(int P, int R) {
-    Priors p;
-    const double extras = std::max(P - R, 0) + kExtraShare * P + 0.5;
-    const double seen = std::min(std::max((P - extras) / std::max(R, 1), 0.05), 0.98);
-    p.pair = -2.0 * std::log(seen);
-    p.peak_alone = -2.0 * std::log(extras);
-    p.residue_alone = -2.0 * std::log(1.0 - seen);
-    return p;
-}
-
-// The most likely partial matching: a pair is worth making where its cost
-// beats leaving both alone, so the assignment problem over those savings
-// (0 where there is none) has it as its optimum. Per row: the column, or
-// -1; empty when some costs are not finite.
-std::vector<int> best_matching(const Free& q, const Priors& pr) {
-    const int n = std::max(q.P, q.R);
-    std::vector<double> saving(size_t(n) * n, 0.0);
-    for (int i = 0; i < q.P; ++i)
-        for (int k = 0; k < q.R; ++k) {
-            const double c = q.cost[size_t(i) * q.R + k], a = q.alone[i];
-            if (!std::isfinite(c) || !std::isfinite(a)) return {};
-            saving[size_t(i) * n + k] = std::min(c + pr.pair - (a + pr.peak_alone) - pr.residue_alone, 0.0);
-        }
-    const std::vector<int> a = solve_assignment(saving, n);
-    if (a.size() != size_t(n)) return {};
-    std::vector<int> match(q.P, -1);
-    for (int i = 0; i < q.P; ++i)
-        if (a[i] < q.R && saving[size_t(i) * n + a[i]] < 0.0) match[i] = a[i];
-    return match;
-}
-
 // Real (peak, residue) pairs of a matching, and the known ones.
 std::vector<std::pair<int, int>> real_pairs(const Free& q, const std::vector<int>& match,
                                             const PosteriorOptions& opt) {
@@ -447,30 +399,6 @@ double fit_model_error(const Tables& t, const std::vector<std::pair<int, int>>& 
     }
     return golden_minimum([&](double f) { return pairs_cost(t, pairs, f); }, std::max(0.0, best - h),
                           std::min(kMaxModelError, best + h), 1e-5);
-}
-
-// The likelihood's weights exp(-cost / 2), each row scaled by its best
-// option; pairs below exp(-kDrop) of it are left out. The chain starts
-// from `start`, a matching per row.
-Marginals marginals(const Free& q, const Priors& pr, const std::vector<int>& start, long sweeps, long most,
-                    double tolerance, uint64_t seed, Kernel& k) {
-    k = Kernel{};
-    k.cols = q.R;
-    std::vector<double> row_alone(q.P), col_alone(q.R, std::exp(-pr.residue_alone / 2.0));
-    for (int i = 0; i < q.P; ++i) {
-        const double* c = q.cost.data() + size_t(i) * q.R;
-        const double alone = q.alone[i] + pr.peak_alone;
-        double best = alone;
-        for (int r = 0; r < q.R; ++r) best = std::min(best, c[r] + pr.pair);
-        for (int r = 0; r < q.R; ++r) {
-            const double x = (c[r] + pr.pair - best) / 2.0;
-            if (x < kDrop) k.add(r, std::exp(-x));
-        }
-        k.end_row();
-        // Never quite 0, so that every state the chain can reach has a weight.
-        row_alone[i] = std::max(std::exp(-(alone - best) / 2.0), 1e-200);
-    }
-    return sample_matchings(k, row_alone, col_alone, start, sweeps, most, tolerance, seed);
 }
 
 // The held-out fit of eta. For each measured value of a peak, the weights
@@ -570,7 +498,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     post.f = post.fitted ? kStartModelError : opt.model_error;
 
     Free q = free_problem(t, opt);
-    const Priors pr = priors(q.P, q.R);
+    const Priors pr = matching_priors(q.P, q.R);
     // f at the best matching: match, then fit to it.
     fill_costs(t, post.f, q);
     std::vector<int> match = best_matching(q, pr);
@@ -580,7 +508,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     fill_costs(t, post.f, q, true);
     // The held-out fit needs only rough marginals.
     Kernel k;
-    Marginals b = marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
+    Marginals b = sample_marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
     if (b.convergence.status == SampleStatus::Failed) {
         post.marginals = b.convergence;
         return post;
@@ -607,7 +535,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     }
     post.chi2_per_value = values > 0 ? chi2 / values : 0.0;
 
-    b = marginals(q, pr, match, kSweeps, kMostSweeps, kMarginalTolerance, kSeed + 1, k);
+    b = sample_marginals(q, pr, match, kSweeps, kMostSweeps, kMarginalTolerance, kSeed + 1, k);
     post.marginals = b.convergence;
     const int width = t.residues + 1;
     post.prob.assign(size_t(t.peaks) * width, 0.0);
