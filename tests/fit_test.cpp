@@ -9,7 +9,7 @@
 #include <string>
 
 #include "profiles/reader.h"
-#include "structure/fit.h"
+#include "fit/fit.h"
 #include "support.h"
 
 namespace {

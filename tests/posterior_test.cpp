@@ -15,7 +15,7 @@
 #include "profiles/reader.h"
 #include "posterior/matchings.h"
 #include "posterior/posterior.h"
-#include "posterior/shifts.h"
+#include "likelihood/shifts.h"
 #include "support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "io/failure.h"
 #include "io/output_file.h"
 #include "profiles/reader.h"
-#include "structure/fit.h"
+#include "fit/fit.h"
 #include "structure/predict.h"
 
 namespace {

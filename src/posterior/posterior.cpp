@@ -17,12 +17,12 @@
 
 #include "posterior/matchings.h"
 #include "posterior/weighing.h"
-#include "posterior/shifts.h"
+#include "likelihood/pre_model.h"
+#include "likelihood/shifts.h"
 #include "profiles/ceiling.h"
 
 namespace {
 
-constexpr double kLn2Pi = 1.8378770664093453;
 constexpr double kStartModelError = 0.25;
 // The chain's sweeps: for the held-out fit, and for the probabilities
 // given, which take more until their standard errors are small.
@@ -30,14 +30,6 @@ constexpr long kRoughSweeps = 100;
 constexpr long kSweeps = 1000;
 constexpr long kMostSweeps = 3000;
 constexpr uint64_t kSeed = 20261207;
-
-// -2 ln Phi(z), Phi the standard normal distribution function.
-double minus_two_ln_phi(double z) {
-    if (z > -30.0) return -2.0 * std::log(0.5 * std::erfc(-z / std::sqrt(2.0)));
-    // Far in the lower tail: Phi(z) = phi(z) / -z * (1 - 1/z^2 + 3/z^4 - ...).
-    const double z2 = z * z;
-    return z2 + kLn2Pi + 2.0 * std::log(-z) - 2.0 * std::log(1.0 - 1.0 / z2 + 3.0 / (z2 * z2));
-}
 
 // One measurement against one prediction.
 struct Term {
@@ -452,8 +444,6 @@ double largest_measured(const PosteriorData& d) {
         if (is_measured(v) && v < d.cap) bound = std::max(bound, v);
     return bound;
 }
-
-double pre_error(double pre, double err) { return err > 0.0 ? err : 0.1 * std::fabs(pre) + 0.5; }
 
 PosteriorExtent posterior_extent(const ReadResult& sim, const ReadResult& obs, Shape shape) {
     PosteriorExtent e;

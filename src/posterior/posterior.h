@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "likelihood/pre_model.h"
 #include "posterior/matchings.h"
 #include "profiles/profile.h"
 #include "profiles/reader.h"
@@ -48,9 +49,6 @@ struct PosteriorOptions {
     std::vector<std::pair<int, int>> fixed;   // known (peak, residue) pairs
 };
 
-// Degrees of freedom of the Student t that residuals follow.
-inline constexpr double kResidualDegrees = 4.0;
-
 // The largest f that is fitted; at it, the predictions fit too poorly to say how poorly.
 inline constexpr double kMaxModelError = 2.0;
 
@@ -83,8 +81,5 @@ struct Posterior {
     double p(int j, int r) const { return prob[size_t(j) * (residues + 1) + r]; }
     double unassigned(int j) const { return p(j, residues); }
 };
-
-// The error of a measured PRE: its own when positive, else 0.1 |PRE| + 0.5.
-double pre_error(double pre, double err);
 
 Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt);

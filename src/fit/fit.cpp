@@ -5,7 +5,7 @@
 // scale to the peaks as weighed. Costs are Student t on a scale where the
 // noise is flat. The first and the last round also try random starts; the
 // last round weighs each site's peaks with its own evidence at half strength.
-#include "structure/fit.h"
+#include "fit/fit.h"
 
 #include <algorithm>
 #include <array>
@@ -14,9 +14,10 @@
 #include <cstdio>
 
 #include "io/output.h"
+#include "likelihood/pre_model.h"
+#include "likelihood/shifts.h"
 #include "posterior/posterior.h"
 #include "posterior/random.h"
-#include "posterior/shifts.h"
 #include "profiles/ceiling.h"
 
 namespace {
@@ -192,9 +193,9 @@ struct FlatValues {
     double cost_h(int m, int j, double hp, double scale) const {
         const size_t k = size_t(m) * peaks + j;
         const double d = hp - lv[k];
-        if (kind[k] == 2) return -2.0 * std::log(0.5 * std::erfc(-d / (scale * std::sqrt(2.0))) + 1e-300);
+        if (kind[k] == 2) return minus_two_ln_phi(d / scale);
         if (kind[k] == 0) return 0.0;
-        return 5.0 * std::log1p(d * d / (4.0 * scale * scale));
+        return t_cost(d * d / (scale * scale));
     }
     // The squared standardised residual; -1 where not measured or broadened.
     double squared(int m, int j, double pred, double scale) const {

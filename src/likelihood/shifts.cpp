@@ -1,4 +1,4 @@
-#include "posterior/shifts.h"
+#include "likelihood/shifts.h"
 
 #include <cmath>
 
