@@ -237,3 +237,30 @@ TEST(Options, OptimumOfASharedAssignment) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Options, OneProfileGivesProbabilitiesAndPaddingRowsCarryIdZero) {
+    // Residues outnumber peaks: rows 2 and 3 pad the search. The reader keeps
+    // a copy of the last record (peak 2) just past it, which a padding row
+    // must not show as its id. One profile: nothing can be held out, so the
+    // share of unrelated values is the gross errors' at the best matching
+    // (none here), not 1; f fits below the errors' own spread: said.
+    const std::string dir = temp_case("1 5 1\n2 50 1\n3 500 1\n4 20 1\n", "1 48 5 23 0\n2 6 1 23 0\n");
+    const std::string table = dir + "/t.tsv";
+    const Proc p = run_binary({"-q", "--posterior", "--table", table, "sim.txt", "obs.txt"}, "", dir);
+    ASSERT_EQ(p.status, 0) << p.err;
+    std::istringstream rows(read_file(table));
+    std::string line;
+    std::vector<std::string> ids;
+    while (std::getline(rows, line)) ids.push_back(line.substr(0, line.find('\t', line.find('\t') + 1)));
+    EXPECT_EQ(ids, (std::vector<std::string>{"peak_index\tpeak_id", "0\t1", "1\t2", "2\t0", "3\t0"}));
+    EXPECT_NE(p.out.find("uninformative share = 0  "), std::string::npos) << p.out;
+    EXPECT_NE(p.out.find("(at the bound)"), std::string::npos) << p.out;
+    EXPECT_NE(p.err.find("with one profile nothing can be held out"), std::string::npos) << p.err;
+    EXPECT_NE(p.err.find("is at the low end of its range"), std::string::npos) << p.err;
+    EXPECT_EQ(p.err.find("foretell no better than chance"), std::string::npos) << p.err;
+    EXPECT_NE(p.out.find("p >= 0.5: 2  of 2"), std::string::npos) << p.out;
+}
+
+}  // namespace

@@ -348,3 +348,32 @@ TEST(Posterior, CalibratedOnGeneratedDataAndNotWhenInflated) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Posterior, PredictionsThatSayNothingGiveNoConfidence) {
+    // Predictions shuffled over the residues in every profile: the held-out
+    // profiles find them no better than chance, so no peak reaches 0.5.
+    // Without the held-out share the best matching would look as good as a
+    // real one and many peaks would.
+    const std::string dir = temp_case("", "");
+    const std::string cmd = "python3 " + std::string(PREASSIGN_SOURCE) + "/bench/make_realistic.py " + dir +
+                            "/sim.txt " + dir + "/obs.txt 120 5 31 0.3 --shuffle";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    auto sim = make_table(), obs = make_table();
+    const ReadResult rs = read_simulated(read_file(dir + "/sim.txt"), "sim", *sim);
+    const ReadResult ro = read_experimental(read_file(dir + "/obs.txt"), "obs", *obs);
+    const Shape shape = combined_shape(rs, ro);
+    Out quiet(kDiscard);
+    apply_ceiling(*sim, *obs, ro.maxobs, shape, quiet, quiet);
+    const Posterior post = compute_posterior(posterior_data(*sim, rs, *obs, ro, shape), {});
+    ASSERT_TRUE(post.usable());
+    EXPECT_GT(post.eta, 0.9);
+    EXPECT_FALSE(post.single_profile);
+    int likely = 0;
+    for (int j = 0; j < post.peaks; ++j)
+        for (int r = 0; r < post.residues; ++r) likely += post.p(j, r) >= 0.5;
+    EXPECT_EQ(likely, 0);
+}
+
+}  // namespace

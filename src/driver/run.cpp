@@ -148,6 +148,8 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
 
     TableColumns columns;
     columns.optimal_column = opt.optimal;
+    columns.peak_records = obs.records.empty() ? 0 : obs.records[0];
+    columns.residue_records = sim.records.empty() ? 0 : sim.records[0];
     if (opt.optimal) columns.optimal = write_optimum(sampler, *simprofiles, *obsprofiles, shape, out,
                                                   opt.fix.empty() ? nullptr : &fixed);
     Posterior posterior;

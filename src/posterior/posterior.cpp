@@ -30,6 +30,7 @@ constexpr long kRoughSweeps = 100;
 constexpr long kSweeps = 1000;
 constexpr long kMostSweeps = 3000;
 constexpr uint64_t kSeed = 20261207;
+constexpr double kStartGrossShare = 0.05;
 
 // One measurement against one prediction.
 struct Term {
@@ -436,6 +437,34 @@ double held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals
     return (lo + hi) / 2.0;
 }
 
+// With one profile nothing can be held out, and a profile whose predictions
+// say nothing looks like one whose predictions are right: its values are
+// taken as informative but for the share of gross errors at the best
+// matching, values its pair explains worse than a residue drawn at random
+// would (a mixture's share, fitted by expectation-maximisation).
+double gross_share(const Tables& t, const Free& q, const std::vector<int>& match, double f) {
+    std::vector<double> rho;  // each matched value's likelihood over its mean likelihood
+    for (int i = 0; i < q.P; ++i) {
+        if (match[i] < 0) continue;
+        const int j = q.rows[i];
+        for (int m = 0; m < t.np; ++m) {
+            const size_t o = size_t(m) * t.peaks + j;
+            const double mean = q.mean[size_t(i) * t.np + m];
+            if (!t.measured[o] || !(mean > 0.0)) continue;
+            rho.push_back(density(t.pred[size_t(m) * t.residues + q.cols[match[i]]], t.meas[o], t.err[o], f,
+                                  t.clipped[o]) / mean);
+        }
+    }
+    if (rho.empty()) return 0.0;
+    double eta = kStartGrossShare;
+    for (int it = 0; it < 50; ++it) {
+        double sum = 0.0;
+        for (double r : rho) sum += eta / ((1.0 - eta) * r + eta);
+        eta = sum / rho.size();
+    }
+    return eta < 1e-6 ? 0.0 : eta;
+}
+
 }  // namespace
 
 double largest_measured(const PosteriorData& d) {
@@ -495,6 +524,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     if (match.size() != size_t(q.P)) return post;  // some costs are not finite
     if (post.fitted) post.f = fit_model_error(t, real_pairs(q, match, opt));
     post.f_at_bound = post.fitted && post.f >= kMaxModelError * 0.999;
+    post.f_at_least = post.fitted && post.f <= kLeastFittedError;
     fill_costs(t, post.f, q, true);
     // The held-out fit needs only rough marginals.
     Kernel k;
@@ -503,7 +533,8 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
         post.marginals = b.convergence;
         return post;
     }
-    post.eta = held_out(t, q, k, b, post.f);
+    post.single_profile = t.np == 1;
+    post.eta = post.single_profile ? gross_share(t, q, match, post.f) : held_out(t, q, k, b, post.f);
     if (post.eta > 0.0) fill_mixed_costs(t, post.f, post.eta, q);
     match = best_matching(q, pr);
     if (match.size() != size_t(q.P)) return post;

@@ -51,6 +51,9 @@ struct PosteriorOptions {
 
 // The largest f that is fitted; at it, the predictions fit too poorly to say how poorly.
 inline constexpr double kMaxModelError = 2.0;
+// A fitted f this small says the predictions fit better than the errors
+// allow: errors overstated, or predictions fitted to these very data.
+inline constexpr double kLeastFittedError = 1e-3;
 
 // The probabilities are taken as settled once each one's standard error,
 // from the chain that samples them, is within this.
@@ -62,6 +65,8 @@ struct Posterior {
     double f = 0.0;
     bool fitted = false;
     bool f_at_bound = false;        // fitted, and at kMaxModelError
+    bool f_at_least = false;        // fitted, and at most kLeastFittedError
+    bool single_profile = false;    // eta is then the gross errors' share at the best matching
     // The share of measured values that the predictions say nothing about,
     // fitted on held-out profiles: 0 where they foretell the data, 1 where
     // they do no better than chance.

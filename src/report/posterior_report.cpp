@@ -21,7 +21,8 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
         sure += best >= 0.9;
         likely += best >= 0.5;
     }
-    out << "posterior: f = " << p.f << (!p.fitted ? " (given)" : p.f_at_bound ? " (at the bound)" : " (fitted)")
+    out << "posterior: f = " << p.f
+        << (!p.fitted ? " (given)" : p.f_at_bound || p.f_at_least ? " (at the bound)" : " (fitted)")
         << "  uninformative share = " << p.eta << "  chi2 per measured value = " << p.chi2_per_value
         << "  peaks at p >= 0.9: " << sure << "  p >= 0.5: " << likely << "  of " << p.peaks
         << "  sampling error " << p.marginals.error << eol;
@@ -32,7 +33,15 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
         err << "preassign: warning: the posterior's probabilities did not settle (standard error up to "
             << p.marginals.error << " after " << int(p.marginals.sweeps)
             << " sweeps): they are left out of the table and the heat map" << eol;
-    if (p.eta >= kUninformative)
+    if (p.single_profile)
+        err << "preassign: warning: with one profile nothing can be held out to check that the predictions foretell "
+            << "the measured PREs (a wrong label model or another site's profile would fit as well): the "
+            << "probabilities take them as right up to f; check the label model" << eol;
+    if (p.single_profile && p.eta >= kUninformative)
+        err << "preassign: warning: an estimated " << int(p.eta * 100.0 + 0.5)
+            << " % of the measured PREs fit their best residue worse than a residue drawn at random would: check "
+            << "the label model; the probabilities allow for it" << eol;
+    else if (p.eta >= kUninformative)
         err << "preassign: warning: the predictions foretell " << (p.eta >= 0.9 ? "no better than chance" : "poorly")
             << " what the other profiles measure (an estimated " << int(p.eta * 100.0 + 0.5)
             << " % of the measured PREs are unrelated to them): check the label model and that both files list "
@@ -43,6 +52,11 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
         err << "preassign: warning: f = " << p.f << " is at the bound of its range: the predictions fit too poorly "
             << "for their error to be estimated; check the label model and the profile order, or give "
             << "--model-error" << eol;
+    else if (p.f_at_least)
+        err << "preassign: warning: f = " << p.f << " is at the low end of its range: the predictions fit the "
+            << "measured PREs better than their errors allow; check that the third column is the PRE's standard "
+            << "error (errors overstated make the probabilities too cautious) and whether the predictions were "
+            << "fitted to these very data" << eol;
     else if (informative && p.fitted && p.f > kPoorFit)
         err << "preassign: warning: the predictions fit poorly (f = " << p.f << " > " << kPoorFit
             << "): check the label model and each site's scale; fewer peaks reach 0.9, and with many residues "

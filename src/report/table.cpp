@@ -25,10 +25,19 @@ const char* type_check(int restype, double x) {
 
 namespace {
 
+// Ids as the table prints them: 0 for an entry that pads the search.
+struct Ids {
+    const ProfileTable& sim;
+    const ProfileTable& obs;
+    int peaks, residues;
+    double peak(int j) const { return j < peaks ? obs[0].id[j] : 0.0; }
+    double residue(int r) const { return r < residues ? sim[0].id[r] : 0.0; }
+};
+
 // The posterior's cells of peak j: its most probable residue, the runner-up,
 // the optimum, and the chance that it is no residue's. Cells that cannot be
 // given (no such peak, no optimum, no balanced probabilities) stay empty.
-void put_posterior(std::string& t, const Posterior& p, const ProfileTable& sim, int j) {
+void put_posterior(std::string& t, const Posterior& p, const Ids& sim, int j) {
     const bool real = j < p.peaks;
     const bool probs = real && p.usable();
     int best = -1, second = -1;
@@ -51,7 +60,7 @@ void put_posterior(std::string& t, const Posterior& p, const ProfileTable& sim, 
     t += "\t";
     if (best >= 0) {
         t += std::to_string(best) + "\t";
-        put_id(t, sim[0].id[best]);
+        put_id(t, sim.residue(best));
     } else {
         t += "\t";
     }
@@ -59,14 +68,14 @@ void put_posterior(std::string& t, const Posterior& p, const ProfileTable& sim, 
     if (probs) put(t, best >= 0 ? p.p(j, best) : p.unassigned(j));
     t += "\t";
     if (second >= 0) {
-        put_id(t, sim[0].id[second]);
+        put_id(t, sim.residue(second));
         t += "\t";
         put(t, p.p(j, second));
     } else {
         t += "\t";
     }
     t += "\t";
-    if (real && p.computed && p.optimum[j] >= 0) put_id(t, sim[0].id[p.optimum[j]]);
+    if (real && p.computed && p.optimum[j] >= 0) put_id(t, sim.residue(p.optimum[j]));
     t += "\t";
     if (probs) put(t, p.unassigned(j));
 }
@@ -76,6 +85,7 @@ void put_posterior(std::string& t, const Posterior& p, const ProfileTable& sim, 
 std::string results_table(const CAnnealingSampler& s, const ProfileTable& sim, const ProfileTable& obs,
                           Shape shape, const TableColumns& more) {
     const int n = shape.maxres;
+    const Ids ids{sim, obs, more.peak_records, more.residue_records};
     const double samples = s.samples();
     const std::vector<int>& optimal = more.optimal;
     const bool optimal_known = optimal.size() == size_t(n);
@@ -102,14 +112,14 @@ std::string results_table(const CAnnealingSampler& s, const ProfileTable& sim, c
             if (c != r && (second < 0 || v > s.visit(j, second))) second = c;
         }
         t += std::to_string(j) + "\t";
-        put_id(t, obs[0].id[j]);
+        put_id(t, ids.peak(j));
         t += "\t" + std::to_string(r) + "\t";
-        put_id(t, sim[0].id[r]);
+        put_id(t, ids.residue(r));
         t += "\t";
         put(t, s.visit(j, r) / samples);
         t += "\t";
         if (second >= 0) {
-            put_id(t, sim[0].id[second]);
+            put_id(t, ids.residue(second));
             t += "\t";
             put(t, s.visit(j, second) / samples);
         } else {
@@ -121,9 +131,9 @@ std::string results_table(const CAnnealingSampler& s, const ProfileTable& sim, c
         t += type_check(sim[0].restype[r], obs[0].type_value[j]);
         if (more.optimal_column) {
             t += "\t";
-            if (optimal_known) put_id(t, sim[0].id[optimal[j]]);
+            if (optimal_known) put_id(t, ids.residue(optimal[j]));
         }
-        if (more.posterior) put_posterior(t, *more.posterior, sim, j);
+        if (more.posterior) put_posterior(t, *more.posterior, ids, j);
         if (!more.fixed.empty()) t += j < int(more.fixed.size()) && more.fixed[j] ? "\tfixed" : "\t";
         t += "\n";
     }

@@ -17,6 +17,10 @@ struct TableColumns {
     std::vector<int> optimal;              // the optimum's residue index per peak; empty: not computed
     const Posterior* posterior = nullptr;
     std::vector<char> fixed;               // per peak: a known pair
+    // Entries of the first profile that have a record in their file; those
+    // past them pad the search, and their ids print as 0 (the readers leave
+    // a copy of the last record there).
+    int peak_records = 1 << 30, residue_records = 1 << 30;
 };
 
 // Throws Failure when the file cannot be written.
