@@ -161,6 +161,9 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
         columns.fixed.assign(shape.maxres, 0);
         for (const auto& pair : fixed) columns.fixed[pair.first] = 1;
     }
+    // A result written through standard output or error follows what the run printed there.
+    out.flush();
+    err.flush();
     if (table) write_table(*table, sampler, *simprofiles, *obsprofiles, shape, columns);
     if (heatmap) {
         const std::string title = "preassign: " + simname + " vs " + obsname;

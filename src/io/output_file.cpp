@@ -86,7 +86,17 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 OutputFile::OutputFile(std::string p) : path(std::move(p)), target(path) {
-    struct stat st;
+    struct stat st, own;
+    // A temporary file renamed over the shell's file would drop what it held
+    // and what the run printed there.
+    if (::stat(path.c_str(), &st) == 0)
+        for (int s : {STDOUT_FILENO, STDERR_FILENO})
+            if (::fstat(s, &own) == 0 && own.st_dev == st.st_dev && own.st_ino == st.st_ino) {
+                stream = s;
+                fd = ::fcntl(s, F_DUPFD_CLOEXEC, 3);
+                if (fd < 0) fail(path, errno);
+                return;
+            }
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0) fail(path, errno);
@@ -119,6 +129,14 @@ OutputFile::~OutputFile() {
 
 bool OutputFile::write(const void* data, size_t n) noexcept {
     const char* p = static_cast<const char*>(data);
+    if (stream >= 0 && error == 0) {
+        try {
+            held.append(p, n);
+        } catch (...) {
+            error = ENOMEM;
+        }
+        return error == 0;
+    }
     while (error == 0 && n > 0) {
         const ssize_t w = ::write(fd, p, n);
         if (w < 0 && errno == EINTR) continue;
@@ -134,6 +152,11 @@ bool OutputFile::write(const void* data, size_t n) noexcept {
 
 void OutputFile::close() {
     const bool regular = !temp.empty();
+    if (stream >= 0 && error == 0) {
+        stream = -1;  // written from here on
+        write(held.data(), held.size());
+        held.clear();
+    }
     int e = error;
     if (e == 0 && regular && ::fsync(fd) != 0) e = errno;
     if (::close(fd) != 0 && e == 0) e = errno;
