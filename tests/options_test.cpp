@@ -21,6 +21,8 @@ TEST(Options, HelpVersionAndMisuse) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: preassign [OPTIONS] SIM OBS"), std::string::npos);
     EXPECT_NE(help.out.find("--heatmap FILE"), std::string::npos);
+    for (const char* sub : {"\n  preassign predict STRUCTURE", "\n  preassign import (--site", "\n  preassign label MAP TABLE"})
+        EXPECT_NE(help.out.find(sub), std::string::npos) << sub;
     EXPECT_EQ(help.err, "");
     Proc version = run_in_case({"--version"});
     EXPECT_EQ(version.status, 0);

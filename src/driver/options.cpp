@@ -42,6 +42,14 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
         ->type_name("FILE")
         ->check(given());
     app.footer(
+        "Subcommands (each with its own --help):\n"
+        "  preassign predict STRUCTURE --site CHAIN:NUMBER ...\n"
+        "      predicted PREs from a structure: the SIMULATED_PROFILES file\n"
+        "  preassign import (--site DIA PARA)... | (--ratios FILE)...\n"
+        "      measured PREs from peak lists: the EXPERIMENTAL_PROFILES file and a peak map\n"
+        "  preassign label MAP TABLE\n"
+        "      the peak list again in Sparky's format, labelled from a --posterior --table run\n"
+        "\n"
         "Exit status:\n"
         "  0  the run went through\n"
         "  1  an input file could not be read or is invalid, or output could not be written\n"
