@@ -47,6 +47,11 @@ struct Record {
 struct Parsed {
     std::vector<Record> records;
     bool ends_in_space = false;  // the end of file is met by one more, empty pass
+    // The first line holding other than one record's values (0: none), and
+    // what to say of it: records may run over lines, but where reading fails
+    // such a line is the likelier fault (a two-column file).
+    int odd_line = 0;
+    std::string odd;
 };
 
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -139,20 +144,40 @@ Parsed parse(std::string_view text, const Field (&fields)[W], const std::string&
     size_t col = 0;
     int line = 1, last_line = 1;
     size_t i = 0;
+    size_t on_line = 0;  // values on this line so far
+    auto line_ends = [&] {
+        if (on_line != 0 && on_line != W && out.odd_line == 0) {
+            out.odd_line = line;
+            out.odd = std::to_string(on_line) + (on_line == 1 ? " value" : " values") + " on the line, where a record is " +
+                      std::to_string(W) + " (";
+            for (size_t k = 0; k < W; ++k) out.odd += std::string(k ? ", " : "") + fields[k].what;
+            out.odd += ")";
+        }
+        on_line = 0;
+    };
     while (i < text.size()) {
         if (comments && text[i] == '#') {
             while (i < text.size() && text[i] != '\n') ++i;
             continue;
         }
         if (is_space(text[i])) {
-            if (text[i] == '\n') ++line;
+            if (text[i] == '\n') {
+                line_ends();
+                ++line;
+            }
             ++i;
             continue;
         }
         size_t start = i;
         while (i < text.size() && !is_space(text[i])) ++i;
         if (col == 0) rec.line = line;
-        rec.v[col] = convert(text.substr(start, i - start), fields[col], name, line);
+        ++on_line;
+        try {
+            rec.v[col] = convert(text.substr(start, i - start), fields[col], name, line);
+        } catch (const Failure&) {
+            if (out.odd_line > 0) fail(name, out.odd_line, out.odd);
+            throw;
+        }
         last_line = line;
         if (++col == W) {
             out.records.push_back(rec);
@@ -194,8 +219,10 @@ ReadResult split(const Parsed& in, const std::string& name, const char* what, St
         if (cur) seen(*cur);
         if (i + 1 > res.maxres) res.maxres = i;
         if (prev > id) {
-            if (++p >= kMaxProfiles)
+            if (++p >= kMaxProfiles) {
+                if (in.odd_line > 0) fail(name, in.odd_line, in.odd);
                 fail(name, cur->line, "more than " + std::to_string(kMaxProfiles) + " profiles");
+            }
             res.records.push_back(0);
             res.lines.emplace_back();
             i = 0;
@@ -207,6 +234,7 @@ ReadResult split(const Parsed& in, const std::string& name, const char* what, St
         if (i >= kMaxEntries) {
             // The copy that a trailing white space stores past a full profile has no room.
             if (!real) continue;
+            if (in.odd_line > 0) fail(name, in.odd_line, in.odd);
             fail(name, cur->line,
                  "profile " + std::to_string(p) + " has more than " + std::to_string(kMaxEntries) + " records");
         }
@@ -218,6 +246,8 @@ ReadResult split(const Parsed& in, const std::string& name, const char* what, St
     }
     res.profiles = p + 1;
     res.ends_in_space = in.ends_in_space;
+    res.odd_line = in.odd_line;
+    res.odd = in.odd;
     return res;
 }
 

@@ -22,6 +22,10 @@ struct ReadResult {
     std::vector<std::vector<int>> lines;
     bool ends_in_space = false;
     int repeat_line = 0, repeat_id = 0;
+    // The first line holding other than one record's values (0: none), and
+    // what to say of it ("2 values on the line, where a record is 3 (...)").
+    int odd_line = 0;
+    std::string odd;
 };
 
 // Both throw Failure on invalid content; `name` is the file name used in
