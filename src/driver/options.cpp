@@ -38,7 +38,9 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
         ->type_name("F")
         ->check(given())
         ->needs(posterior);
-    app.add_option("--fix", o.fix, "known pairs, lines 'peak_id residue_number', held by --optimal and --posterior")
+    app.add_option("--fix", o.fix,
+                   "known pairs, lines 'peak_id residue_number' (or residue_number/K for the K-th entry with that "
+                   "number), held by --optimal and --posterior")
         ->type_name("FILE")
         ->check(given());
     app.footer(

@@ -17,7 +17,7 @@
 
 namespace {
 
-enum class Kind { Int, Real };
+enum class Kind { Int, Real, Entry };  // Entry: an integer, or NUMBER/K for the K-th entry with that number
 
 struct Field {
     Kind kind;
@@ -31,7 +31,7 @@ constexpr Field kObsFields[] = {{Kind::Int, "peak id"},
                                 {Kind::Real, "PRE error"},
                                 {Kind::Real, "type value"},
                                 {Kind::Real, "fifth value"}};
-constexpr Field kFixFields[] = {{Kind::Int, "peak id"}, {Kind::Int, "residue number"}};
+constexpr Field kFixFields[] = {{Kind::Int, "peak id"}, {Kind::Entry, "residue number"}};
 
 // Full tables fit in well under a megabyte; this only stops runaway input.
 constexpr size_t kMaxFileBytes = size_t(64) << 20;
@@ -42,6 +42,7 @@ constexpr int kIdLimit = 10000000;
 struct Record {
     double v[5];
     int line;
+    int nth = 0;  // K of an Entry field's NUMBER/K; 0 where none was given
 };
 
 struct Parsed {
@@ -114,11 +115,23 @@ bool real_syntax(std::string_view t) {
 // Both conversions are correctly rounded, so std::from_chars gives strtod's
 // value; only where it reports a value out of range does strtod itself
 // decide, so that underflow passes as before. from_chars takes no '+'.
-double convert(std::string_view tok, const Field& f, const std::string& name, int line) {
+double convert(std::string_view tok, const Field& f, const std::string& name, int line, int* nth = nullptr) {
+    const size_t slash = tok.find('/');
+    if (f.kind == Kind::Entry && slash != std::string_view::npos) {
+        const std::string_view k = tok.substr(slash + 1);
+        int v = 0;
+        const auto r = std::from_chars(k.data(), k.data() + k.size(), v);
+        if (!int_syntax(tok.substr(0, slash)) || k.empty() || !is_digit(k[0]) || r.ptr != k.data() + k.size() ||
+            r.ec != std::errc() || v < 1)
+            fail(name, line, std::string("expected an integer (") + f.what + ") or NUMBER/K (its K-th entry, K from 1), found " +
+                                 shown(tok));
+        if (nth) *nth = v;
+        return convert(tok.substr(0, slash), Field{Kind::Int, f.what}, name, line);
+    }
     const std::string_view digits_part = !tok.empty() && tok[0] == '+' ? tok.substr(1) : tok;
     const char* first = digits_part.data();
     const char* last = first + digits_part.size();
-    if (f.kind == Kind::Int) {
+    if (f.kind != Kind::Real) {
         if (!int_syntax(tok)) fail(name, line, std::string("expected an integer (") + f.what + "), found " + shown(tok));
         long long v = 0;
         const auto r = std::from_chars(first, last, v);
@@ -170,10 +183,13 @@ Parsed parse(std::string_view text, const Field (&fields)[W], const std::string&
         }
         size_t start = i;
         while (i < text.size() && !is_space(text[i])) ++i;
-        if (col == 0) rec.line = line;
+        if (col == 0) {
+            rec.line = line;
+            rec.nth = 0;
+        }
         ++on_line;
         try {
-            rec.v[col] = convert(text.substr(start, i - start), fields[col], name, line);
+            rec.v[col] = convert(text.substr(start, i - start), fields[col], name, line, &rec.nth);
         } catch (const Failure&) {
             if (out.odd_line > 0) fail(name, out.odd_line, out.odd);
             throw;
@@ -288,30 +304,42 @@ std::vector<std::pair<int, int>> read_fixed_pairs(std::string_view text, const s
                                                   const CProfile& obs0, int peaks, const CProfile& sim0,
                                                   int residues) {
     const Parsed in = parse(text, kFixFields, name, true);
-    // The one entry an id names, or a failure on the record's line.
-    auto entry = [&](const Record& rec, double id, const CProfile& p, int n, const char* what) {
-        int found = -1;
+    // The one entry an id names (with `nth` > 0, the nth of those it
+    // names, in file order), or a failure on the record's line.
+    auto entry = [&](const Record& rec, double id, int nth, const CProfile& p, int n, const char* what) {
+        const std::string shown_id = std::to_string(static_cast<long long>(id));
+        int found = -1, count = 0;
         for (int i = 0; i < n; ++i) {
             if (p.id[i] != id) continue;
+            ++count;
+            if (nth > 0) {
+                if (count == nth) found = i;
+                continue;
+            }
             if (found >= 0)
-                fail(name, rec.line, std::string(what) + " " + std::to_string(static_cast<long long>(id)) +
-                                         " names more than one entry");
+                fail(name, rec.line,
+                     std::string(what) + " " + shown_id + " names more than one entry" +
+                         (&p == &sim0 ? " (a residue's methyls, one entry each): give " + shown_id + "/1 for the first, " +
+                                            shown_id + "/2 for the second"
+                                      : ""));
             found = i;
         }
-        if (found < 0)
-            fail(name, rec.line, std::string("no ") + what + " " + std::to_string(static_cast<long long>(id)));
+        if (found < 0 && nth > 0 && count > 0)
+            fail(name, rec.line, std::string(what) + " " + shown_id + " has " + std::to_string(count) +
+                                     (count == 1 ? " entry" : " entries") + ", not " + std::to_string(nth));
+        if (found < 0) fail(name, rec.line, std::string("no ") + what + " " + shown_id);
         return found;
     };
     std::vector<std::pair<int, int>> pairs;
     std::vector<char> peak_named(peaks, 0), residue_named(residues, 0);
     for (const Record& rec : in.records) {
-        const int j = entry(rec, rec.v[0], obs0, peaks, "peak id");
-        const int r = entry(rec, rec.v[1], sim0, residues, "residue number");
+        const int j = entry(rec, rec.v[0], 0, obs0, peaks, "peak id");
+        const int r = entry(rec, rec.v[1], rec.nth, sim0, residues, "residue number");
         if (peak_named[j]++)
             fail(name, rec.line, "peak id " + std::to_string(static_cast<long long>(rec.v[0])) + " is named twice");
         if (residue_named[r]++)
-            fail(name, rec.line,
-                 "residue number " + std::to_string(static_cast<long long>(rec.v[1])) + " is named twice");
+            fail(name, rec.line, "residue number " + std::to_string(static_cast<long long>(rec.v[1])) +
+                                     (rec.nth > 0 ? "/" + std::to_string(rec.nth) : "") + " is named twice");
         pairs.emplace_back(j, r);
     }
     return pairs;
