@@ -119,6 +119,7 @@ void write_subcommand_inputs(const Scratch& s) {
     atom("CD2", "LEU", 9, 12, -6, 1, "C");
     pdb += "END\n";
     std::ofstream(s.file("s.pdb")) << pdb;
+    std::ofstream(s.file("r.txt")) << "1 0.5\n2 0.9\n";
     std::ofstream(s.file("m.map")) << "peak_id\tlabel\theavy_ppm\tproton_ppm\n1\t?-?\t24.8\t0.7\n";
     std::ofstream(s.file("t.tsv")) << "peak_id\tposterior_residue_number\tposterior_probability\t"
                                       "posterior_runner_up_residue_number\tposterior_runner_up_probability\n"
@@ -141,6 +142,7 @@ TEST(Files, AResultToTheRunsOwnOutputIsAppended) {
         {"predict s.pdb --site A:5 -o {}", "predict s.pdb --site A:5 -o /dev/stdout >> log"},
         {"label m.map t.tsv -o {}", "label m.map t.tsv -o /dev/stdout >> log"},
         {"label m.map t.tsv -o {}", "label m.map t.tsv -o /dev/fd/2 2>> log"},
+        {"import --ratios r.txt --delay 0.01 --r2 12 -o {}", "import --ratios r.txt --delay 0.01 --r2 12 -o /dev/stdout >> log"},
     };
     for (const Case& c : cases) {
         std::string first = c.to_file;
@@ -160,7 +162,16 @@ TEST(Files, AResultToTheRunsOwnOutputIsAppended) {
     std::system(("cd " + s.dir + " && " + bin + " -q --table ref sim.txt obs.txt > out.txt 2>/dev/null").c_str());
     std::system(("cd " + s.dir + " && " + bin + " -q --table log sim.txt obs.txt > log 2>/dev/null").c_str());
     EXPECT_EQ(read_file(s.file("log")), read_file(s.file("out.txt")) + read_file(s.file("ref")));
-    for (const char* f : {"log", "ref", "out.txt", "err.txt", "s.pdb", "m.map", "t.tsv"}) std::remove(s.file(f).c_str());
+    // import's map has no place beside a stream: none is written, and that is said.
+    const Proc p = run_binary({"import", "--ratios", "r.txt", "--delay", "0.01", "--r2", "12", "-o", "/dev/stdout"}, "",
+                              s.dir);
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.err.substr(0, p.err.find('\n') + 1),
+              "preassign: warning: -o /dev/stdout is no file of its own: no map is written beside it (give --map FILE)\n");
+    EXPECT_NE(access("/dev/stdout.map", F_OK), 0);
+    std::remove("/dev/stdout.map");
+    for (const char* f : {"log", "ref", "ref.map", "out.txt", "err.txt", "s.pdb", "m.map", "t.tsv", "r.txt"})
+        std::remove(s.file(f).c_str());
     EXPECT_EQ(s.names(), kFiles);
 }
 

@@ -85,18 +85,24 @@ bool same_file(const std::string& a, const std::string& b) {
     return resolved(a) == resolved(b);
 }
 
-OutputFile::OutputFile(std::string p) : path(std::move(p)), target(path) {
+int standard_stream(const std::string& path) {
     struct stat st, own;
-    // A temporary file renamed over the shell's file would drop what it held
-    // and what the run printed there.
     if (::stat(path.c_str(), &st) == 0)
         for (int s : {STDOUT_FILENO, STDERR_FILENO})
-            if (::fstat(s, &own) == 0 && own.st_dev == st.st_dev && own.st_ino == st.st_ino) {
-                stream = s;
-                fd = ::fcntl(s, F_DUPFD_CLOEXEC, 3);
-                if (fd < 0) fail(path, errno);
-                return;
-            }
+            if (::fstat(s, &own) == 0 && own.st_dev == st.st_dev && own.st_ino == st.st_ino) return s;
+    return -1;
+}
+
+OutputFile::OutputFile(std::string p) : path(std::move(p)), target(path) {
+    struct stat st;
+    // A temporary file renamed over the shell's file would drop what it held
+    // and what the run printed there.
+    stream = standard_stream(path);
+    if (stream >= 0) {
+        fd = ::fcntl(stream, F_DUPFD_CLOEXEC, 3);
+        if (fd < 0) fail(path, errno);
+        return;
+    }
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0) fail(path, errno);

@@ -38,6 +38,11 @@ struct OutputFile {
     void close();
 };
 
+// 1 or 2 where `path` names the run's own standard output or error (the same
+// device and inode: /dev/stdout, /proc/self/fd/2, the file the shell
+// redirected to), else -1.
+int standard_stream(const std::string& path);
+
 // Two paths that name one file: the same device and inode where both exist,
 // else the same resolved path.
 bool same_file(const std::string& a, const std::string& b);
