@@ -168,7 +168,12 @@ int run_label(int argc, const char* const* argv, Out& out, Out& err) {
         tcol);
     const std::map<std::string, int> types = sim_path.empty() ? std::map<std::string, int>{} : types_from(sim_path);
     std::map<std::string, const Row*> by_peak;
-    for (const Row& r : table) by_peak[r.cells[tcol["peak_id"]]] = &r;
+    for (const Row& r : table) {
+        by_peak[r.cells[tcol["peak_id"]]] = &r;
+        // Every row's, whether the map names its peak or not.
+        for (const char* c : {"posterior_probability", "posterior_runner_up_probability"})
+            if (!r.cells[tcol[c]].empty()) probability_in(r, r.cells[tcol[c]], c, table_path);
+    }
     auto type_of = [&](const std::string& residue) {
         const auto it = types.find(residue);
         return it == types.end() ? 0 : it->second;
