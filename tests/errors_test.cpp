@@ -26,8 +26,11 @@ struct Rejected {
 };
 
 TEST(Errors, RejectedInputs) {
-    std::string profiles21, records801;
+    std::string profiles21, records801, two_columns;
     for (int i = 21; i >= 1; --i) profiles21 += std::to_string(i) + " 1 1\n";
+    // Residue number and PRE only: read three at a time, the ids fall every
+    // second record (1, 20, 4, 50, ...), as if new profiles began.
+    for (int i = 1; i <= 90; ++i) two_columns += std::to_string(i) + " " + std::to_string(10 * i) + "\n";
     for (int i = 1; i <= 801; ++i) records801 += std::to_string(i) + " 1 1\n";
     const std::string U =
         "preassign: usage: preassign [options] SIMULATED_PROFILES EXPERIMENTAL_PROFILES (see --help)\n";
@@ -66,6 +69,15 @@ TEST(Errors, RejectedInputs) {
         {"short experimental record", kSim, "1 20 1 23 1\n2 10 1\n",
          "preassign: obs.txt:2: the last record is cut short: 3 of 5 numbers\n"},
         {"21 profiles", profiles21, kObs, "preassign: sim.txt:21: more than 20 profiles\n"},
+        {"two columns", two_columns, kObs,
+         "preassign: sim.txt:1: 2 values on the line, where a record is 3 (residue number, predicted PRE, residue "
+         "type)\n"},
+        {"two columns, real PREs", "1 0.5\n2 0.25\n3 0.125\n", kObs,
+         "preassign: sim.txt:1: 2 values on the line, where a record is 3 (residue number, predicted PRE, residue "
+         "type)\n"},
+        {"a value left out", kSim, "1 20 1 23 1\n2 10 23 1\n3 10.5 1 23 1\n4 10 1 23 1\n",
+         "preassign: obs.txt:2: 4 values on the line, where a record is 5 (peak id, measured PRE, PRE error, type "
+         "value, fifth value)\n"},
         {"801 records", records801, kObs, "preassign: sim.txt:801: profile 0 has more than 800 records\n"},
         {"first number too large", "10000000 1 1\n10000001 1 1\n", kObs,
          "preassign: sim.txt:1: first residue number 10000000 is too large (it must be below 10000000)\n"},
@@ -112,6 +124,12 @@ TEST(Errors, WarningsThenTheUsualRun) {
               "preassign: warning: obs.txt:2: peak id 1 repeats the one before it: ids should increase within a "
               "profile (a new profile begins where they go down)\n");
     EXPECT_NE(p.out.find("number of steps for statistics      : 1000000\n"), std::string::npos);
+    // Two columns whose values happen to read as records.
+    p = run_binary({"sim.txt", "obs.txt"}, "", temp_case("1 10\n2 20\n3 30\n", kObs));
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.err.substr(0, p.err.find("Initializing")),
+              "preassign: warning: sim.txt:1: 2 values on the line, where a record is 3 (residue number, predicted "
+              "PRE, residue type): records are read across lines, so the numbers may not be where meant\n");
     // A residue's two methyls share its number: no warning.
     p = run_binary({"sim.txt", "obs.txt"}, "", temp_case("10 1 1\n10 2 1\n", kObs));
     EXPECT_EQ(p.err.substr(0, p.err.find("Initializing")), "");

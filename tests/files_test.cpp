@@ -5,6 +5,7 @@
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -84,13 +85,93 @@ TEST(Files, AFailedRunLeavesTheEarlierResult) {
     EXPECT_EQ(read_file(s.file("r.tsv")), s.before);
     // The disk fills while the picture is written (a file size limit stands
     // in for it): the error is said, and no part of a picture stays.
-    const std::string cmd = "cd " + s.dir + " && trap '' XFSZ && ulimit -f 2 && " + PREASSIGN_BIN +
+    // SIGXFSZ left at its default, as a user's shell has it.
+    const std::string cmd = "cd " + s.dir + " && ulimit -f 2 && " + PREASSIGN_BIN +
                             " -q --heatmap r.tsv sim.txt obs.txt >/dev/null 2>err.txt";
     EXPECT_NE(std::system(cmd.c_str()), 0);
     const std::string err = read_file(s.file("err.txt"));
     EXPECT_EQ(err.substr(err.rfind('\n', err.size() - 2) + 1), "preassign: r.tsv: File too large\n");
     EXPECT_EQ(read_file(s.file("r.tsv")), s.before);
     std::remove(s.file("err.txt").c_str());
+    EXPECT_EQ(s.names(), kFiles);
+}
+
+// A small structure and the files label reads, for the subcommands' writers.
+void write_subcommand_inputs(const Scratch& s) {
+    std::string pdb;
+    int serial = 1;
+    auto atom = [&](const char* name, const char* res, int num, double x, double y, double z, const char* el) {
+        char line[100];
+        std::snprintf(line, sizeof line, "ATOM  %5d %-4s %3s A%4d    %8.3f%8.3f%8.3f  1.00  0.00          %2s\n",
+                      serial++, name, res, num, x, y, z, el);
+        pdb += line;
+    };
+    atom("N", "ALA", 5, -1, 1, 0, "N");
+    atom("CA", "ALA", 5, 0, 0, 0, "C");
+    atom("C", "ALA", 5, 1, 1, 0, "C");
+    atom("CB", "ALA", 5, 0, -1.5, 0, "C");
+    atom("N", "LEU", 9, 4, 1, 0, "N");
+    atom("CA", "LEU", 9, 5, 0, 0, "C");
+    atom("C", "LEU", 9, 6, 1, 0, "C");
+    atom("CB", "LEU", 9, 6, -1, 0, "C");
+    atom("CG", "LEU", 9, 8, -4, 0, "C");
+    atom("CD1", "LEU", 9, 10, -8, 0, "C");
+    atom("CD2", "LEU", 9, 12, -6, 1, "C");
+    pdb += "END\n";
+    std::ofstream(s.file("s.pdb")) << pdb;
+    std::ofstream(s.file("r.txt")) << "1 0.5\n2 0.9\n";
+    std::ofstream(s.file("m.map")) << "peak_id\tlabel\theavy_ppm\tproton_ppm\n1\t?-?\t24.8\t0.7\n";
+    std::ofstream(s.file("t.tsv")) << "peak_id\tposterior_residue_number\tposterior_probability\t"
+                                      "posterior_runner_up_residue_number\tposterior_runner_up_probability\n"
+                                      "1\t9\t0.97\t12\t0.03\n";
+}
+
+TEST(Files, AResultToTheRunsOwnOutputIsAppended) {
+    // Each writer once to a file of its own (the reference), then to the
+    // run's standard output or error, which the shell appends to a log.
+    Scratch s;
+    write_subcommand_inputs(s);
+    const std::string bin = PREASSIGN_BIN;
+    struct Case {
+        std::string to_file, to_stream;  // {} stands for the result's path
+    } cases[] = {
+        {"-q --table {} sim.txt obs.txt", "-q --table /dev/stdout sim.txt obs.txt >> log"},
+        {"-q --table {} sim.txt obs.txt", "-q --table log sim.txt obs.txt >> log"},
+        {"-q --table {} sim.txt obs.txt", "-q --table /proc/self/fd/1 sim.txt obs.txt >> log"},
+        {"-q --heatmap {} sim.txt obs.txt", "-q --heatmap /dev/stdout sim.txt obs.txt >> log"},
+        {"predict s.pdb --site A:5 -o {}", "predict s.pdb --site A:5 -o /dev/stdout >> log"},
+        {"label m.map t.tsv -o {}", "label m.map t.tsv -o /dev/stdout >> log"},
+        {"label m.map t.tsv -o {}", "label m.map t.tsv -o /dev/fd/2 2>> log"},
+        {"import --ratios r.txt --delay 0.01 --r2 12 -o {}", "import --ratios r.txt --delay 0.01 --r2 12 -o /dev/stdout >> log"},
+    };
+    for (const Case& c : cases) {
+        std::string first = c.to_file;
+        first.replace(first.find("{}"), 2, "ref");
+        ASSERT_EQ(std::system(("cd " + s.dir + " && " + bin + " " + first + " > out.txt 2> err.txt").c_str()), 0)
+            << first;
+        const bool on_err = c.to_stream.find("2>>") != std::string::npos;
+        // What the run printed on the stream, then the result.
+        const std::string want = "PRECIOUS\n" + read_file(s.file(on_err ? "err.txt" : "out.txt")) + read_file(s.file("ref"));
+        std::system(("cd " + s.dir + " && printf 'PRECIOUS\\n' > log").c_str());
+        const std::string redirect = on_err ? " > /dev/null" : " 2> /dev/null";
+        EXPECT_EQ(std::system(("cd " + s.dir + " && " + bin + " " + c.to_stream + redirect).c_str()), 0) << c.to_stream;
+        EXPECT_EQ(read_file(s.file("log")), want) << c.to_stream;
+        EXPECT_GT(read_file(s.file("ref")).size(), 10u) << first;
+    }
+    // With > the shell empties the file first: the run's output, then the table.
+    std::system(("cd " + s.dir + " && " + bin + " -q --table ref sim.txt obs.txt > out.txt 2>/dev/null").c_str());
+    std::system(("cd " + s.dir + " && " + bin + " -q --table log sim.txt obs.txt > log 2>/dev/null").c_str());
+    EXPECT_EQ(read_file(s.file("log")), read_file(s.file("out.txt")) + read_file(s.file("ref")));
+    // import's map has no place beside a stream: none is written, and that is said.
+    const Proc p = run_binary({"import", "--ratios", "r.txt", "--delay", "0.01", "--r2", "12", "-o", "/dev/stdout"}, "",
+                              s.dir);
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.err.substr(0, p.err.find('\n') + 1),
+              "preassign: warning: -o /dev/stdout is no file of its own: no map is written beside it (give --map FILE)\n");
+    EXPECT_NE(access("/dev/stdout.map", F_OK), 0);
+    std::remove("/dev/stdout.map");
+    for (const char* f : {"log", "ref", "ref.map", "out.txt", "err.txt", "s.pdb", "m.map", "t.tsv", "r.txt"})
+        std::remove(s.file(f).c_str());
     EXPECT_EQ(s.names(), kFiles);
 }
 

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 
 #include <cairo.h>
 
@@ -21,6 +23,8 @@ TEST(Options, HelpVersionAndMisuse) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: preassign [OPTIONS] SIM OBS"), std::string::npos);
     EXPECT_NE(help.out.find("--heatmap FILE"), std::string::npos);
+    for (const char* sub : {"\n  preassign predict STRUCTURE", "\n  preassign import (--site", "\n  preassign label MAP TABLE"})
+        EXPECT_NE(help.out.find(sub), std::string::npos) << sub;
     EXPECT_EQ(help.err, "");
     Proc version = run_in_case({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -171,6 +175,60 @@ TEST(Options, FixFileAndPosteriorMisuse) {
     Proc p = run_binary({"--optimal", "--fix", fix, "sim.txt", "obs.txt"}, "", dir);
     EXPECT_EQ(p.err, "preassign: " + fix + ":1: peak id 1 names more than one entry\n");
     EXPECT_EQ(p.status, 1);
+}
+
+TEST(Options, FixNamesOneOfAResiduesMethyls) {
+    // Residue 10's two methyls, one entry each (predict --methyl each), and a Val 20.
+    const std::string dir = temp_case("10 5 1\n10 50 1\n20 20 2\n10 6 1\n10 40 1\n20 22 2\n",
+                                      "1 48 1 23 0\n2 5 1 23 0\n3 21 1 23 0\n1 41 1 23 0\n2 6 1 23 0\n3 22 1 23 0\n");
+    // The posterior's residue index of peak 1 in the table: the entry held.
+    auto held_entry = [&](const std::string& fix) {
+        std::ofstream(dir + "/fix.txt") << fix;
+        std::remove((dir + "/t.tsv").c_str());
+        const Proc p = run_binary({"-q", "--posterior", "--fix", "fix.txt", "--table", "t.tsv", "sim.txt", "obs.txt"},
+                                  "", dir);
+        EXPECT_EQ(p.status, 0) << fix << p.err;
+        std::istringstream t(read_file(dir + "/t.tsv"));
+        std::string head, row, cell;
+        std::getline(t, head);
+        std::getline(t, row);
+        std::istringstream h(head), r(row);
+        while (std::getline(h, cell, '\t')) {
+            std::string value;
+            std::getline(r, value, '\t');
+            if (cell == "posterior_residue_index") return value;
+        }
+        return std::string("no column");
+    };
+    EXPECT_EQ(held_entry("1 10/1\n"), "0");
+    EXPECT_EQ(held_entry("1 10/2\n"), "1");
+    EXPECT_EQ(held_entry("1 20/1  # a residue with one entry\n"), "2");
+    EXPECT_EQ(held_entry("1 20\n"), "2");
+    struct Bad {
+        std::string fix, err;
+    } bad[] = {
+        {"1 10\n", "fix.txt:1: residue number 10 names more than one entry (a residue's methyls, one entry each): "
+                   "give 10/1 for the first, 10/2 for the second"},
+        {"1 10/3\n", "fix.txt:1: residue number 10 has 2 entries, not 3"},
+        {"1 20/2\n", "fix.txt:1: residue number 20 has 1 entry, not 2"},
+        {"1 30/1\n", "fix.txt:1: no residue number 30"},
+        {"1 10/1\n2 10/1\n", "fix.txt:2: residue number 10/1 is named twice"},
+        {"1 10/1\n2 10\n", "fix.txt:2: residue number 10 names more than one entry (a residue's methyls, one entry "
+                           "each): give 10/1 for the first, 10/2 for the second"},
+        {"1/1 10/1\n", "fix.txt:1: expected an integer (peak id), found '1/1'"},
+    };
+    for (const char* k : {"10/0", "10/", "10/-1", "10/+1", "10/a", "/1", "10/1/1", "10.5/1"}) {
+        std::ofstream(dir + "/fix.txt") << "1 " << k << "\n";
+        const Proc p = run_binary({"--optimal", "--fix", "fix.txt", "sim.txt", "obs.txt"}, "", dir);
+        EXPECT_EQ(p.err, std::string("preassign: fix.txt:1: expected an integer (residue number) or NUMBER/K (its K-th "
+                                     "entry, K from 1), found '") + k + "'\n");
+    }
+    for (const Bad& b : bad) {
+        std::ofstream(dir + "/fix.txt") << b.fix;
+        const Proc p = run_binary({"--optimal", "--fix", "fix.txt", "sim.txt", "obs.txt"}, "", dir);
+        EXPECT_EQ(p.status, 1) << b.fix;
+        EXPECT_EQ(p.err, "preassign: " + b.err + "\n");
+    }
 }
 
 TEST(Options, OutputFileThatCannotBeWritten) {

@@ -42,6 +42,7 @@ void refuse_clashes(const std::vector<std::pair<std::string, std::string>>& resu
 void deliver(std::optional<OutputFile>& file, const std::string& text, Out& out) {
     if (file) {
         file->write(text.data(), text.size());
+        out.flush();  // before a result that goes through standard output
         file->close();
     } else {
         out << text;

@@ -1,5 +1,6 @@
 // preassign import: the experimental-profile file from peak lists.
 #include <optional>
+#include <sys/stat.h>
 
 #include "driver/cli.h"
 #include "driver/commands.h"
@@ -93,7 +94,16 @@ int run_import(int argc, const char* const* argv, Out& out, Out& err) {
     const size_t n_sites = site.empty() ? ratios.size() : site.size() / 2;
     if (n_sites > size_t(kMaxProfiles))
         throw Failure{kStatusUsage, "import takes at most " + std::to_string(kMaxProfiles) + " sites (see --help)"};
-    if (map.empty() && !output.empty()) map = output + ".map";
+    // Beside a device, a pipe or the run's own output (/dev/stdout) there is no place for the map.
+    bool map_beside = !output.empty();
+    struct stat st;
+    if (map.empty() && map_beside &&
+        (standard_stream(output) >= 0 || (::stat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode)))) {
+        map_beside = false;
+        err << "preassign: warning: -o " << output << " is no file of its own: no map is written beside it "
+            << "(give --map FILE)" << eol;
+    }
+    if (map.empty() && map_beside) map = output + ".map";
     std::vector<std::pair<std::string, std::string>> inputs;
     for (const auto* v : {&site, &second, &ratios})
         for (const std::string& p : *v) inputs.emplace_back("an input list", p);

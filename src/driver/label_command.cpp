@@ -1,7 +1,10 @@
 // preassign label: the peak list again, in Sparky's format, each peak
 // labelled with its residue where the posterior is sure enough, so that the
 // assignments load straight into the viewer.
+#include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cmath>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -71,6 +74,66 @@ std::string label_of(const std::string& residue, int type, bool amide) {
     return group + residue + "C-H";
 }
 
+// The residue number a label names: the digits after a leading residue name
+// ("L23CD1-HD1", "LEU3N-HN", a ratio table's "23"); -1 where none.
+long residue_in(const std::string& label) {
+    size_t i = 0;
+    while (i < label.size() && std::isalpha(static_cast<unsigned char>(label[i]))) ++i;
+    long v = -1;
+    const auto r = std::from_chars(label.data() + i, label.data() + label.size(), v);
+    return r.ec == std::errc() && v >= 0 ? v : -1;
+}
+
+// The heavy atom a label names after its residue: 'N' (amide), 'C'
+// (methyl), or 0 where it names none ("23", "?-?").
+char heavy_atom_in(const std::string& label) {
+    size_t i = 0;
+    while (i < label.size() && std::isalpha(static_cast<unsigned char>(label[i]))) ++i;
+    if (i == 0 || i == label.size()) return 0;
+    while (i < label.size() && std::isdigit(static_cast<unsigned char>(label[i]))) ++i;
+    return i < label.size() && (label[i] == 'N' || label[i] == 'C') ? label[i] : 0;
+}
+
+bool number_in(const std::string& s, double& v) {
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    return !s.empty() && r.ec == std::errc() && r.ptr == s.data() + s.size() && std::isfinite(v);
+}
+
+// A table cell that must be empty or a probability; throws "FILE:LINE: ...".
+double probability_in(const Row& r, const std::string& cell, const char* column, const std::string& path) {
+    double v = -1.0;
+    if (!number_in(cell, v) || v < 0.0 || v > 1.0)
+        throw Failure{kStatusInput, path + ":" + std::to_string(r.line) + ": " + column + " '" + cell +
+                                        "' is not a probability (a number from 0 to 1)"};
+    return v;
+}
+
+// A probability for the note: as the table gives it, cut to three decimals,
+// or in three significant digits where that would show a small one as 0.000.
+std::string shown_probability(const std::string& cell, double v) {
+    if (cell.find_first_of("eE") == std::string::npos && (v == 0.0 || v >= 0.001)) return cell.substr(0, 5);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3g", v);
+    return buf;
+}
+
+// 15N amide shifts lie near 100 to 135 ppm, 13C methyl shifts near 8 to 30:
+// each map row votes by its heavy shift, else by its label's heavy atom.
+// Returns "amide", "methyl", or "" where no row tells.
+std::string nuclei_of(const std::vector<Row>& map, size_t heavy, size_t label) {
+    int amide = 0, methyl = 0;
+    for (const Row& m : map) {
+        double ppm;
+        const char atom = heavy_atom_in(m.cells[label]);
+        if (number_in(m.cells[heavy], ppm))
+            ++(ppm >= 60.0 ? amide : methyl);
+        else if (atom)
+            ++(atom == 'N' ? amide : methyl);
+    }
+    if (amide == methyl) return amide ? "amide" : "";
+    return amide > methyl ? "amide" : "methyl";
+}
+
 }  // namespace
 
 int run_label(int argc, const char* const* argv, Out& out, Out& err) {
@@ -87,7 +150,8 @@ int run_label(int argc, const char* const* argv, Out& out, Out& err) {
     app.add_option("--min", least, "the least probability a label is given at; default 0.9")
         ->check(given())
         ->check(CLI::Range(0.0, 1.0));
-    app.add_option("--nuclei", nuclei, "methyl (labels L23C-H) or amide (23N-H); default methyl")
+    app.add_option("--nuclei", nuclei,
+                   "methyl (labels L23C-H) or amide (23N-H); default as the map's shifts or labels tell, else methyl")
         ->check(CLI::IsMember({"methyl", "amide"}));
     app.add_option("-o", output, "write the list to FILE, whole or not at all; default standard output")
         ->type_name("FILE")
@@ -104,19 +168,45 @@ int run_label(int argc, const char* const* argv, Out& out, Out& err) {
         tcol);
     const std::map<std::string, int> types = sim_path.empty() ? std::map<std::string, int>{} : types_from(sim_path);
     std::map<std::string, const Row*> by_peak;
-    for (const Row& r : table) by_peak[r.cells[tcol["peak_id"]]] = &r;
+    for (const Row& r : table) {
+        by_peak[r.cells[tcol["peak_id"]]] = &r;
+        // Every row's, whether the map names its peak or not.
+        for (const char* c : {"posterior_probability", "posterior_runner_up_probability"})
+            if (!r.cells[tcol[c]].empty()) probability_in(r, r.cells[tcol[c]], c, table_path);
+    }
     auto type_of = [&](const std::string& residue) {
         const auto it = types.find(residue);
         return it == types.end() ? 0 : it->second;
     };
 
+    const bool positions = std::any_of(map.begin(), map.end(), [&](const Row& m) {
+        return !m.cells[mcol["heavy_ppm"]].empty() || !m.cells[mcol["proton_ppm"]].empty();
+    });
+    const std::string told = nuclei_of(map, mcol["heavy_ppm"], mcol["label"]);
+    if (app.count("--nuclei") == 0) {
+        if (!told.empty())
+            nuclei = told;
+        else
+            err << "preassign: warning: " << map_path << ": neither shifts nor labels tell methyls from amides: "
+                << "labels are written for methyls (give --nuclei amide for amide peaks)" << eol;
+    } else if (!told.empty() && told != nuclei) {
+        err << "preassign: warning: " << map_path << ": the shifts or labels are those of " << told
+            << " peaks, but --nuclei " << nuclei << " is given: labels are written for " << nuclei << "s" << eol;
+    }
+
     std::optional<OutputFile> file;
     if (!output.empty()) file.emplace(output);
     std::string text = "      Assignment         w1         w2   Note\n\n";
-    int labelled = 0, missing = 0;
+    int labelled = 0, missing = 0, disagree = 0;
+    std::string first_disagree;
     for (const Row& m : map) {
         const std::string& id = m.cells[mcol["peak_id"]];
-        std::string label = "?-?", note = "not in the table";
+        const std::string& own = m.cells[mcol["label"]];
+        const bool own_given = !own.empty() && own != "?-?";
+        // A ratio table's peaks have no shifts: its own label (or the peak
+        // id) stands in, so that the list can be matched back to the table.
+        std::string label = own_given ? own : positions ? "?-?" : "peak" + id;
+        std::string note = "not in the table", posterior_residue;
         const auto it = by_peak.find(id);
         if (it == by_peak.end()) {
             ++missing;
@@ -126,28 +216,51 @@ int run_label(int argc, const char* const* argv, Out& out, Out& err) {
             const std::string& p = t.cells[tcol["posterior_probability"]];
             const std::string& next = t.cells[tcol["posterior_runner_up_residue_number"]];
             const std::string& q = t.cells[tcol["posterior_runner_up_probability"]];
-            double prob = 0.0;
-            std::from_chars(p.data(), p.data() + p.size(), prob);
             if (p.empty()) {
                 note = "no probability";
             } else {
-                note = "p=" + p.substr(0, 5) + " " + (residue.empty() ? "none" : residue);
-                if (!next.empty()) note += " next=" + next + " p=" + q.substr(0, 5);
+                const double prob = probability_in(t, p, "posterior_probability", table_path);
+                note = "p=" + shown_probability(p, prob) + " " + (residue.empty() ? "none" : residue);
+                if (!next.empty() && !q.empty())
+                    note += " next=" + next + " p=" +
+                            shown_probability(q, probability_in(t, q, "posterior_runner_up_probability", table_path));
+                posterior_residue = residue;
+                // The list's own label stays where it names the residue the posterior is sure of.
                 if (!residue.empty() && prob >= least) {
-                    label = label_of(residue, type_of(residue), nuclei == "amide");
+                    if (!own_given || !heavy_atom_in(own) || residue_in(own) != residue_in(residue))
+                        label = label_of(residue, type_of(residue), nuclei == "amide");
                     ++labelled;
                 }
             }
         }
+        if (own_given) {
+            if (!posterior_residue.empty() && residue_in(own) >= 0 && residue_in(own) != residue_in(posterior_residue)) {
+                note += " list=" + own + " disagrees";
+                if (disagree++ == 0) first_disagree = id;
+            } else if (label != own) {
+                note += " list=" + own;
+            }
+        }
+        auto shift = [&](const char* column) {
+            const std::string& c = m.cells[mcol[column]];
+            return c.empty() ? std::string("0.000") : c;
+        };
         char row[160];
-        std::snprintf(row, sizeof row, "%16s %10s %10s   ", label.c_str(), m.cells[mcol["heavy_ppm"]].c_str(),
-                      m.cells[mcol["proton_ppm"]].c_str());
+        std::snprintf(row, sizeof row, "%16s %10s %10s   ", label.c_str(), shift("heavy_ppm").c_str(),
+                      shift("proton_ppm").c_str());
         text += row + note + "\n";
     }
     err << "preassign: label: " << labelled << " of " << int(map.size()) << " peaks labelled at p >= " << least
         << eol;
     if (missing > 0)
         err << "preassign: warning: " << table_path << ": " << missing << " peaks of the map are not in the table" << eol;
+    if (!positions && !map.empty())
+        err << "preassign: warning: " << map_path << ": no shifts (a ratio table's map): w1 and w2 are written as "
+            << "0.000, and a peak left unlabelled keeps its own label from the table (or peakID)" << eol;
+    if (disagree > 0)
+        err << "preassign: warning: " << disagree << " peaks whose own label in " << map_path
+            << " names another residue than the posterior's most probable (the first: peak " << first_disagree
+            << "): see 'disagrees' in their notes" << eol;
     deliver(file, text, out);
     return 0;
 }

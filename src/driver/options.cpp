@@ -38,10 +38,20 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
         ->type_name("F")
         ->check(given())
         ->needs(posterior);
-    app.add_option("--fix", o.fix, "known pairs, lines 'peak_id residue_number', held by --optimal and --posterior")
+    app.add_option("--fix", o.fix,
+                   "known pairs, lines 'peak_id residue_number' (or residue_number/K for the K-th entry with that "
+                   "number), held by --optimal and --posterior")
         ->type_name("FILE")
         ->check(given());
     app.footer(
+        "Subcommands (each with its own --help):\n"
+        "  preassign predict STRUCTURE --site CHAIN:NUMBER ...\n"
+        "      predicted PREs from a structure: the SIMULATED_PROFILES file\n"
+        "  preassign import (--site DIA PARA)... | (--ratios FILE)...\n"
+        "      measured PREs from peak lists: the EXPERIMENTAL_PROFILES file and a peak map\n"
+        "  preassign label MAP TABLE\n"
+        "      the peak list again in Sparky's format, labelled from a --posterior --table run\n"
+        "\n"
         "Exit status:\n"
         "  0  the run went through\n"
         "  1  an input file could not be read or is invalid, or output could not be written\n"

@@ -62,6 +62,10 @@ void warn_records(const std::string& name, const ReadResult& f, const ProfileTab
         err << "preassign: warning: " << name << " holds no records" << eol;
         return;
     }
+    // Records run over lines as the format reads them, but rarely on purpose.
+    if (f.odd_line > 0)
+        err << "preassign: warning: " << name << ":" << f.odd_line << ": " << f.odd
+            << ": records are read across lines, so the numbers may not be where meant" << eol;
     // A residue's two methyls, one entry each, share its number; peaks do not.
     if (f.repeat_line > 0 && !may_repeat)
         err << "preassign: warning: " << name << ":" << f.repeat_line << ": " << what << " " << f.repeat_id
@@ -163,6 +167,9 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
         columns.fixed.assign(shape.maxres, 0);
         for (const auto& pair : fixed) columns.fixed[pair.first] = 1;
     }
+    // A result written through standard output or error follows what the run printed there.
+    out.flush();
+    err.flush();
     if (table) write_table(*table, sampler, *simprofiles, *obsprofiles, shape, columns);
     if (heatmap) {
         const std::string title = "preassign: " + simname + " vs " + obsname;

@@ -85,8 +85,24 @@ bool same_file(const std::string& a, const std::string& b) {
     return resolved(a) == resolved(b);
 }
 
+int standard_stream(const std::string& path) {
+    struct stat st, own;
+    if (::stat(path.c_str(), &st) == 0)
+        for (int s : {STDOUT_FILENO, STDERR_FILENO})
+            if (::fstat(s, &own) == 0 && own.st_dev == st.st_dev && own.st_ino == st.st_ino) return s;
+    return -1;
+}
+
 OutputFile::OutputFile(std::string p) : path(std::move(p)), target(path) {
     struct stat st;
+    // A temporary file renamed over the shell's file would drop what it held
+    // and what the run printed there.
+    stream = standard_stream(path);
+    if (stream >= 0) {
+        fd = ::fcntl(stream, F_DUPFD_CLOEXEC, 3);
+        if (fd < 0) fail(path, errno);
+        return;
+    }
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0) fail(path, errno);
@@ -119,6 +135,14 @@ OutputFile::~OutputFile() {
 
 bool OutputFile::write(const void* data, size_t n) noexcept {
     const char* p = static_cast<const char*>(data);
+    if (stream >= 0 && error == 0) {
+        try {
+            held.append(p, n);
+        } catch (...) {
+            error = ENOMEM;
+        }
+        return error == 0;
+    }
     while (error == 0 && n > 0) {
         const ssize_t w = ::write(fd, p, n);
         if (w < 0 && errno == EINTR) continue;
@@ -134,6 +158,11 @@ bool OutputFile::write(const void* data, size_t n) noexcept {
 
 void OutputFile::close() {
     const bool regular = !temp.empty();
+    if (stream >= 0 && error == 0) {
+        stream = -1;  // written from here on
+        write(held.data(), held.size());
+        held.clear();
+    }
     int e = error;
     if (e == 0 && regular && ::fsync(fd) != 0) e = errno;
     if (::close(fd) != 0 && e == 0) e = errno;

@@ -17,7 +17,7 @@
 
 namespace {
 
-enum class Kind { Int, Real };
+enum class Kind { Int, Real, Entry };  // Entry: an integer, or NUMBER/K for the K-th entry with that number
 
 struct Field {
     Kind kind;
@@ -31,7 +31,7 @@ constexpr Field kObsFields[] = {{Kind::Int, "peak id"},
                                 {Kind::Real, "PRE error"},
                                 {Kind::Real, "type value"},
                                 {Kind::Real, "fifth value"}};
-constexpr Field kFixFields[] = {{Kind::Int, "peak id"}, {Kind::Int, "residue number"}};
+constexpr Field kFixFields[] = {{Kind::Int, "peak id"}, {Kind::Entry, "residue number"}};
 
 // Full tables fit in well under a megabyte; this only stops runaway input.
 constexpr size_t kMaxFileBytes = size_t(64) << 20;
@@ -42,11 +42,17 @@ constexpr int kIdLimit = 10000000;
 struct Record {
     double v[5];
     int line;
+    int nth = 0;  // K of an Entry field's NUMBER/K; 0 where none was given
 };
 
 struct Parsed {
     std::vector<Record> records;
     bool ends_in_space = false;  // the end of file is met by one more, empty pass
+    // The first line holding other than one record's values (0: none), and
+    // what to say of it: records may run over lines, but where reading fails
+    // such a line is the likelier fault (a two-column file).
+    int odd_line = 0;
+    std::string odd;
 };
 
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -109,11 +115,23 @@ bool real_syntax(std::string_view t) {
 // Both conversions are correctly rounded, so std::from_chars gives strtod's
 // value; only where it reports a value out of range does strtod itself
 // decide, so that underflow passes as before. from_chars takes no '+'.
-double convert(std::string_view tok, const Field& f, const std::string& name, int line) {
+double convert(std::string_view tok, const Field& f, const std::string& name, int line, int* nth = nullptr) {
+    const size_t slash = tok.find('/');
+    if (f.kind == Kind::Entry && slash != std::string_view::npos) {
+        const std::string_view k = tok.substr(slash + 1);
+        int v = 0;
+        const auto r = std::from_chars(k.data(), k.data() + k.size(), v);
+        if (!int_syntax(tok.substr(0, slash)) || k.empty() || !is_digit(k[0]) || r.ptr != k.data() + k.size() ||
+            r.ec != std::errc() || v < 1)
+            fail(name, line, std::string("expected an integer (") + f.what + ") or NUMBER/K (its K-th entry, K from 1), found " +
+                                 shown(tok));
+        if (nth) *nth = v;
+        return convert(tok.substr(0, slash), Field{Kind::Int, f.what}, name, line);
+    }
     const std::string_view digits_part = !tok.empty() && tok[0] == '+' ? tok.substr(1) : tok;
     const char* first = digits_part.data();
     const char* last = first + digits_part.size();
-    if (f.kind == Kind::Int) {
+    if (f.kind != Kind::Real) {
         if (!int_syntax(tok)) fail(name, line, std::string("expected an integer (") + f.what + "), found " + shown(tok));
         long long v = 0;
         const auto r = std::from_chars(first, last, v);
@@ -139,20 +157,43 @@ Parsed parse(std::string_view text, const Field (&fields)[W], const std::string&
     size_t col = 0;
     int line = 1, last_line = 1;
     size_t i = 0;
+    size_t on_line = 0;  // values on this line so far
+    auto line_ends = [&] {
+        if (on_line != 0 && on_line != W && out.odd_line == 0) {
+            out.odd_line = line;
+            out.odd = std::to_string(on_line) + (on_line == 1 ? " value" : " values") + " on the line, where a record is " +
+                      std::to_string(W) + " (";
+            for (size_t k = 0; k < W; ++k) out.odd += std::string(k ? ", " : "") + fields[k].what;
+            out.odd += ")";
+        }
+        on_line = 0;
+    };
     while (i < text.size()) {
         if (comments && text[i] == '#') {
             while (i < text.size() && text[i] != '\n') ++i;
             continue;
         }
         if (is_space(text[i])) {
-            if (text[i] == '\n') ++line;
+            if (text[i] == '\n') {
+                line_ends();
+                ++line;
+            }
             ++i;
             continue;
         }
         size_t start = i;
         while (i < text.size() && !is_space(text[i])) ++i;
-        if (col == 0) rec.line = line;
-        rec.v[col] = convert(text.substr(start, i - start), fields[col], name, line);
+        if (col == 0) {
+            rec.line = line;
+            rec.nth = 0;
+        }
+        ++on_line;
+        try {
+            rec.v[col] = convert(text.substr(start, i - start), fields[col], name, line, &rec.nth);
+        } catch (const Failure&) {
+            if (out.odd_line > 0) fail(name, out.odd_line, out.odd);
+            throw;
+        }
         last_line = line;
         if (++col == W) {
             out.records.push_back(rec);
@@ -194,8 +235,10 @@ ReadResult split(const Parsed& in, const std::string& name, const char* what, St
         if (cur) seen(*cur);
         if (i + 1 > res.maxres) res.maxres = i;
         if (prev > id) {
-            if (++p >= kMaxProfiles)
+            if (++p >= kMaxProfiles) {
+                if (in.odd_line > 0) fail(name, in.odd_line, in.odd);
                 fail(name, cur->line, "more than " + std::to_string(kMaxProfiles) + " profiles");
+            }
             res.records.push_back(0);
             res.lines.emplace_back();
             i = 0;
@@ -207,6 +250,7 @@ ReadResult split(const Parsed& in, const std::string& name, const char* what, St
         if (i >= kMaxEntries) {
             // The copy that a trailing white space stores past a full profile has no room.
             if (!real) continue;
+            if (in.odd_line > 0) fail(name, in.odd_line, in.odd);
             fail(name, cur->line,
                  "profile " + std::to_string(p) + " has more than " + std::to_string(kMaxEntries) + " records");
         }
@@ -218,6 +262,8 @@ ReadResult split(const Parsed& in, const std::string& name, const char* what, St
     }
     res.profiles = p + 1;
     res.ends_in_space = in.ends_in_space;
+    res.odd_line = in.odd_line;
+    res.odd = in.odd;
     return res;
 }
 
@@ -258,30 +304,42 @@ std::vector<std::pair<int, int>> read_fixed_pairs(std::string_view text, const s
                                                   const CProfile& obs0, int peaks, const CProfile& sim0,
                                                   int residues) {
     const Parsed in = parse(text, kFixFields, name, true);
-    // The one entry an id names, or a failure on the record's line.
-    auto entry = [&](const Record& rec, double id, const CProfile& p, int n, const char* what) {
-        int found = -1;
+    // The one entry an id names (with `nth` > 0, the nth of those it
+    // names, in file order), or a failure on the record's line.
+    auto entry = [&](const Record& rec, double id, int nth, const CProfile& p, int n, const char* what) {
+        const std::string shown_id = std::to_string(static_cast<long long>(id));
+        int found = -1, count = 0;
         for (int i = 0; i < n; ++i) {
             if (p.id[i] != id) continue;
+            ++count;
+            if (nth > 0) {
+                if (count == nth) found = i;
+                continue;
+            }
             if (found >= 0)
-                fail(name, rec.line, std::string(what) + " " + std::to_string(static_cast<long long>(id)) +
-                                         " names more than one entry");
+                fail(name, rec.line,
+                     std::string(what) + " " + shown_id + " names more than one entry" +
+                         (&p == &sim0 ? " (a residue's methyls, one entry each): give " + shown_id + "/1 for the first, " +
+                                            shown_id + "/2 for the second"
+                                      : ""));
             found = i;
         }
-        if (found < 0)
-            fail(name, rec.line, std::string("no ") + what + " " + std::to_string(static_cast<long long>(id)));
+        if (found < 0 && nth > 0 && count > 0)
+            fail(name, rec.line, std::string(what) + " " + shown_id + " has " + std::to_string(count) +
+                                     (count == 1 ? " entry" : " entries") + ", not " + std::to_string(nth));
+        if (found < 0) fail(name, rec.line, std::string("no ") + what + " " + shown_id);
         return found;
     };
     std::vector<std::pair<int, int>> pairs;
     std::vector<char> peak_named(peaks, 0), residue_named(residues, 0);
     for (const Record& rec : in.records) {
-        const int j = entry(rec, rec.v[0], obs0, peaks, "peak id");
-        const int r = entry(rec, rec.v[1], sim0, residues, "residue number");
+        const int j = entry(rec, rec.v[0], 0, obs0, peaks, "peak id");
+        const int r = entry(rec, rec.v[1], rec.nth, sim0, residues, "residue number");
         if (peak_named[j]++)
             fail(name, rec.line, "peak id " + std::to_string(static_cast<long long>(rec.v[0])) + " is named twice");
         if (residue_named[r]++)
-            fail(name, rec.line,
-                 "residue number " + std::to_string(static_cast<long long>(rec.v[1])) + " is named twice");
+            fail(name, rec.line, "residue number " + std::to_string(static_cast<long long>(rec.v[1])) +
+                                     (rec.nth > 0 ? "/" + std::to_string(rec.nth) : "") + " is named twice");
         pairs.emplace_back(j, r);
     }
     return pairs;

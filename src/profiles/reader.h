@@ -22,6 +22,10 @@ struct ReadResult {
     std::vector<std::vector<int>> lines;
     bool ends_in_space = false;
     int repeat_line = 0, repeat_id = 0;
+    // The first line holding other than one record's values (0: none), and
+    // what to say of it ("2 values on the line, where a record is 3 (...)").
+    int odd_line = 0;
+    std::string odd;
 };
 
 // Both throw Failure on invalid content; `name` is the file name used in
@@ -35,9 +39,11 @@ Shape combined_shape(const ReadResult& sim, const ReadResult& obs);
 
 // Known (peak, residue) pairs, "peak_id residue_number" each, as entry
 // indices: the peak among the first `peaks` entries of experimental profile
-// 0, the residue among the first `residues` of simulated profile 0. Throws
-// Failure naming the file and line for an id that names no entry or more
-// than one, and for a peak or residue named twice.
+// 0, the residue among the first `residues` of simulated profile 0
+// ("residue_number/K": the K-th entry with that number, for a residue's
+// methyls one entry each). Throws Failure naming the file and line for an id
+// that names no entry or more than one, a K beyond its entries, and for a
+// peak or residue named twice.
 std::vector<std::pair<int, int>> read_fixed_pairs(std::string_view text, const std::string& name,
                                                   const CProfile& obs0, int peaks, const CProfile& sim0,
                                                   int residues);
