@@ -102,6 +102,7 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
     refuse_clashes({{"-o", output}, {"--centres", centres}},
                    {{"STRUCTURE", structure}, {"--sites", sites_file}, {"--fit-labels", fit_obs}, {"-o", output}});
 
+    for (const std::string& w : unit_warnings(o)) err << "preassign: warning: " << w << eol;
     const Structure st = read_structure(structure);
     auto obs = make_table();
     ReadResult obsr;
@@ -113,6 +114,7 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
     if (p.nuclei.size() > size_t(kMaxEntries))
         throw Failure{kStatusInput, structure + ": " + std::to_string(p.nuclei.size()) + " nuclei, more than the " +
                                         std::to_string(kMaxEntries) + " a profile holds: choose a chain with --chain"};
+    for (const std::string& w : p.warnings) err << "preassign: warning: " << w << eol;
     for (const std::string& note : p.notes) err << "preassign: predict: " << note << eol;
     if (!fit_obs.empty()) {
         if (obsr.profiles != int(o.sites.size()))

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <tuple>
 
@@ -99,14 +100,13 @@ struct Pick {
     Key key;
 };
 
-std::vector<Pick> picks_of(const Residue& r, const PredictOptions& o) {
+// A residue's nuclei, from the atoms it has; `said` gets a line for each
+// methyl missing: what stands for the residue instead, or that it is left out.
+std::vector<Pick> picks_of(const Residue& r, const PredictOptions& o, std::vector<std::string>& said) {
     std::vector<Pick> out;
+    const std::string who = residue_text(r);
     auto add = [&](int type, std::vector<std::string> atoms) {
-        std::vector<std::string> present;
-        for (const std::string& a : atoms)
-            if (r.find(a)) present.push_back(a);
-        if (present.size() != atoms.size()) return;  // a methyl missing: no entry, rather than half of one
-        std::string name = residue_text(r) + " ";
+        std::string name = who + " ";
         for (size_t i = 0; i < atoms.size(); ++i) name += (i ? "/" : "") + atoms[i];
         out.push_back({Nucleus{r.number, type, name}, atoms, key_of(r)});
     };
@@ -116,19 +116,49 @@ std::vector<Pick> picks_of(const Residue& r, const PredictOptions& o) {
             add(0, {"H"});
         else if (r.find("HN"))
             add(0, {"HN"});
-        return out;
+        return out;  // a residue without either is named where H are placed
     }
     const bool leu = r.name == "LEU", val = r.name == "VAL";
     if (leu || val) {
         const int type = leu ? 1 : 2;
-        const std::string r_atom = leu ? "CD1" : "CG1", s_atom = leu ? "CD2" : "CG2";
+        const std::string pro_r = leu ? "CD1" : "CG1", pro_s = leu ? "CD2" : "CG2";
+        const bool has_r = r.find(pro_r), has_s = r.find(pro_s);
+        const std::string both = who + " lacks " + pro_r + " and " + pro_s + ": left out";
         switch (o.methyl) {
-            case MethylChoice::Mean: add(type, {r_atom, s_atom}); break;
-            case MethylChoice::ProR: add(type, {r_atom}); break;
-            case MethylChoice::ProS: add(type, {s_atom}); break;
+            case MethylChoice::Mean:
+                if (has_r && has_s)
+                    add(type, {pro_r, pro_s});
+                else if (has_r || has_s) {
+                    // Not stereospecific: the methyl that is there stands for the residue.
+                    const std::string& there = has_r ? pro_r : pro_s;
+                    add(type, {there});
+                    said.push_back(who + " lacks " + (has_r ? pro_s : pro_r) + ": its " + there +
+                                   " alone stands for the residue");
+                } else
+                    said.push_back(both);
+                break;
+            case MethylChoice::ProR:
+            case MethylChoice::ProS: {
+                const bool want_r = o.methyl == MethylChoice::ProR;
+                const std::string& want = want_r ? pro_r : pro_s;
+                const std::string& other = want_r ? pro_s : pro_r;
+                if (want_r ? has_r : has_s)
+                    add(type, {want});
+                else if (want_r ? has_s : has_r)
+                    said.push_back(who + " lacks " + want + ": left out (its " + other + " is " +
+                                   (want_r ? "pro-S" : "pro-R") + "; --methyl mean would use it)");
+                else
+                    said.push_back(both);
+                break;
+            }
             case MethylChoice::Each:
-                add(type, {r_atom});
-                add(type, {s_atom});
+                if (has_r) add(type, {pro_r});
+                if (has_s) add(type, {pro_s});
+                if (has_r != has_s)
+                    said.push_back(who + " lacks " + (has_r ? pro_s : pro_r) + ": only its " + (has_r ? pro_r : pro_s) +
+                                   " is given");
+                else if (!has_r)
+                    said.push_back(both);
                 break;
         }
         return out;
@@ -137,7 +167,11 @@ std::vector<Pick> picks_of(const Residue& r, const PredictOptions& o) {
     static const std::map<std::string, std::string> single = {
         {"ILE", "CD1"}, {"MET", "CE"}, {"ALA", "CB"}, {"THR", "CG2"}};
     const auto it = single.find(r.name);
-    if (it != single.end()) add(0, {it->second});
+    if (it == single.end()) return out;
+    if (r.find(it->second))
+        add(0, {it->second});
+    else
+        said.push_back(who + " lacks " + it->second + ": left out");
     return out;
 }
 
@@ -251,13 +285,103 @@ const Residue& site_in(const std::vector<std::map<Key, const Residue*>>& index, 
 
 }  // namespace
 
+int place_amide_hydrogens(Model& m, std::vector<AmideGap>* gaps) {
+    int placed = 0;
+    const Residue* before = nullptr;  // the residue before in the file
+    for (Residue& r : m.residues) {
+        const Residue* prev = before && before->chain == r.chain ? before : nullptr;
+        before = &r;
+        const Atom *n = r.find("N"), *ca = r.find("CA");
+        if (!n || !ca || r.find("H") || r.find("HN") || r.name == "PRO" || !prev) continue;
+        const auto gap = [&](std::string why) {
+            if (gaps) gaps->push_back({&r, std::move(why)});
+        };
+        const Atom* c = prev->find("C");
+        if (!c) {
+            gap("the residue before it has no C");
+            continue;
+        }
+        const Vec from_c = at(*n) - at(*c), from_ca = at(*n) - at(*ca);
+        const double lc = std::sqrt(dot(from_c, from_c)), lca = std::sqrt(dot(from_ca, from_ca));
+        if (!(lc <= kPeptideBondMax)) {
+            char d[32];
+            std::snprintf(d, sizeof d, "%.2f", lc);
+            gap(std::string("no C bonded before its N (a chain break: C-N ") + d + " A)");
+            continue;
+        }
+        const Vec bis = (1.0 / lc) * from_c + (1.0 / lca) * from_ca;
+        const double lb = std::sqrt(dot(bis, bis));
+        // Collinear C, N, CA (or atoms at one place) leave no direction.
+        if (!(lc > 1e-3 && lca > 1e-3 && lb > 1e-3)) {
+            gap("its C(i-1), N and CA are in line or at one place");
+            continue;
+        }
+        const Vec h = at(*n) + (kAmideNH / lb) * bis;
+        if (!std::isfinite(h.x) || !std::isfinite(h.y) || !std::isfinite(h.z)) {
+            gap("its backbone coordinates are not finite");
+            continue;
+        }
+        Atom a;
+        a.name = "H";
+        a.hydrogen = true;
+        a.x = h.x;
+        a.y = h.y;
+        a.z = h.z;
+        r.atoms.push_back(a);
+        ++placed;
+    }
+    return placed;
+}
+
+std::vector<std::string> unit_warnings(const PredictOptions& o) {
+    std::vector<std::string> w;
+    if (o.field_mhz < 100.0)
+        w.push_back("--field " + number_text(o.field_mhz) +
+                    " is below 100 MHz, which no spectrometer for proteins uses: the 1H frequency is given in MHz "
+                    "(14.1 T is 600 MHz), and every PRE depends on it");
+    if (o.tau_c_ns < 0.1 || o.tau_c_ns > 100.0)
+        w.push_back("--tau-c " + number_text(o.tau_c_ns) +
+                    " lies outside 0.1 to 100 ns, where proteins' correlation times fall: it is given in ns, and "
+                    "every PRE scales with it");
+    return w;
+}
+
 Geometry geometry(const Structure& st, const PredictOptions& o, const std::string& path) {
     const auto fail = [&](const std::string& why) { return Failure{kStatusInput, path + ": " + why}; };
-    const auto index = index_of(st);
+    Geometry g;
+    const auto warn = [&](const std::string& what) { g.warnings.push_back(path + ": " + what); };
+    const auto chosen = [&](const Residue& r) { return o.chain.empty() || r.chain == o.chain; };
+    // Amide H where the structure has none (X-ray structures), each model
+    // from its own backbone; a copy, so that the caller's structure stays as read.
+    Structure with_h;
+    const Structure* src = &st;
+    std::vector<AmideGap> gaps;
+    if (o.nuclei == Nuclei::Amide) {
+        with_h = st;
+        for (size_t m = 0; m < with_h.models.size(); ++m) place_amide_hydrogens(with_h.models[m], m == 0 ? &gaps : nullptr);
+        src = &with_h;
+    }
+    const auto index = index_of(*src);
     std::vector<Pick> picks;
-    for (const Residue& r : st.models[0].residues) {
-        if (!o.chain.empty() && r.chain != o.chain) continue;
-        for (Pick& p : picks_of(r, o)) picks.push_back(std::move(p));
+    std::vector<std::string> said;
+    for (const Residue& r : src->models[0].residues)
+        if (chosen(r))
+            for (Pick& p : picks_of(r, o, said)) picks.push_back(std::move(p));
+    for (const std::string& line : said) warn(line);
+    if (o.nuclei == Nuclei::Amide) {
+        for (const AmideGap& gap : gaps)
+            if (chosen(*gap.residue)) warn(residue_text(*gap.residue) + " left out: no amide H, and " + gap.why);
+        const auto as_read = index_of(st);
+        int placed = 0;
+        for (const Pick& p : picks) {
+            const Residue* r = as_read[0].at(p.key);
+            placed += !r->find("H") && !r->find("HN");
+        }
+        if (placed > 0)
+            warn("the structure lacks " + std::to_string(placed) + " of the " + std::to_string(picks.size()) +
+                 " amide H: placed by ideal geometry (" + number_text(kAmideNH) +
+                 " A from N on the bisector of C(i-1)-N and CA-N" +
+                 (src->models.size() > 1 ? "), in each model from its own backbone" : ")"));
     }
     if (picks.empty())
         throw fail("holds no " + describe(o) + (o.chain.empty() ? "" : " in chain " + o.chain));
@@ -266,24 +390,44 @@ Geometry geometry(const Structure& st, const PredictOptions& o, const std::strin
         if (picks[i].nucleus.residue < picks[i - 1].nucleus.residue)
             throw fail("residue numbers go down from " + picks[i - 1].nucleus.name + " to " + picks[i].nucleus.name +
                        ", which the simulated file would read as a new profile: choose one chain with --chain");
-    Geometry g;
-    g.models = st.models.size();
+    g.models = src->models.size();
     const size_t M = g.models;
     for (const Pick& p : picks) g.nuclei.push_back(p.nucleus);
     // Up to two atoms per entry; none where the model lacks the residue or an atom.
     g.atom_at.resize(picks.size() * M * 2);
     g.atoms_in.assign(picks.size() * M, 0);
-    for (size_t n = 0; n < picks.size(); ++n)
+    std::vector<std::string> partial;  // nuclei some models lack
+    for (size_t n = 0; n < picks.size(); ++n) {
+        std::vector<size_t> lacking;
         for (size_t m = 0; m < M; ++m) {
             const auto it = index[m].find(picks[n].key);
-            if (it == index[m].end()) continue;
             int found = 0;
-            for (const std::string& name : picks[n].atoms)
-                if (const Atom* a = it->second->find(name)) g.atom_at[(n * M + m) * 2 + found++] = at(*a);
-            if (found == int(picks[n].atoms.size())) g.atoms_in[n * M + m] = found;
+            if (it != index[m].end())
+                for (const std::string& name : picks[n].atoms)
+                    if (const Atom* a = it->second->find(name)) g.atom_at[(n * M + m) * 2 + found++] = at(*a);
+            if (found == int(picks[n].atoms.size()))
+                g.atoms_in[n * M + m] = found;
+            else
+                lacking.push_back(m + 1);
         }
+        if (!lacking.empty()) {
+            std::string which;
+            for (size_t i = 0; i < lacking.size() && i < 3; ++i) which += (i ? ", " : "") + std::to_string(lacking[i]);
+            if (lacking.size() > 3) which += " and " + std::to_string(lacking.size() - 3) + " more";
+            partial.push_back(picks[n].nucleus.name + " (model" + (lacking.size() > 1 ? "s " : " ") + which + ")");
+        }
+    }
+    if (!partial.empty()) {
+        std::string list;
+        for (size_t i = 0; i < partial.size() && i < 5; ++i) list += (i ? ", " : "") + partial[i];
+        if (partial.size() > 5) list += " and " + std::to_string(partial.size() - 5) + " more";
+        warn(std::to_string(partial.size()) + (partial.size() == 1 ? " nucleus is" : " nuclei are") +
+             " missing from some models and averaged over those that hold " + (partial.size() == 1 ? "it" : "them") +
+             ": " + list);
+    }
     for (const SiteName& site : o.sites) {
         std::vector<Geometry::Frame> frames;
+        std::vector<size_t> no_cb;  // models where a non-Gly site's CB is placed
         for (size_t m = 0; m < M; ++m) {
             const Residue& r = site_in(index, m, site, path);
             const Atom *ca = r.find("CA"), *n = r.find("N");
@@ -291,6 +435,7 @@ Geometry geometry(const Structure& st, const PredictOptions& o, const std::strin
             if (!ca || !n || !beta_carbon(r, cb))
                 throw fail("site " + site.text + " lacks the N, CA and CB (or C) that place a label" +
                            (M > 1 ? " in model " + std::to_string(m + 1) : ""));
+            if (r.name != "GLY" && !r.find("CB")) no_cb.push_back(m + 1);
             Geometry::Frame f;
             f.origin = cb;
             f.ca = at(*ca);
@@ -302,6 +447,12 @@ Geometry geometry(const Structure& st, const PredictOptions& o, const std::strin
             f.e3 = cross(f.e1, f.e2);
             frames.push_back(f);
         }
+        if (!no_cb.empty())
+            warn("site " + site.text + " (" + site_in(index, 0, site, path).name + ") lacks CB" +
+                 (M == 1 ? std::string()
+                  : no_cb.size() == M ? " in every model"
+                  : " in " + std::to_string(no_cb.size()) + " of " + std::to_string(M) + " models") +
+                 ": placed from N, CA and C by ideal geometry, as for Gly");
         g.frames.push_back(frames);
         g.site_residues.push_back(site_in(index, 0, site, path).name);
     }
@@ -313,6 +464,7 @@ Prediction predict(const Structure& st, const PredictOptions& o, const std::stri
     const auto index = index_of(st);
     Prediction out;
     out.nuclei = g.nuclei;
+    out.warnings = g.warnings;
     const double factor = gamma2_factor(o.tau_c_ns * 1e-9, o.field_mhz * 1e6);
     for (size_t s = 0; s < o.sites.size(); ++s) {
         const SiteName& site = o.sites[s];

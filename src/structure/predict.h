@@ -70,11 +70,40 @@ struct Geometry {
     };
     std::vector<std::vector<Frame>> frames;  // [site][model]
     std::vector<std::string> site_residues;  // each site's residue name
+    // What was made of missing atoms, one line each, "FILE: ...": residues
+    // left out and why, a methyl standing alone for its residue, amide H
+    // placed, a site's CB placed, nuclei some models lack.
+    std::vector<std::string> warnings;
 };
 
 // Throws Failure "FILE: reason" for a site that is not in the structure or
-// lacks the atoms of its frame, or for no nucleus at all.
+// lacks the atoms of its frame, or for no nucleus at all. For amide H, a
+// residue without one gets one placed (place_amide_hydrogens) where it can.
 Geometry geometry(const Structure& st, const PredictOptions& opt, const std::string& path);
+
+// A residue that has N and CA but no amide H, and got none placed.
+struct AmideGap {
+    const Residue* residue = nullptr;
+    std::string why;
+};
+
+inline constexpr double kAmideNH = 1.01;      // A, the N-H bond (neutron value 1.009, Allen 1986, Acta Cryst B42:515)
+inline constexpr double kPeptideBondMax = 2.0;  // A: a longer C(i-1)-N is a chain break, not a bond
+
+// Gives each residue of the model that has N and CA but neither H nor HN an
+// amide H (named H) by ideal geometry: kAmideNH from N on the bisector of
+// the directions C(i-1)->N and CA->N, so in the peptide plane, away from
+// both. None on Pro, on a chain's first residue (no residue of its chain
+// before it in the file), or where the C before is missing, more than
+// kPeptideBondMax from N, or in line with N and CA; those go to `gaps`
+// (when given) with the reason, but for Pro and a chain's first residue.
+// Returns the number of H placed.
+int place_amide_hydrogens(Model& m, std::vector<AmideGap>* gaps = nullptr);
+
+// Warnings for --field and --tau-c values that no protein sample shows,
+// the likely sign of another unit (tesla for MHz, s or us for ns); empty
+// when both are plausible.
+std::vector<std::string> unit_warnings(const PredictOptions& opt);
 
 // <r^-6> of nucleus n, in A^-6: over each model's label points and the
 // nucleus's atoms, then over the models that hold it; 0 where none does.
@@ -90,6 +119,7 @@ struct Prediction {
     std::vector<Nucleus> nuclei;
     std::vector<std::vector<double>> gamma2;  // [site][nucleus], s^-1
     std::vector<std::string> notes;           // one line per site: nuclei, label, models
+    std::vector<std::string> warnings;        // the geometry's, "FILE: ..."
 };
 
 // Throws Failure "FILE: reason" for a site that is not in the structure or
