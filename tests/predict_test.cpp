@@ -119,7 +119,7 @@ TEST(Predict, WhatCannotBePredictedIsSaid) {
     o.clash = 3.4;
     EXPECT_EQ(error(o), "no failure");
     o.nuclei = Nuclei::Amide;
-    EXPECT_EQ(error(o), path + ": holds no amide H");
+    EXPECT_EQ(error(o), path + ": holds no amide H (A:14 GLY left out: no amide H, and the residue before it has no C)");
     EXPECT_THROW(parse_site("17", "--site"), Failure);
     EXPECT_THROW(parse_site("A:x", "--site"), Failure);
     EXPECT_EQ(parse_site("B:52A", "--site").icode, 'A');

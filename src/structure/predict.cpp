@@ -358,7 +358,8 @@ Geometry geometry(const Structure& st, const PredictOptions& o, const std::strin
     std::vector<AmideGap> gaps;
     if (o.nuclei == Nuclei::Amide) {
         with_h = st;
-        for (size_t m = 0; m < with_h.models.size(); ++m) place_amide_hydrogens(with_h.models[m], m == 0 ? &gaps : nullptr);
+        for (size_t m = 0; m < with_h.models.size(); ++m)
+            place_amide_hydrogens(with_h.models[m], m == 0 ? &gaps : nullptr);
         src = &with_h;
     }
     const auto index = index_of(*src);
@@ -383,8 +384,14 @@ Geometry geometry(const Structure& st, const PredictOptions& o, const std::strin
                  " A from N on the bisector of C(i-1)-N and CA-N" +
                  (src->models.size() > 1 ? "), in each model from its own backbone" : ")"));
     }
-    if (picks.empty())
-        throw fail("holds no " + describe(o) + (o.chain.empty() ? "" : " in chain " + o.chain));
+    if (picks.empty()) {
+        // The warnings would not be seen: the first says why.
+        std::string why;
+        if (!g.warnings.empty())
+            why = " (" + g.warnings[0].substr(path.size() + 2) +
+                  (g.warnings.size() > 1 ? "; and " + std::to_string(g.warnings.size() - 1) + " more" : "") + ")";
+        throw fail("holds no " + describe(o) + (o.chain.empty() ? "" : " in chain " + o.chain) + why);
+    }
     // The simulated file starts a new profile where the number goes down.
     for (size_t i = 1; i < picks.size(); ++i)
         if (picks[i].nucleus.residue < picks[i - 1].nucleus.residue)
