@@ -70,7 +70,7 @@ def run_kind(kind, shape, nsets, work, seed0, residues):
     tprog = tideal = 0.0
     for j in range(nsets):
         sh = shape or SHAPES[j % len(SHAPES)]
-        s = mi.settings(kind, sh, residues=residues)
+        s = mi.settings(kind, sh, residues=residues, sites=None if kind == "one" else (3, 10))
         prefix = os.path.join(work, "%s_%s_%d" % (kind, sh, j))
         d = mi.make_set(mi.protein(), s, seed0 + 1000 * j)
         mi.write_set(d, prefix)

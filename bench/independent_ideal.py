@@ -56,7 +56,7 @@ def _kde(zg):
 
 def learned_model(s):
     """Conditional table T[ZP, ZG] and the extra peaks' density over ZG, for settings s."""
-    key = {k: v for k, v in s.items()}
+    key = dict(s, generator=mi.VERSION, train=TRAIN_SETS, bandwidths=(HP, HG))
     h = hashlib.sha1(json.dumps(key, sort_keys=True, default=str).encode()).hexdigest()[:16]
     path = os.path.join(CACHE, h + ".npz")
     if os.path.exists(path):

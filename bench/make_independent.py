@@ -27,6 +27,7 @@ AMINO = {"ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS", "ILE", "
 METHYLS = {"LEU": ("CD1", "CD2"), "VAL": ("CG1", "CG2")}
 OTHER_METHYLS = {"ILE": "CD1", "THR": "CG2", "ALA": "CB", "MET": "CE"}
 BROADENED, UNMEASURED = 1000.0, -999.0
+VERSION = 2  # bump when the sets change, so the ideal's learned tables are made again
 
 # Solomon-Bloembergen, electron-proton dipolar term (Solomon 1955, Phys Rev 99:559; Bloembergen &
 # Morgan 1961, J Chem Phys 34:842; as used for PREs by Iwahara, Schwieters & Clore 2004, JACS
@@ -126,7 +127,7 @@ DEFAULTS = {
     "site_scale": 0.0,     # sd of ln of a site's scale
     "displaced": 0.0,      # angstrom the true label sits away from where a user would put it
     "shuffle": False,
-    "sites": (3, 10),
+    "sites": (2, 10),
     "residues": (100, 10 ** 6),
     "sn_median": 40.0,     # dia signal to noise, median over peaks
     "t": 0.010,            # s, time transverse
@@ -233,15 +234,24 @@ def make_set(p, s, seed):
     types = np.array([r[1] for r in res])
     nums = np.array([r[0] for r in res])
     meth = np.array([r[2] for r in res])  # n x 2 x 3
-    # Sites: surface residues (fewest atoms around CB) among the residues the set spans, apart.
+    # Sites: surface residues (fewest atoms around CB) among the residues the set spans, 15 A apart,
+    # placed as a lab would: each next one where it reaches most methyls not yet near a label
+    # (within 18 A), picked at random among the five best.
     cand = np.where((p.site_order <= last_order) & (p.site_count <= np.quantile(p.site_count, 0.35)))[0]
     nsite = int(rng.integers(s["sites"][0], s["sites"][1] + 1))
+    centre = meth.mean(axis=1)
+    near = np.linalg.norm(p.site_cb[cand][:, None, :] - centre[None, :, :], axis=2) < 18.0
+    covered = np.zeros(n, bool)
     chosen = []
-    for i in rng.permutation(cand):
-        if all(np.linalg.norm(p.site_cb[i] - p.site_cb[j]) > 15.0 for j in chosen):
-            chosen.append(i)
-        if len(chosen) == nsite:
+    while len(chosen) < nsite:
+        ok = [j for j in range(len(cand))
+              if all(np.linalg.norm(p.site_cb[cand[j]] - p.site_cb[i]) > 15.0 for i in chosen)]
+        if not ok:
             break
+        gain = np.array([(near[j] & ~covered).sum() for j in ok]) + rng.random(len(ok))
+        j = ok[int(rng.choice(np.argsort(-gain)[:5]))]
+        chosen.append(cand[j])
+        covered |= near[j]
     tau_c = rng.uniform(*s["tau_c"])
     field = float(rng.choice(s["fields"]))
     K = pre_constant(tau_c, field)
