@@ -28,7 +28,8 @@ ROWS = [("none, log-normal", "none", "lognormal"), ("none, gamma", "none", "gamm
         ("50 % prediction error", "err50", None), ("outliers", "outliers", None),
         ("per-site scale", "scale", None), ("displaced labels", "displaced", None),
         ("all at once", "all", None), ("shuffled predictions (null)", "null", None),
-        ("one profile, ratio error ~0.05", "one", None)]
+        ("one profile, ratio error ~0.05", "one", None),
+        ("one profile, 40 residues", "one", None, (40, 40))]
 
 
 def program_table(sim, obs, table):
@@ -71,7 +72,7 @@ def run_kind(kind, shape, nsets, work, seed0, residues):
     for j in range(nsets):
         sh = shape or SHAPES[j % len(SHAPES)]
         s = mi.settings(kind, sh, residues=residues, sites=None if kind == "one" else (3, 10))
-        prefix = os.path.join(work, "%s_%s_%d" % (kind, sh, j))
+        prefix = os.path.join(work, "%s_%s_%d_%d" % (kind, sh, seed0, j))
         d = mi.make_set(mi.protein(), s, seed0 + 1000 * j)
         mi.write_set(d, prefix)
         truth = d["truth"]
@@ -116,10 +117,12 @@ def main(argv):
     want = set(a.kinds.split(",")) if a.kinds else None
     results = []
     t0 = time.time()
-    for n, (name, kind, shape) in enumerate(ROWS):
+    for n, row in enumerate(ROWS):
+        name, kind, shape = row[:3]
         if want and kind not in want and name not in want:
             continue
-        r = run_kind(kind, shape, nsets, a.work, 424242 + 100_000 * n, tuple(a.residues))
+        r = run_kind(kind, shape, nsets, a.work, 424242 + 100_000 * n,
+                     tuple(row[3]) if len(row) > 3 else tuple(a.residues))
         results.append((name, r))
         sys.stderr.write("%s: done, %.0f s so far\n" % (name, time.time() - t0))
     print("Independent sets (GltPh 2NWL, %d sets per kind, %d-%d residues asked, 3-10 sites; "
