@@ -2,7 +2,7 @@
 # Calibration and sharpness of `--posterior` on bench/make_independent.py's sets, beside the ideal
 # reference (bench/independent_ideal.py), pooled per kind and printed as markdown tables.
 #
-#   bench/independent.py [--quick] [--sets N] [--kinds K,...] [--work DIR]
+#   bench/independent.py [--quick] [--sets N] [--kinds "K;ROW NAME;..."] [--work DIR]
 # needs build/preassign and build/bench/sample_costs; run with /usr/bin/python3 (numpy, scipy, gemmi
 # and the structure from Debian's python3-prody-tests).
 import argparse
@@ -108,13 +108,13 @@ def main(argv):
     ap = argparse.ArgumentParser()
     ap.add_argument("--quick", action="store_true", help="3 sets per kind")
     ap.add_argument("--sets", type=int, default=9)
-    ap.add_argument("--kinds", default="")
+    ap.add_argument("--kinds", default="", help="kinds or row names, separated by ;")
     ap.add_argument("--work", default="/tmp/preassign_independent")
     ap.add_argument("--residues", type=int, nargs=2, default=(100, 400))
     a = ap.parse_args(argv)
     nsets = 3 if a.quick else a.sets
     os.makedirs(a.work, exist_ok=True)
-    want = set(a.kinds.split(",")) if a.kinds else None
+    want = set(a.kinds.split(";")) if a.kinds else None
     results = []
     t0 = time.time()
     for n, row in enumerate(ROWS):
