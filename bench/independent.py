@@ -137,6 +137,15 @@ def main(argv):
             name, r["peaks"], fmt(r["right"]), fmt(r["ece"], "%.3f"), r["hi"], fmt(r["hi_right"]),
             r["at05"], r["ihi"], fmt(r["iright"]), fmt(r["ihi_right"]), fmt(r["iece"], "%.3f"),
             fmt(r["share"], "%.0f")))
+    stress = [r for n, r in results if not n.startswith(("none", "shuffled", "one"))]
+    if stress:
+        pp, pr, ip, ir = (np.concatenate([r["bins"][k] for r in stress]) for k in range(4))
+        hi, ihi = pp >= 0.9, ip >= 0.9
+        print("| stresses pooled | %d | %s | %s | %d | %s | %d | %d | %s | %s | %s | %s |" % (
+            len(pp), fmt(100 * pr.mean()), fmt(ece(pp, pr), "%.3f"), hi.sum(),
+            fmt(100 * pr[hi].mean()) if hi.any() else "–", (pp >= 0.5).sum(), ihi.sum(),
+            fmt(100 * ir.mean()), fmt(100 * ir[ihi].mean()) if ihi.any() else "–",
+            fmt(ece(ip, ir), "%.3f"), fmt(100 * hi.sum() / ihi.sum(), "%.0f") if ihi.any() else "–"))
     print("\nRun time (s): " + ", ".join("%s %.0f + ideal %.0f" % (n, r["tprog"], r["tideal"])
                                          for n, r in results))
     # Reliability of the unstressed pool, program and ideal.
