@@ -19,7 +19,7 @@ import independent_ideal as ideal  # noqa: E402
 import make_independent as mi  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-PROGRAM = os.path.join(ROOT, "build", "preassign")
+PROGRAM = os.environ.get("PREASSIGN_BIN", os.path.join(ROOT, "build", "preassign"))
 SHAPES = ("lognormal", "gamma", "gaussout", "floor")
 # (row name, kind, shape or None to cycle the shapes over the sets)
 ROWS = [("none, log-normal", "none", "lognormal"), ("none, gamma", "none", "gamma"),
