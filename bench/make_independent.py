@@ -269,7 +269,8 @@ def make_set(p, s, seed):
     true_x = np.array(true_x).reshape(len(chosen), n_extra)
     pred = predict_errors(base, s, rng)
     if s["shuffle"]:
-        pred = pred[:, rng.permutation(n)]
+        # Each site on its own: one permutation for all would only rename the residues consistently.
+        pred = np.array([row[rng.permutation(n)] for row in pred])
     # Peaks: the residues that give one, then the extra ones, in shuffled order.
     seen = np.where(rng.random(n) >= s["missing"])[0]
     src = np.concatenate([seen, np.full(n_extra, -1)])
