@@ -31,9 +31,6 @@ constexpr long kSweeps = 1000;
 constexpr long kMostSweeps = 3000;
 constexpr uint64_t kSeed = 20261207;
 constexpr double kStartGrossShare = 0.05;
-// Twice the held-out log-likelihood gain over "the predictions say nothing"
-// that chance gives about once in a million tries (chi-squared, one degree).
-constexpr double kForetellingEvidence = 24.0;
 
 // One measurement against one prediction.
 struct Term {
@@ -433,22 +430,11 @@ double held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals
         for (size_t x = 0; x < n; ++x) s += weight[x] * (1.0 - rho[x]) / ((1.0 - eta) * rho[x] + eta);
         return s;
     };
-    double eta;
-    if (slope(0.0) <= 0.0) {
-        eta = 0.0;
-    } else if (slope(1.0) >= 0.0) {
-        return 1.0;
-    } else {
-        double lo = 0.0, hi = 1.0;
-        for (int it = 0; it < 50; ++it) (slope((lo + hi) / 2.0) > 0.0 ? lo : hi) = (lo + hi) / 2.0;
-        eta = (lo + hi) / 2.0;
-    }
-    // Predictions that say nothing put the score's maximum anywhere, by
-    // chance; only a gain over eta = 1 that chance rarely gives says that
-    // they foretell the data at all (a likelihood-ratio test).
-    double gain = 0.0;
-    for (size_t x = 0; x < n; ++x) gain += weight[x] * std::log((1.0 - eta) * rho[x] + eta);
-    return 2.0 * gain < kForetellingEvidence ? 1.0 : eta;
+    if (slope(0.0) <= 0.0) return 0.0;
+    if (slope(1.0) >= 0.0) return 1.0;
+    double lo = 0.0, hi = 1.0;
+    for (int it = 0; it < 50; ++it) (slope((lo + hi) / 2.0) > 0.0 ? lo : hi) = (lo + hi) / 2.0;
+    return (lo + hi) / 2.0;
 }
 
 // With one profile nothing can be held out, and a profile whose predictions
