@@ -38,7 +38,10 @@ constexpr double kPolishWithin = 6.0;             // -2 ln L of the best: those 
 constexpr int kBalanceSteps = 200;                // of the soft assignment's scaling
 constexpr double kNegligible = 30.0;              // ln: pairs that far below their row's best are left out
 constexpr double kOwnWeight = 0.5;                // a site's own evidence, in the last round's weights for its refit
-constexpr double kAloneZ = 3.0;                   // a peak no residue explains: its values this far off
+constexpr double kAloneZ = 3.0;
+// Standard errors by which a fit must foretell a site's PREs better, where
+// the other sites place its peaks, to be kept: chance gives it about once in 40.
+constexpr double kLeastGain = 2.0;                   // a peak no residue explains: its values this far off
 
 // u in the residue frame (A), ln amplitude, ln of the site's residual scale
 // (in measurement errors).
@@ -265,6 +268,43 @@ void balance(const std::vector<double>& cost, int P, int R, double T, std::vecto
         for (size_t e = start[size_t(j)]; e < start[size_t(j) + 1]; ++e) w[size_t(j) * W + size_t(col_of[e])] = value[e];
 }
 
+// How much better the fitted predictions foretell site s's values than the
+// unfitted ones, per peak weighed as `w` says (rows of R + 1, the last "no
+// residue"), in standard errors of the mean gain: a paired comparison of
+// squared residuals over the peaks measured there.
+double held_out_gain(const FlatValues& flat, const std::vector<double>& w, int s, int P, int R, double cap,
+                     const std::vector<double>& before, const std::vector<double>& after) {
+    const size_t W = size_t(R) + 1;
+    std::vector<double> a, gain;
+    for (int j = 0; j < P; ++j) {
+        double sum = 0.0, weight = 0.0;
+        for (int r = 0; r < R; ++r) {
+            const double x = w[size_t(j) * W + size_t(r)];
+            if (x < 1e-6) continue;
+            const double zb = flat.squared(s, j, std::min(before[size_t(r)], cap), 1.0);
+            const double za = flat.squared(s, j, std::min(after[size_t(r)], cap), 1.0);
+            if (zb < 0.0 || za < 0.0) continue;
+            sum += x * (zb - za);
+            weight += x;
+        }
+        if (weight > 1e-3) {
+            a.push_back(weight);
+            gain.push_back(sum / weight);
+        }
+    }
+    double total = 0.0, mean = 0.0;
+    for (size_t k = 0; k < a.size(); ++k) {
+        total += a[k];
+        mean += a[k] * gain[k];
+    }
+    if (a.size() < 2 || !(total > 0.0)) return 0.0;
+    mean /= total;
+    double var = 0.0;
+    for (size_t k = 0; k < a.size(); ++k) var += a[k] * a[k] * (gain[k] - mean) * (gain[k] - mean);
+    const double se = std::sqrt(var) / total;
+    return se > 0.0 ? mean / se : (mean > 0.0 ? HUGE_VAL : 0.0);
+}
+
 std::string text(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.3g", v);
@@ -456,6 +496,14 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 for (size_t n = 0; n < N; ++n) fitted[n] = k * mean_r6(g, n, scratch);
                 out.sites[s].before = rms(unfitted.gamma2[s]);
                 out.sites[s].after = rms(fitted);
+                // Judged where the other sites (and the shifts) place the
+                // peaks, without this site's own evidence: fitted to its own
+                // pairing alone, a centre improves any data, random ones too.
+                cost = total;
+                for (int j = 0; j < P; ++j)
+                    for (int r = 0; r <= R; ++r) cost[size_t(j) * W + size_t(r)] -= site_cost(int(s), j, r);
+                balance(cost, P, R, 1.0, own);
+                out.sites[s].gain_z = held_out_gain(flat, own, int(s), P, R, d.cap, unfitted.gamma2[s], fitted);
             }
         }
         progress("fit round " + std::to_string(round + 1) + " of " + std::to_string(fo.rounds) + ": temperature " +
@@ -481,6 +529,10 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
         } else if (!(f.after < f.before)) {
             f.kept = false;
             f.why = "the fit does not improve on the unfitted prediction";
+        } else if (!(f.gain_z > kLeastGain)) {
+            f.kept = false;
+            f.why = "where the other sites place the peaks, the fit foretells this site's PREs no better than the "
+                    "unfitted prediction (" + text(f.gain_z) + " standard errors)";
         }
         if (f.kept) out.prediction.gamma2[s] = gamma[s];
     }
