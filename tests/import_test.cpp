@@ -115,7 +115,7 @@ TEST(Import, BadListsAreRefused) {
         return std::string("no failure");
     };
     EXPECT_EQ(error("      Assignment         w1         w2\n  A1CB-HB 1 2\n", false),
-              "L:1: no heights: the list has no 'Data Height' column");
+              "L:1: no heights: the list has none of the columns 'Data Height', 'Height', 'Fit Height', 'Volume'");
     EXPECT_EQ(error("VARS X_PPM Y_PPM HEIGHT\n      Assignment w1 w2 Data Height\n", false),
               "L:2: both a Sparky header and NMRPipe's VARS: which list is it?");
     EXPECT_EQ(error(sparky(false) + "      L23CD1-HD1 1 2 3\n", false),

@@ -22,6 +22,11 @@ struct ReadResult {
     std::vector<std::vector<int>> lines;
     bool ends_in_space = false;
     int repeat_line = 0, repeat_id = 0;
+    // Experimental file only: measured PREs below 0 other than -999 (the
+    // mark for no value), which the run takes as measurements; the line
+    // and value of the first.
+    int negative = 0, negative_line = 0;
+    double negative_value = 0.0;
 };
 
 // Both throw Failure on invalid content; `name` is the file name used in
