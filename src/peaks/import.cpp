@@ -46,8 +46,8 @@ void warn_far(const PeakList& a, const PeakList& b, const std::vector<int>& part
         const Peak& q = b.peaks[size_t(partner[i])];
         if (p.label.empty() || apart(p, q, o) <= kFarApart) continue;
         if (far++ < 10)
-            list += (list.empty() ? "" : ", ") + p.label + " at " + num(q.proton) + "/" + num(q.heavy) +
-                    " ppm against " + num(p.proton) + "/" + num(p.heavy);
+            list += (list.empty() ? "" : ", ") + p.label + ": " + num(q.proton) + "/" + num(q.heavy) + " against " +
+                    num(p.proton) + "/" + num(p.heavy) + " ppm";
     }
     if (far > 0)
         warnings.push_back(b.path + ": " + std::to_string(far) + " peaks paired by label lie more than " +
