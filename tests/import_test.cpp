@@ -190,6 +190,9 @@ TEST(Import, UnitsThatLookWrongAreSaid) {
     EXPECT_TRUE(has(ratio_warnings("1 1.2\n2 1.1\n3 50\n4 0.5\n"),
                     "R: the ratios look like percentages (median 1.15, largest 50): a ratio table gives Ipara/Idia, 1 "
                     "for no change; divide them by 100"));
+    EXPECT_TRUE(has(ratio_warnings("1 2\n2 3\n3 5\n"),
+                    "R: the ratios look like percentages (median 3, largest 5): a ratio table gives Ipara/Idia, 1 "
+                    "for no change; divide them by 100"));
     // Noise around 1, or one stray value, is not a percentage.
     EXPECT_EQ(ratio_warnings("1 0.9\n2 1.4\n3 1.6\n").size(), 1u);  // the ratios at or above 1
     EXPECT_EQ(ratio_warnings("1 0.5\n2 0.6\n3 50\n").size(), 1u);
@@ -284,6 +287,39 @@ TEST(Import, EmptyFlippedAndUnmetLists) {
     ASSERT_EQ(im.notes.size(), 3u);
     EXPECT_EQ(im.notes[1], "site 2 (R2): 2 peaks: 1 measured, 0 broadened beyond detection, 1 not in this site's ratio "
                            "table");
+}
+
+TEST(Import, ValuesNoFileCanCarryAreNotWritten) {
+    ImportOptions o;
+    o.r2 = 20;
+    o.delay = 0.01;
+    const std::string head = "VARS X_PPM Y_PPM HEIGHT DHEIGHT ASS\n";
+    // A diamagnetic peak within three noise levels: its error would be infinite.
+    Imported im = import_sites({site(head + "0.7 20 1e-10 1e300 A1\n0.8 21 1000 10 A2\n",
+                                     head + "0.7 20 0.5e-10 1e-30 A1\n0.8 21 500 10 A2\n")},
+                               o);
+    auto v = values_of(im.profiles);
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v[0], std::make_pair(-999.0, 0.0));
+    EXPECT_NE(v[1].first, -999.0);
+    EXPECT_EQ(im.warnings, std::vector<std::string>{"dia: 1 diamagnetic peaks below three noise levels (A1): no ratio "
+                                                    "taken, written as not measured (-999)"});
+    // 2.9 noise levels is within them; 3.1 is not.
+    im = import_sites({site(head + "0.7 20 29 10 A1\n", head + "0.7 20 20 1 A1\n")}, o);
+    EXPECT_EQ(values_of(im.profiles)[0].first, -999.0);
+    im = import_sites({site(head + "0.7 20 31 10 A1\n", head + "0.7 20 20 1 A1\n")}, o);
+    EXPECT_NE(values_of(im.profiles)[0].first, -999.0);
+    // A ratio of 1e300 / 1e-300 overflows, and so does its error.
+    im = import_sites({site(head + "0.7 20 1e-300 1e-301 A1\n0.8 21 1000 10 A2\n",
+                            head + "0.7 20 1e300 1e200 A1\n0.8 21 500 10 A2\n")},
+                      o);
+    v = values_of(im.profiles);
+    EXPECT_EQ(v[0], std::make_pair(-999.0, 0.0));
+    EXPECT_TRUE(has(im.warnings, "dia: 1 peaks whose PRE or error is not a finite number (A1; heights or noise out "
+                                 "of scale?): written as not measured (-999)"));
+    EXPECT_NE(im.notes[0].find("1 measured"), std::string::npos) << im.notes[0];
+    im = import_sites({{read_peak_list("1 1e-300 1e300\n2 0.5 0.01\n", "R", true), {}, {}, {}}}, o);
+    EXPECT_EQ(values_of(im.profiles)[0], std::make_pair(-999.0, 0.0));
 }
 
 TEST(Import, LabelledPartnersFarApartAreNamed) {
