@@ -375,6 +375,16 @@ TEST(Import, TwoTimePointsCheckBothPoints) {
     for (size_t i = 1; i < 4; ++i) EXPECT_EQ(v[i], std::make_pair(kBroadened, 0.0)) << i;
     EXPECT_NE(im.notes[0].find("4 peaks: 1 measured"), std::string::npos) << im.notes[0];
     EXPECT_NE(im.notes[0].find("3 broadened beyond detection"), std::string::npos) << im.notes[0];
+    // Without noise levels, a height of 0 or below at Tb is what marks the peak as gone.
+    o.noise = 0;
+    const auto quiet = values_of(import(list(800, 800, 800, 800), list(200, -50, 0, 20)).profiles);
+    EXPECT_NEAR(quiet[0].first, 69.31471805599453, 1e-9);
+    EXPECT_EQ(quiet[0].second, 0.0);
+    EXPECT_EQ(quiet[1], std::make_pair(kBroadened, 0.0));
+    EXPECT_EQ(quiet[2], std::make_pair(kBroadened, 0.0));
+    // ln(800 * 500 / (1000 * 20)) / 0.01 s = ln 20 / 0.01
+    EXPECT_NEAR(quiet[3].first, 299.5732273553991, 1e-9);
+    o.noise = 10;
     // A diamagnetic height of 0 at Tb cannot be divided by.
     EXPECT_EQ(failure([&] { import(list(800, 0, 800, 800), list(200, 200, 200, 200)); }),
               "dia_b:4: a diamagnetic height of 0 or less cannot be divided by");
