@@ -212,7 +212,6 @@ Imported import_sites(const std::vector<SiteLists>& sites, const ImportOptions& 
                                        (unpaired > 10 ? ", ..." : "") + "): left out");
         }
         int paired = 0, broadened = 0, absent = 0, unmeasured = 0;
-        std::vector<size_t> weak;  // peak ids less 1
         for (size_t i = 0; i < n; ++i) {
             Value& v = values[s][i];
             const int d = dia_of[i];
@@ -245,11 +244,6 @@ Imported import_sites(const std::vector<SiteLists>& sites, const ImportOptions& 
             const double dia_noise = dp.noise > 0.0 ? dp.noise : o.noise;
             const Peak* pp = p >= 0 ? &site.para.peaks[size_t(p)] : nullptr;
             const double para_noise = pp && pp->noise > 0.0 ? pp->noise : o.noise;
-            // A diamagnetic peak within its noise gives no ratio worth the name.
-            if (dp.height > 0.0 && dia_noise > 0.0 && dp.height < 3.0 * dia_noise) {
-                weak.push_back(i);
-                continue;
-            }
             // Missing, or lost in the noise: broadened beyond detection.
             if (!pp || (para_noise > 0.0 && pp->height < 3.0 * para_noise) || pp->height <= 0.0) {
                 ++broadened;
@@ -271,10 +265,6 @@ Imported import_sites(const std::vector<SiteLists>& sites, const ImportOptions& 
                 if (dbp) divisor(site.dia_b, *dbp);
                 const double dia_b_noise = dbp && dbp->noise > 0.0 ? dbp->noise : o.noise;
                 const double para_b_noise = pbp && pbp->noise > 0.0 ? pbp->noise : o.noise;
-                if (dbp && dia_b_noise > 0.0 && dbp->height < 3.0 * dia_b_noise) {
-                    weak.push_back(i);
-                    continue;
-                }
                 if (!dbp || !pbp || pbp->height <= 0.0 || (para_b_noise > 0.0 && pbp->height < 3.0 * para_b_noise)) {
                     ++broadened;
                     v = {kBroadened, 0.0};
@@ -312,21 +302,16 @@ Imported import_sites(const std::vector<SiteLists>& sites, const ImportOptions& 
             --paired;
             overflow.push_back(i);
         }
-        auto name = [&](const std::vector<size_t>& ids) {
+        if (!overflow.empty()) {
             std::string list;
-            for (size_t k = 0; k < ids.size() && k < 10; ++k)
-                list += (k ? ", " : "") + where(site.dia.peaks[size_t(dia_of[ids[k]])], site.dia.positions);
-            return list + (ids.size() > 10 ? ", ..." : "");
-        };
-        if (!weak.empty())
-            out.warnings.push_back(site.dia.path + ": " + std::to_string(weak.size()) +
-                                   " diamagnetic peaks below three noise levels (" + name(weak) +
-                                   "): no ratio taken, written as not measured (-999)");
-        if (!overflow.empty())
-            out.warnings.push_back(site.dia.path + ": " + std::to_string(overflow.size()) + " peaks whose PRE or error " +
-                                   "is not a finite number (" + name(overflow) +
+            for (size_t k = 0; k < overflow.size() && k < 10; ++k)
+                list += (k ? ", " : "") + where(site.dia.peaks[size_t(dia_of[overflow[k]])], site.dia.positions);
+            out.warnings.push_back(site.dia.path + ": " + std::to_string(overflow.size()) +
+                                   " peaks whose PRE or error is not a finite number (" + list +
+                                   (overflow.size() > 10 ? ", ..." : "") +
                                    "; heights or noise out of scale?): written as not measured (-999)");
-        unmeasured += int(weak.size() + overflow.size());
+            unmeasured += int(overflow.size());
+        }
         std::string note = "site " + std::to_string(s + 1) + " (" + site.dia.path +
                            (ratios ? "" : ", " + site.para.path) + "): " + std::to_string(n) + " peaks: " +
                            std::to_string(paired) + " measured";

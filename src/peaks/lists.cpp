@@ -87,8 +87,13 @@ PeakList read_sparky(const std::vector<Line>& lines, size_t header, const std::s
     if (col.count("w3")) fail(path, line_no, "a 3D list (w3): give a 2D list, 13C or 15N in w1 and 1H in w2");
     std::string height;
     std::vector<std::string> others;
-    for (const char* c : kIntensityColumns)
-        if (col.count(c)) (height.empty() ? height : others.emplace_back()) = c;
+    for (const char* c : kIntensityColumns) {
+        if (!col.count(c)) continue;
+        if (height.empty())
+            height = c;
+        else
+            others.push_back(c);
+    }
     if (height.empty())
         fail(path, line_no, "no heights: the list has none of the columns 'Data Height', 'Height', 'Fit Height', "
                             "'Volume'");
