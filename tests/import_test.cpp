@@ -470,6 +470,9 @@ TEST(Import, IntensityColumnsAndRatioTablesAsToolsWriteThem) {
         EXPECT_EQ(l.notes, c.notes) << c.text;
     }
     EXPECT_EQ(read_peak_list(cases[4].text, "S", false).peaks[0].noise, 20.0);  // 1000 / 50
+    const PeakList vol = read_peak_list("VARS X_PPM Y_PPM VOL ASS\n0.7 24.8 3.5e6 L1CD1-HD1\n", "T", false);
+    EXPECT_EQ(vol.peaks.at(0).height, 3.5e6);
+    EXPECT_EQ(vol.notes, std::vector<std::string>{"intensities from the 'VOL' column (VARS names no HEIGHT)"});
     // Ratio tables with a header line, commas, tabs, CRLF.
     for (const char* text : {"residue ratio error\n12 0.5 0.02\n13 nan\n", "12,0.5,0.02\n13,nan\n",
                              "label,ratio,error\r\n12, 0.5, 0.02\r\n13, nan\r\n", "12\t0.5\t0.02\n13\tnan\t\n"}) {

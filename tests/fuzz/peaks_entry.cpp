@@ -38,7 +38,7 @@ void fuzz_peaks_one(const uint8_t* data, size_t size) {
         start = end + 1;
     }
     while (parts.size() < 4) parts.push_back(parts[0]);
-    const bool ratios = mode & 1, two = !ratios && (mode & 2);
+    const bool ratios = mode & 1, two = !ratios && (mode & 2), second_site = !two && (mode & 32);
     ImportOptions o;
     o.r2 = (mode & 4) ? 0.0 : 20.0;
     o.delay = 0.01;
@@ -57,7 +57,14 @@ void fuzz_peaks_one(const uint8_t* data, size_t size) {
             site.para_b = read_peak_list(parts[3], "para_b", false);
         }
         if (site.dia.peaks.empty()) return;  // refused by the command before the import
-        const Imported im = import_sites({site}, o);
+        std::vector<SiteLists> sites{site};
+        if (second_site) {
+            SiteLists other;
+            other.dia = read_peak_list(parts[2], "dia2", ratios);
+            if (!ratios) other.para = read_peak_list(parts[3], "para2", false);
+            sites.push_back(other);
+        }
+        const Imported im = import_sites(sites, o);
         size_t lines = 0;
         for (size_t at = 0; at < im.profiles.size(); ++lines) {
             const size_t end = im.profiles.find('\n', at);
@@ -68,7 +75,7 @@ void fuzz_peaks_one(const uint8_t* data, size_t size) {
             if (!(v[1] >= 0.0 || v[1] == -999.0) || !(v[2] >= 0.0)) __builtin_trap();
             at = end + 1;
         }
-        if (lines != site.dia.peaks.size()) __builtin_trap();
+        if (lines != sites.size() * site.dia.peaks.size()) __builtin_trap();
     } catch (const Failure& f) {
         const std::string& m = f.message;
         if (m.rfind("dia", 0) != 0 && m.rfind("para", 0) != 0 && m.rfind("a ratio table needs", 0) != 0)

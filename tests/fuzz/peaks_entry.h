@@ -9,7 +9,7 @@
 #include <cstdint>
 
 // The first byte picks the mode (bit 0: ratio tables; bit 1: two time
-// points; bits 2-4: no --r2, --noise, --mq); the rest is up to four lists
-// cut at form feeds: dia, para, dia at Tb, para at Tb (a missing one is
-// the first again).
+// points; bits 2-4: no --r2, --noise, --mq; bit 5: a second site); the rest
+// is up to four lists cut at form feeds: dia, para, then dia and para at Tb
+// or of the second site (a missing one is the first again).
 void fuzz_peaks_one(const uint8_t* data, size_t size);
