@@ -5,6 +5,7 @@
 
 #include "fuzz/fix_entry.h"
 #include "fuzz/fuzz_entry.h"
+#include "fuzz/peaks_entry.h"
 #include "support.h"
 
 TEST(FuzzRegressions, ReplayWithoutFault) {
@@ -22,6 +23,16 @@ TEST(FuzzRegressions, FixFilesHoldTheirPromises) {
     for (const auto& e : std::filesystem::directory_iterator(testdata("fuzz/fix_regressions"))) {
         std::string data = read_file(e.path().string());
         fuzz_fix_one(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+        ++n;
+    }
+    EXPECT_GT(n, 0);
+}
+
+TEST(FuzzRegressions, PeakListsImportToNumbers) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(testdata("fuzz/peaks_regressions"))) {
+        std::string data = read_file(e.path().string());
+        fuzz_peaks_one(reinterpret_cast<const uint8_t*>(data.data()), data.size());
         ++n;
     }
     EXPECT_GT(n, 0);

@@ -1,4 +1,8 @@
 // preassign import: the experimental-profile file from peak lists.
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
 #include <optional>
 #include <sys/stat.h>
 
@@ -11,7 +15,51 @@
 
 namespace {
 
-PeakList read_list(const std::string& path, bool ratios) { return read_peak_list(load_file(path), path, ratios); }
+PeakList read_list(const std::string& path, bool ratios, Out& err) {
+    PeakList list = read_peak_list(load_file(path), path, ratios);
+    for (const std::string& note : list.notes) err << "preassign: import: " << path << ": " << note << eol;
+    return list;
+}
+
+// An option's number and what it is measured in. CLI11's own range check
+// prints its bounds to 300 digits and says nothing of units, and a value
+// in the wrong unit is the likeliest slip.
+struct Quantity {
+    double lo, hi;    // hi infinite: no upper bound
+    bool lo_open;     // lo itself refused
+    const char* unit; // after a bound: "s", "ppm"
+    const char* ask;  // what to give instead of a word: "seconds, without a unit"
+};
+
+std::string shortest(double v) {
+    char buf[32];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+// The value's fault, or "" for a good one.
+std::string check_quantity(const std::string& s, const Quantity& q, double* value = nullptr) {
+    const char* begin = s.c_str();
+    char* end = nullptr;
+    const double v = s.empty() ? 0.0 : std::strtod(begin, &end);
+    if (s.empty() || end != begin + s.size() || !std::isfinite(v))
+        return "'" + s + "' is not a number: give " + q.ask;
+    const std::string unit = *q.unit ? std::string(" ") + q.unit : "";
+    if (v < q.lo || (q.lo_open && v == q.lo))
+        return shortest(v) + " is " + (q.lo_open ? "not above " : "below ") + shortest(q.lo) + unit;
+    if (v > q.hi) return shortest(v) + " is above " + shortest(q.hi) + unit;
+    if (value) *value = v;
+    return "";
+}
+
+CLI::Validator quantity(const Quantity& q) {
+    return CLI::Validator([q](std::string& s) { return check_quantity(s, q); }, "", "quantity");
+}
+
+constexpr double kNoBound = std::numeric_limits<double>::infinity();
+constexpr Quantity kSeconds{0.0, 10.0, false, "s", "seconds, without a unit (10 ms is 0.01)"};
+constexpr Quantity kRate{0.0, 1e6, true, "s^-1", "a rate in s^-1, without a unit"};
+constexpr Quantity kNoise{0.0, kNoBound, false, "", "the noise level in the lists' height units, without a unit"};
+constexpr Quantity kPpm{0.0, kNoBound, true, "ppm", "ppm, without a unit"};
 
 }  // namespace
 
@@ -37,19 +85,19 @@ int run_import(int argc, const char* const* argv, Out& out, Out& err) {
         ->check(given());
     app.add_option("--delay", o.delay, "s: the time 1H magnetisation is transverse (one time point)")
         ->check(given())
-        ->check(CLI::Range(0.0, 10.0));
+        ->check(quantity(kSeconds));
     app.add_option("--delays", delays, "s: two time points Ta < Tb, for --site (at Ta) and --second (at Tb)")
         ->expected(2)
         ->check(given());
     app.add_option("--r2", o.r2, "s^-1: the diamagnetic 1H R2, where the lists give no linewidths")
         ->check(given())
-        ->check(CLI::Range(1e-6, 1e6));
+        ->check(quantity(kRate));
     app.add_option("--mq", o.r2_mq, "s^-1: the multiple-quantum R2 of the methyl-TROSY (HMQC) form")
         ->check(given())
-        ->check(CLI::Range(1e-6, 1e6));
+        ->check(quantity(kRate));
     app.add_option("--noise", o.noise, "the lists' noise level, where they give none (for --ratios: the ratio's error)")
         ->check(given())
-        ->check(CLI::Range(0.0, 1e300));
+        ->check(quantity(kNoise));
     app.add_option("--tolerance", tolerance, "ppm: pairing by position within these, 1H and 13C/15N; default 0.03 0.3")
         ->expected(2)
         ->check(given());
@@ -61,22 +109,19 @@ int run_import(int argc, const char* const* argv, Out& out, Out& err) {
         ->check(given());
     if (!parse_command(app, argc, argv, out, "preassign import (--site DIA PARA)... | (--ratios FILE)..."))
         return 0;
-    auto number = [](const std::string& s, const char* what) {
-        try {
-            size_t used = 0;
-            const double v = std::stod(s, &used);
-            if (used == s.size() && v >= 0.0) return v;
-        } catch (...) {
-        }
-        throw Failure{kStatusUsage, std::string(what) + ": '" + s + "' is not a number of 0 or more (see --help)"};
+    auto number = [](const std::string& s, const char* what, const Quantity& q) {
+        double v = 0.0;
+        const std::string fault = check_quantity(s, q, &v);
+        if (!fault.empty()) throw Failure{kStatusUsage, std::string(what) + ": " + fault + " (see --help)"};
+        return v;
     };
     if (!tolerance.empty()) {
-        o.tol_h = number(tolerance[0], "--tolerance");
-        o.tol_x = number(tolerance[1], "--tolerance");
+        o.tol_h = number(tolerance[0], "--tolerance", kPpm);
+        o.tol_x = number(tolerance[1], "--tolerance", kPpm);
     }
     if (!delays.empty()) {
-        o.ta = number(delays[0], "--delays");
-        o.tb = number(delays[1], "--delays");
+        o.ta = number(delays[0], "--delays", kSeconds);
+        o.tb = number(delays[1], "--delays", kSeconds);
         if (!(o.tb > o.ta)) throw Failure{kStatusUsage, "--delays: the second time point must be the later (see --help)"};
     }
     if (site.size() % 2 || second.size() % 2)
@@ -113,14 +158,14 @@ int run_import(int argc, const char* const* argv, Out& out, Out& err) {
     std::vector<SiteLists> sites(n_sites);
     for (size_t s = 0; s < n_sites; ++s) {
         if (ratios.empty()) {
-            sites[s].dia = read_list(site[2 * s], false);
-            sites[s].para = read_list(site[2 * s + 1], false);
+            sites[s].dia = read_list(site[2 * s], false, err);
+            sites[s].para = read_list(site[2 * s + 1], false, err);
             if (!second.empty()) {
-                sites[s].dia_b = read_list(second[2 * s], false);
-                sites[s].para_b = read_list(second[2 * s + 1], false);
+                sites[s].dia_b = read_list(second[2 * s], false, err);
+                sites[s].para_b = read_list(second[2 * s + 1], false, err);
             }
         } else {
-            sites[s].dia = read_list(ratios[s], true);
+            sites[s].dia = read_list(ratios[s], true, err);
         }
     }
     if (sites[0].dia.peaks.empty()) throw Failure{kStatusInput, sites[0].dia.path + ": holds no peaks"};

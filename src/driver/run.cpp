@@ -90,6 +90,14 @@ void warn_records(const std::string& name, const ReadResult& f, const ProfileTab
             << "records before it count; add one" << eol;
 }
 
+// Below 0 a PRE means nothing, yet only -999 is read as "not measured".
+void warn_negative(const std::string& name, const ReadResult& f, Out& err) {
+    if (f.negative == 0) return;
+    err << "preassign: warning: " << name << ":" << f.negative_line << ": measured PRE " << f.negative_value
+        << " is below 0 and not -999, the mark for no value: it is used as a measurement (" << f.negative
+        << (f.negative == 1 ? " such value" : " such values") << " in the file)" << eol;
+}
+
 void warn_unbounded(const std::vector<int>& peaks, const ProfileTable& obs, Out& err) {
     if (peaks.empty()) return;
     err << "preassign: warning: the cost of " << int(peaks.size()) << " peaks (the first: peak id "
@@ -132,6 +140,7 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     warn_shapes(simname, sim, obsname, obs, shape.maxres, err);
     warn_records(simname, sim, *simprofiles, "residue number", shape.maxres, true, err);
     warn_records(obsname, obs, *obsprofiles, "peak id", shape.maxres, false, err);
+    warn_negative(obsname, obs, err);
 
     Out discard(kDiscard);
     Out& echo = opt.quiet ? discard : err;

@@ -2,6 +2,8 @@
 // is read by those names, so optional columns may come in any order.
 #include "peaks/lists.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -56,7 +58,11 @@ bool unassigned(const std::string& label) {
     return label.empty() || label == "?-?" || label == "?" || label == "None" || label == "*" || label == "-";
 }
 
-// Sparky: the header's names, some of two words.
+// Sparky: the header's names, some of two words. The intensity is the
+// first of these the list has: what Sparky, and the tools that imitate it,
+// write for a peak's height, a fitted one, or at last its volume.
+constexpr const char* kIntensityColumns[] = {"Data Height", "Height", "Fit Height", "Volume"};
+
 PeakList read_sparky(const std::vector<Line>& lines, size_t header, const std::string& path) {
     PeakList list;
     list.path = path;
@@ -64,7 +70,9 @@ PeakList read_sparky(const std::vector<Line>& lines, size_t header, const std::s
     std::vector<std::string> names;
     const std::vector<std::string> w = words(lines[header].text);
     for (size_t i = 0; i < w.size(); ++i) {
-        if (i + 1 < w.size() && ((w[i] == "Data" && w[i + 1] == "Height") || w[i + 1] == "(hz)" || w[i + 1] == "(Hz)")) {
+        const bool pair = i + 1 < w.size() && (((w[i] == "Data" || w[i] == "Fit") && w[i + 1] == "Height") ||
+                                               w[i + 1] == "(hz)" || w[i + 1] == "(Hz)");
+        if (pair) {
             names.push_back(w[i] + " " + w[i + 1]);
             ++i;
         } else {
@@ -77,7 +85,24 @@ PeakList read_sparky(const std::vector<Line>& lines, size_t header, const std::s
     if (!col.count("w1") || !col.count("w2"))
         fail(path, line_no, "a Sparky header without w1 and w2 (a 2D list's two shift columns)");
     if (col.count("w3")) fail(path, line_no, "a 3D list (w3): give a 2D list, 13C or 15N in w1 and 1H in w2");
-    if (!col.count("Data Height")) fail(path, line_no, "no heights: the list has no 'Data Height' column");
+    std::string height;
+    std::vector<std::string> others;
+    for (const char* c : kIntensityColumns) {
+        if (!col.count(c)) continue;
+        if (height.empty())
+            height = c;
+        else
+            others.push_back(c);
+    }
+    if (height.empty())
+        fail(path, line_no, "no heights: the list has none of the columns 'Data Height', 'Height', 'Fit Height', "
+                            "'Volume'");
+    if (height != "Data Height" || !others.empty()) {
+        std::string note = "intensities from the '" + height + "' column";
+        for (size_t i = 0; i < others.size(); ++i)
+            note += (i == 0 ? " (not '" : ", '") + others[i] + "'" + (i + 1 == others.size() ? ")" : "");
+        list.notes.push_back(note);
+    }
     for (size_t k = header + 1; k < lines.size(); ++k) {
         std::vector<std::string> f = words(lines[k].text);
         if (f.empty()) continue;
@@ -93,26 +118,43 @@ PeakList read_sparky(const std::vector<Line>& lines, size_t header, const std::s
         Peak p;
         p.line = lines[k].number;
         if (col.count("Assignment") && !unassigned(f[col["Assignment"]])) p.label = f[col["Assignment"]];
-        auto num = [&](const char* name, double& v) {
+        auto num = [&](const std::string& name, const char* unit, double& v) {
             if (!number(f[col[name]], v))
-                fail(path, p.line, std::string("expected a number (") + name + "), found '" + f[col[name]] + "'");
+                fail(path, p.line, "expected a number (" + name + unit + "), found '" + f[col[name]] + "'");
         };
-        num("w1", p.heavy);
-        num("w2", p.proton);
-        num("Data Height", p.height);
+        num("w1", ", ppm", p.heavy);
+        num("w2", ", ppm", p.proton);
+        num(height, "", p.height);
         if (col.count("S/N")) {
             double sn;
-            num("S/N", sn);
+            num("S/N", "", sn);
             if (sn > 0.0) p.noise = std::fabs(p.height) / sn;
         }
         for (const char* lw : {"lw2 (hz)", "lw2 (Hz)"})
-            if (col.count(lw)) num(lw, p.width_hz);
+            if (col.count(lw)) num(lw, "", p.width_hz);
         list.peaks.push_back(p);
     }
     return list;
 }
 
-// NMRPipe: VARS names the columns; X is 1H unless the DATA lines say otherwise.
+// The nucleus an NMRPipe axis label names: 'H' for 1H, H, HN, H1; 'C' for
+// 13C, C, CA; 'N' for 15N, N; 0 for a label that names none (X, F2).
+char nucleus(const std::string& label) {
+    size_t i = 0;
+    while (i < label.size() && label[i] >= '0' && label[i] <= '9') ++i;
+    if (i == label.size()) return 0;
+    const char c = char(std::toupper(static_cast<unsigned char>(label[i])));
+    return c == 'H' || c == 'C' || c == 'N' ? c : 0;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t m = v.size() / 2;
+    return v.size() % 2 ? v[m] : 0.5 * (v[m - 1] + v[m]);
+}
+
+// NMRPipe: VARS names the columns; the axes are told apart once all rows
+// are read, since the shifts may have to decide.
 PeakList read_nmrpipe(const std::vector<Line>& lines, const std::string& path) {
     PeakList list;
     list.path = path;
@@ -120,77 +162,131 @@ PeakList read_nmrpipe(const std::vector<Line>& lines, const std::string& path) {
     std::vector<std::string> names;
     std::map<std::string, int> col;
     std::string null_string = "*";
-    bool x_is_proton = true;
+    char x_axis = 0, y_axis = 0;
+    std::string x_label, y_label;
     int vars_line = 0;
+    std::vector<double> xs, ys, x_widths, y_widths;
+    std::string height;
     for (const Line& l : lines) {
         const std::vector<std::string> f = words(l.text);
         if (f.empty()) continue;
         if (f[0] == "VARS") {
             names.assign(f.begin() + 1, f.end());
+            col.clear();
             for (size_t i = 0; i < names.size(); ++i) col[names[i]] = int(i);
             vars_line = l.number;
             continue;
         }
         if (f[0] == "NULLSTRING" && f.size() > 1) null_string = f[1];
-        if (f[0] == "DATA" && f.size() > 2 && f[1] == "X_AXIS")
-            x_is_proton = f[2].find('H') != std::string::npos && f[2].find('C') == std::string::npos &&
-                          f[2].find('N') == std::string::npos;
+        if (f[0] == "DATA" && f.size() > 2 && f[1] == "X_AXIS") x_axis = nucleus(x_label = f[2]);
+        if (f[0] == "DATA" && f.size() > 2 && f[1] == "Y_AXIS") y_axis = nucleus(y_label = f[2]);
         if (f[0] == "FORMAT" || f[0] == "REMARK" || f[0] == "DATA" || f[0] == "NULLVALUE" || f[0] == "NULLSTRING" ||
             f[0][0] == '#')
             continue;
         if (names.empty()) fail(path, l.number, "a row before the VARS line that names the columns");
         if (!col.count("X_PPM") || !col.count("Y_PPM"))
             fail(path, vars_line, "VARS names no X_PPM and Y_PPM (the two shift columns)");
-        if (!col.count("HEIGHT")) fail(path, vars_line, "no heights: VARS names no HEIGHT column");
+        if (height.empty()) {
+            if (col.count("HEIGHT")) {
+                height = "HEIGHT";
+            } else if (col.count("VOL")) {
+                height = "VOL";
+                list.notes.push_back("intensities from the 'VOL' column (VARS names no HEIGHT)");
+            } else {
+                fail(path, vars_line, "no heights: VARS names no HEIGHT column (nor VOL)");
+            }
+        }
         if (f.size() != names.size())
             fail(path, l.number, std::to_string(f.size()) + " fields where VARS names " + std::to_string(names.size()));
         Peak p;
         p.line = l.number;
-        auto num = [&](const char* name, double& v) {
+        auto num = [&](const std::string& name, const char* unit, double& v) {
             if (!number(f[col[name]], v))
-                fail(path, p.line, std::string("expected a number (") + name + "), found '" + f[col[name]] + "'");
+                fail(path, p.line, "expected a number (" + name + unit + "), found '" + f[col[name]] + "'");
         };
-        double x, y;
-        num("X_PPM", x);
-        num("Y_PPM", y);
-        p.proton = x_is_proton ? x : y;
-        p.heavy = x_is_proton ? y : x;
-        num("HEIGHT", p.height);
+        double x, y, xw = 0.0, yw = 0.0;
+        num("X_PPM", ", ppm", x);
+        num("Y_PPM", ", ppm", y);
+        num(height, "", p.height);
         if (col.count("DHEIGHT")) {
-            num("DHEIGHT", p.noise);
+            num("DHEIGHT", "", p.noise);
             p.noise = std::fabs(p.noise);
         }
-        const char* width = x_is_proton ? "XW_HZ" : "YW_HZ";
-        if (col.count(width)) num(width, p.width_hz);
+        if (col.count("XW_HZ")) num("XW_HZ", ", Hz", xw);
+        if (col.count("YW_HZ")) num("YW_HZ", ", Hz", yw);
         if (col.count("ASS") && f[col["ASS"]] != null_string && !unassigned(f[col["ASS"]])) p.label = f[col["ASS"]];
+        xs.push_back(x);
+        ys.push_back(y);
+        x_widths.push_back(xw);
+        y_widths.push_back(yw);
         list.peaks.push_back(p);
     }
     if (names.empty()) fail(path, 1, "no VARS line: not an NMRPipe peak table");
+    // The labels' word, where they give one that agrees with itself.
+    int said = 0;  // +1: X is 1H; -1: Y is
+    if (x_axis == 'H' || (y_axis && y_axis != 'H')) said = 1;
+    if (y_axis == 'H' || (x_axis && x_axis != 'H')) said = said == 1 ? 0 : -1;
+    // The shifts' word: 1H lies below 13C and 15N by far more than 3 ppm.
+    int seen = 0;
+    if (!xs.empty()) {
+        const double mx = median(xs), my = median(ys);
+        if (std::fabs(mx - my) > 3.0) seen = mx < my ? 1 : -1;
+    }
+    bool x_is_proton = true;
+    if (said != 0 && (seen == 0 || seen == said)) {
+        x_is_proton = said > 0;
+    } else if (seen != 0) {
+        x_is_proton = seen > 0;
+        const std::string axes = x_label.empty() && y_label.empty()
+                                     ? std::string("no DATA line names the axes")
+                                     : "the DATA lines name X '" + x_label + "' and Y '" + y_label + "'";
+        if (said != 0 || !x_is_proton)
+            list.notes.push_back(axes + "; the shifts put 1H on " + (x_is_proton ? "X" : "Y") +
+                                 " (its ppm the smaller): read so");
+    }
+    for (size_t k = 0; k < list.peaks.size(); ++k) {
+        Peak& p = list.peaks[k];
+        p.proton = x_is_proton ? xs[k] : ys[k];
+        p.heavy = x_is_proton ? ys[k] : xs[k];
+        p.width_hz = x_is_proton ? x_widths[k] : y_widths[k];
+    }
     return list;
 }
 
-// label ratio [error]; "nan" for no value; '#' starts a comment.
+// label ratio [error]; "nan" for no value; '#' starts a comment. Fields
+// are split on white space or commas; a first row whose ratio is a word
+// (not "nan" or "inf") is a header.
 PeakList read_ratios(const std::vector<Line>& lines, const std::string& path) {
     PeakList list;
     list.path = path;
     list.format = ListFormat::Ratios;
     list.positions = false;
+    bool first = true;
+    auto is_nan = [](const std::string& t) { return t == "nan" || t == "NaN" || t == "NAN"; };
     for (const Line& l : lines) {
-        std::string_view t = l.text.substr(0, l.text.find('#'));
+        std::string t(l.text.substr(0, l.text.find('#')));
+        std::replace(t.begin(), t.end(), ',', ' ');
         const std::vector<std::string> f = words(t);
         if (f.empty()) continue;
+        if (first && f.size() >= 2 && f.size() <= 3 && std::isalpha(static_cast<unsigned char>(f[1][0])) &&
+            !is_nan(f[1]) && f[1] != "inf" && f[1] != "Inf" && f[1] != "infinity") {
+            first = false;
+            list.notes.push_back("line " + std::to_string(l.number) + " read as a header");
+            continue;
+        }
+        first = false;
         if (f.size() > 3) fail(path, l.number, std::to_string(f.size()) + " fields where a ratio table has 2 or 3");
         if (f.size() < 2) fail(path, l.number, "a label without a ratio");
         Peak p;
         p.line = l.number;
         p.label = f[0];
-        if (f[1] == "nan" || f[1] == "NaN" || f[1] == "NAN") {
+        if (is_nan(f[1])) {
             p.has_value = false;
         } else if (!number(f[1], p.height)) {
-            fail(path, l.number, "expected a number (the ratio), found '" + f[1] + "'");
+            fail(path, l.number, "expected a number (the ratio Ipara/Idia, without a unit), found '" + f[1] + "'");
         }
-        if (f.size() == 3 && f[2] != "nan" && !number(f[2], p.noise))
-            fail(path, l.number, "expected a number (the ratio's error), found '" + f[2] + "'");
+        if (f.size() == 3 && !is_nan(f[2]) && !number(f[2], p.noise))
+            fail(path, l.number, "expected a number (the ratio's error, without a unit), found '" + f[2] + "'");
         list.peaks.push_back(p);
     }
     return list;

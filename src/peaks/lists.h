@@ -1,9 +1,9 @@
 // Peak lists as spectroscopists keep them, read by column name: Sparky's
-// .list ("Assignment w1 w2 ... Data Height", optional S/N, Volume and
-// linewidths), NMRPipe's peak table (VARS/FORMAT header; X_PPM, Y_PPM,
-// HEIGHT, DHEIGHT, ASS, XW_HZ ...), and plain tables of a label and an
-// intensity ratio with an optional error. The format is told from the
-// content.
+// .list ("Assignment w1 w2 ... Data Height", or Height, Fit Height, Volume;
+// optional S/N and linewidths), NMRPipe's peak table (VARS/FORMAT header;
+// X_PPM, Y_PPM, HEIGHT or VOL, DHEIGHT, ASS, XW_HZ ...), and plain tables of
+// a label and an intensity ratio with an optional error. The format is told
+// from the content.
 #pragma once
 
 #include <string>
@@ -28,11 +28,18 @@ struct PeakList {
     ListFormat format = ListFormat::Sparky;
     bool positions = true;  // false for a ratio table
     std::vector<Peak> peaks;
+    // How the list was read where a reader chose: the intensity column, the
+    // 1H axis, a header line skipped. One line each, for standard error.
+    std::vector<std::string> notes;
 };
 
 // Reads a peak list (Sparky or NMRPipe) or, with `ratios`, a ratio table.
 // Throws Failure "FILE:LINE: reason": no heights, a row that does not
 // match its header, a label given twice, text that is no list at all.
+// Values must be finite. An NMRPipe table's 1H axis is told by the axis
+// labels' nucleus (DATA X_AXIS/Y_AXIS: 1H, HN, 13C, 15N ...), and where they
+// say nothing or contradict the shifts, by the shifts (1H the axis of the
+// smaller ppm).
 PeakList read_peak_list(std::string_view text, const std::string& path, bool ratios);
 
 const char* format_name(ListFormat f);

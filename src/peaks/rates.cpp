@@ -34,5 +34,6 @@ double gamma2_from_ratio(double ratio, double r2, double t, double r2_mq) {
 }
 
 double gamma2_two_points(double dia_a, double para_a, double dia_b, double para_b, double ta, double tb) {
-    return std::log(dia_b * para_a / (dia_a * para_b)) / (tb - ta);
+    // As a sum of logarithms: a product of four heights may overflow.
+    return (std::log(dia_b) + std::log(para_a) - std::log(dia_a) - std::log(para_b)) / (tb - ta);
 }

@@ -15,4 +15,5 @@ double ratio_slope(double gamma2, double r2, double delay, double r2_mq);
 // or more (no enhancement measurable). The ratio must be above 0.
 double gamma2_from_ratio(double ratio, double r2, double delay, double r2_mq);
 
+// Gamma2 in s^-1 from four heights, all above 0, and the times in s.
 double gamma2_two_points(double dia_a, double para_a, double dia_b, double para_b, double ta, double tb);

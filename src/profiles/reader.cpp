@@ -297,6 +297,11 @@ ReadResult read_experimental(std::string_view text, const std::string& name, Pro
             if (r.v[1] > maxobs && r.v[1] < 3000.0) maxobs = r.v[1];
         });
     res.maxobs = maxobs;
+    for (const Record& r : in.records)
+        if (r.v[1] < 0.0 && r.v[1] != MISSING_PRE && res.negative++ == 0) {
+            res.negative_line = r.line;
+            res.negative_value = r.v[1];
+        }
     return res;
 }
 

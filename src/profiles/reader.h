@@ -26,6 +26,11 @@ struct ReadResult {
     // what to say of it ("2 values on the line, where a record is 3 (...)").
     int odd_line = 0;
     std::string odd;
+    // Experimental file only: measured PREs below 0 other than -999 (the
+    // mark for no value), which the run takes as measurements; the line
+    // and value of the first.
+    int negative = 0, negative_line = 0;
+    double negative_value = 0.0;
 };
 
 // Both throw Failure on invalid content; `name` is the file name used in
