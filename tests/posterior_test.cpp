@@ -300,6 +300,21 @@ Calibration calibration(const std::vector<std::pair<bool, double>>& peaks) {
     return c;
 }
 
+// The posterior of a set that bench/make_realistic.py writes into `dir`
+// with these arguments (after the two file names).
+Posterior generated_posterior(const std::string& dir, const std::string& args) {
+    const std::string cmd = "python3 " + std::string(PREASSIGN_SOURCE) + "/bench/make_realistic.py " + dir +
+                            "/sim.txt " + dir + "/obs.txt " + args;
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    auto sim = make_table(), obs = make_table();
+    const ReadResult rs = read_simulated(read_file(dir + "/sim.txt"), "sim", *sim);
+    const ReadResult ro = read_experimental(read_file(dir + "/obs.txt"), "obs", *obs);
+    const Shape shape = combined_shape(rs, ro);
+    Out quiet(kDiscard);
+    apply_ceiling(*sim, *obs, ro.maxobs, shape, quiet, quiet);
+    return compute_posterior(posterior_data(*sim, rs, *obs, ro, shape), {});
+}
+
 // Per peak of six generated sets (150 residues, 6 profiles, 30 % prediction
 // error): whether its most probable residue is the true one, and that
 // probability.
@@ -307,16 +322,7 @@ std::vector<std::pair<bool, double>> generated_peaks() {
     std::vector<std::pair<bool, double>> peaks;
     const std::string dir = temp_case("", "");
     for (int seed = 21; seed <= 26; ++seed) {
-        const std::string cmd = "python3 " + std::string(PREASSIGN_SOURCE) + "/bench/make_realistic.py " + dir +
-                                "/sim.txt " + dir + "/obs.txt 150 6 " + std::to_string(seed) + " 0.3";
-        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-        auto sim = make_table(), obs = make_table();
-        const ReadResult rs = read_simulated(read_file(dir + "/sim.txt"), "sim", *sim);
-        const ReadResult ro = read_experimental(read_file(dir + "/obs.txt"), "obs", *obs);
-        const Shape shape = combined_shape(rs, ro);
-        Out quiet(kDiscard);
-        apply_ceiling(*sim, *obs, ro.maxobs, shape, quiet, quiet);
-        const Posterior post = compute_posterior(posterior_data(*sim, rs, *obs, ro, shape), {});
+        const Posterior post = generated_posterior(dir, "150 6 " + std::to_string(seed) + " 0.3");
         std::vector<int> truth;
         std::istringstream in(read_file(dir + "/obs.txt.truth"));
         for (int t; in >> t;) truth.push_back(t);
@@ -356,17 +362,7 @@ TEST(Posterior, PredictionsThatSayNothingGiveNoConfidence) {
     // profiles find them no better than chance, so no peak reaches 0.5.
     // Without the held-out share the best matching would look as good as a
     // real one and many peaks would.
-    const std::string dir = temp_case("", "");
-    const std::string cmd = "python3 " + std::string(PREASSIGN_SOURCE) + "/bench/make_realistic.py " + dir +
-                            "/sim.txt " + dir + "/obs.txt 120 5 31 0.3 --shuffle";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    auto sim = make_table(), obs = make_table();
-    const ReadResult rs = read_simulated(read_file(dir + "/sim.txt"), "sim", *sim);
-    const ReadResult ro = read_experimental(read_file(dir + "/obs.txt"), "obs", *obs);
-    const Shape shape = combined_shape(rs, ro);
-    Out quiet(kDiscard);
-    apply_ceiling(*sim, *obs, ro.maxobs, shape, quiet, quiet);
-    const Posterior post = compute_posterior(posterior_data(*sim, rs, *obs, ro, shape), {});
+    const Posterior post = generated_posterior(temp_case("", ""), "120 5 31 0.3 --shuffle");
     ASSERT_TRUE(post.usable());
     EXPECT_GT(post.eta, 0.9);
     EXPECT_FALSE(post.single_profile);
