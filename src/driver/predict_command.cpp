@@ -129,9 +129,8 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
                 << ", " << f.u.z << ") A in the residue frame, (" << f.centre.x << ", " << f.centre.y << ", "
                 << f.centre.z << ") in model 1, " << f.distance << " A from CB, amplitude " << f.amplitude
                 << "; rms residual " << f.before << " unfitted, " << f.after << " fitted (in measurement errors; t scale "
-                << f.scale << "); starts as good within " << f.spread
-                << " A; better where the other sites place the peaks by " << f.gain_z << " standard errors; "
-                << (f.kept ? std::string("kept") : "not kept: " + f.why) << eol;
+                << f.scale << "); starts as good within "
+                << f.spread << " A; " << (f.kept ? std::string("kept") : "not kept: " + f.why) << eol;
         }
         p = fit.prediction;
         if (centres_file) deliver(centres_file, centres_pdb(g, fit, o), out);

@@ -38,12 +38,7 @@ constexpr double kPolishWithin = 6.0;             // -2 ln L of the best: those 
 constexpr int kBalanceSteps = 200;                // of the soft assignment's scaling
 constexpr double kNegligible = 30.0;              // ln: pairs that far below their row's best are left out
 constexpr double kOwnWeight = 0.5;                // a site's own evidence, in the last round's weights for its refit
-constexpr double kAloneZ = 3.0;
-// Standard errors by which a fit must foretell a site's PREs better, where
-// the other sites place its peaks, to be kept. The other sites were fitted
-// together with this one, which leaves their placement a little in its
-// favour: sites of random orders reached 3.1, fits to true data 7 to 15.
-constexpr double kLeastGain = 4.0;                   // a peak no residue explains: its values this far off
+constexpr double kAloneZ = 3.0;                   // a peak no residue explains: its values this far off
 
 // u in the residue frame (A), ln amplitude, ln of the site's residual scale
 // (in measurement errors).
@@ -270,54 +265,6 @@ void balance(const std::vector<double>& cost, int P, int R, double T, std::vecto
         for (size_t e = start[size_t(j)]; e < start[size_t(j) + 1]; ++e) w[size_t(j) * W + size_t(col_of[e])] = value[e];
 }
 
-// How much better the fitted predictions foretell site s's values than the
-// unfitted ones where `w` places its peaks (rows of R + 1, the last "no
-// residue"): per peak, the log of each prediction's likelihood under those
-// weights over its mean likelihood on any residue (so that fitting the
-// values' overall size, which any pairing rewards, counts for nothing),
-// fitted less unfitted; in standard errors of the mean over the peaks.
-double held_out_gain(const FlatValues& flat, const std::vector<double>& w, int s, int P, int R, double cap,
-                     double scale, const std::vector<double>& before, const std::vector<double>& after) {
-    const size_t W = size_t(R) + 1;
-    std::vector<double> a, gain, cb(static_cast<size_t>(R)), ca(static_cast<size_t>(R));
-    // ln(sum_r x_r e^(-c_r / 2) / sum_r x_r), x the weights or all 1.
-    auto log_mean = [&](const std::vector<double>& c, const double* x) {
-        double low = HUGE_VAL;
-        for (int r = 0; r < R; ++r) low = std::min(low, c[size_t(r)]);
-        double sum = 0.0, total = 0.0;
-        for (int r = 0; r < R; ++r) {
-            const double v = x ? x[r] : 1.0;
-            sum += v * std::exp(-(c[size_t(r)] - low) / 2.0);
-            total += v;
-        }
-        return std::log(sum / total) - low / 2.0;
-    };
-    for (int j = 0; j < P; ++j) {
-        if (flat.kind[size_t(s) * size_t(P) + size_t(j)] != 1) continue;
-        const double* x = &w[size_t(j) * W];
-        double weight = 0.0;
-        for (int r = 0; r < R; ++r) weight += x[r];
-        if (!(weight > 1e-3)) continue;
-        for (int r = 0; r < R; ++r) {
-            cb[size_t(r)] = flat.cost_h(s, j, flat.h_of(s, std::min(before[size_t(r)], cap)), scale);
-            ca[size_t(r)] = flat.cost_h(s, j, flat.h_of(s, std::min(after[size_t(r)], cap)), scale);
-        }
-        a.push_back(weight);
-        gain.push_back((log_mean(ca, x) - log_mean(ca, nullptr)) - (log_mean(cb, x) - log_mean(cb, nullptr)));
-    }
-    double total = 0.0, mean = 0.0;
-    for (size_t k = 0; k < a.size(); ++k) {
-        total += a[k];
-        mean += a[k] * gain[k];
-    }
-    if (a.size() < 2 || !(total > 0.0)) return 0.0;
-    mean /= total;
-    double var = 0.0;
-    for (size_t k = 0; k < a.size(); ++k) var += a[k] * a[k] * (gain[k] - mean) * (gain[k] - mean);
-    const double se = std::sqrt(var) / total;
-    return se > 0.0 ? mean / se : (mean > 0.0 ? HUGE_VAL : 0.0);
-}
-
 std::string text(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.3g", v);
@@ -509,14 +456,6 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 for (size_t n = 0; n < N; ++n) fitted[n] = k * mean_r6(g, n, scratch);
                 out.sites[s].before = rms(unfitted.gamma2[s]);
                 out.sites[s].after = rms(fitted);
-                // Judged where the other sites (and the shifts) place the
-                // peaks, without this site's own evidence: fitted to its own
-                // pairing alone, a centre improves any data, random ones too.
-                cost = total;
-                for (int j = 0; j < P; ++j)
-                    for (int r = 0; r <= R; ++r) cost[size_t(j) * W + size_t(r)] -= site_cost(int(s), j, r);
-                balance(cost, P, R, 1.0, own);
-                out.sites[s].gain_z = held_out_gain(flat, own, int(s), P, R, d.cap, std::exp(b[4]), unfitted.gamma2[s], fitted);
             }
         }
         progress("fit round " + std::to_string(round + 1) + " of " + std::to_string(fo.rounds) + ": temperature " +
@@ -542,10 +481,6 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
         } else if (!(f.after < f.before)) {
             f.kept = false;
             f.why = "the fit does not improve on the unfitted prediction";
-        } else if (!(f.gain_z > kLeastGain)) {
-            f.kept = false;
-            f.why = "where the other sites place the peaks, the fit foretells this site's PREs no better than the "
-                    "unfitted prediction (" + text(f.gain_z) + " standard errors)";
         }
         if (f.kept) out.prediction.gamma2[s] = gamma[s];
     }

@@ -29,9 +29,6 @@ struct SiteFit {
     double before = 0, after = 0;  // rms residual in measurement errors, unfitted and fitted
     double scale = 0;       // the residuals' fitted scale, in measurement errors
     double spread = 0;      // A: farthest start as good as the best (within 2 of -2 ln L)
-    // How much better the fit foretells the site's PREs where the other sites
-    // place the peaks, in standard errors (0 where it cannot be told).
-    double gain_z = 0;
     bool kept = true;       // false: the unfitted prediction is used for this site
     std::string why;        // why not kept
 };
