@@ -5,6 +5,8 @@ bench/sample_costs exactly as the program samples its own.
 
 It knows the generator's form and the parameters its flags set, never a
 set's truth (no peak's residue, no true PRE, no label position):
+- a residue and a label are points: residues uniform in a ball of radius 20 A,
+  labels on a sphere of radius 22 A about its centre, G = 3e8 / r^6 (r >= 5);
 - a true PRE G and its prediction: ln pred = ln G + e (+ u + o), e normal with
   sd PRED_ERR, u uniform in (-S, S) for --site-scale S, o = +-U(ln 3, ln 10)
   with probability F for --outliers F;
