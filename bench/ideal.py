@@ -285,7 +285,9 @@ def pre_logliks(pred, meas, kernel, flat_prior, shuffle, centres=None):
 
 def logmeanexp(x, axis):
     m = x.max(axis=axis, keepdims=True)
-    return (np.log(np.mean(np.exp(x - m), axis=axis, keepdims=True)) + m).squeeze(axis)
+    m = np.where(np.isfinite(m), m, 0.0)  # a row that no residue explains stays at -inf
+    with np.errstate(divide="ignore"):
+        return (np.log(np.mean(np.exp(x - m), axis=axis, keepdims=True)) + m).squeeze(axis)
 
 
 def uses_positions(a, profiles):
