@@ -18,8 +18,9 @@ Beside the posterior, every row gives the yardstick of bench/ideal.py (the
 posterior of the generator's own model, sampled the same way by
 BUILD_DIR/bench/sample_costs) on the same sets: its peaks at 0.9 or more, the
 posterior's count as a share of those ("sharpness") and its share of choices
-right. It needs numpy, in this Python or in /usr/bin/python3; --no-ideal
-leaves it out.
+right. On a displaced label (and "all at once") the ideal has only its base
+model and is over-sure, so sharpness there measures nothing. It needs numpy,
+in this Python or in /usr/bin/python3; --no-ideal leaves it out.
 
 Usage: calibration.py [--quick] [--stress-only] [--no-ideal] [BUILD_DIR]
 """
@@ -80,7 +81,8 @@ def generate(work, nres, nsites, seed, flags):
 def numpy_python():
     """A Python that has numpy, for bench/ideal.py, or None."""
     for python in (sys.executable, "/usr/bin/python3"):
-        if os.path.exists(python) and subprocess.run([python, "-c", "import numpy"], stderr=subprocess.DEVNULL).returncode == 0:
+        if os.path.exists(python) and subprocess.run([python, "-c", "import numpy"],
+                                                     stderr=subprocess.DEVNULL).returncode == 0:
             return python
     return None
 
