@@ -35,8 +35,9 @@ Two forms of the PRE term:
   taken as known: on 1494 such peaks 97.0 % right at >= 0.9, calibration
   error 0.032, where the per-value form gives 95.6 % and 0.031);
 - per value (--per-value, and wherever the points cannot be placed: fewer than
-  4 profiles, outliers, a displaced label, shuffled predictions): each value's G integrated over its own prior and prediction,
-  on a grid of ln G (step 0.02), profile by profile. It cannot tell that a
+  4 profiles, outliers, a displaced label, shuffled predictions): each
+  value's G integrated over its own prior and prediction, on a grid of ln G
+  (step 0.02), profile by profile. It cannot tell that a
   residue's values share one position, and it is over-sure by that: on 1574
   peaks without stress its calibration error is 0.035-0.044 where the point
   form's is 0.020-0.028 (a calibrated predictor's own is 0.019 there).
