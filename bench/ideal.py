@@ -30,23 +30,19 @@ Two forms of the PRE term:
   each residue's point then has a Laplace posterior (its covariance from the
   predictions' spread) and a peak's values on that residue are integrated
   over it with 5^3 Gauss-Hermite nodes, all profiles at the same point, as in
-  the generator. The labels are thus estimates, not the true ones; so is each
-  site's scale under --site-scale S (fitted within +-S with the sites, then
-  taken as known: on 1494 such peaks 97.0 % right at >= 0.9, calibration
-  error 0.032, where the per-value form gives 95.6 % and 0.031);
+  the generator. The labels are thus estimates, not the true ones;
 - per value (--per-value, and wherever the points cannot be placed: fewer than
-  4 profiles, outliers, a displaced label, shuffled predictions): each
-  value's G integrated over its own prior and prediction, on a grid of ln G
-  (step 0.02), profile by profile. It cannot tell that a
+  4 profiles, a site's scale, outliers, a displaced label, shuffled
+  predictions): each value's G integrated over its own prior and prediction,
+  on a grid of ln G (step 0.02), profile by profile. It cannot tell that a
   residue's values share one position, and it is over-sure by that: on 1574
   peaks without stress its calibration error is 0.035-0.044 where the point
   form's is 0.020-0.028 (a calibrated predictor's own is 0.019 there).
 
 Where it is not exact, and why:
-- an outlier, and in the per-value form a site's scale, are marginalised per
-  value: the scale is one factor per profile in truth, but the exact marginal
-  over it couples every pair of a profile and does not factor into a cost per
-  pair;
+- a site's scale and an outlier are marginalised per value: the scale is one
+  factor per profile in truth, but the exact marginal over it couples every
+  pair of a profile and does not factor into a cost per pair;
 - a displaced label has no per-value form: the base model (per value) is used
   there, and it is over-sure on those sets (and on "all at once");
 - the count of extra peaks is fixed by the seen ones in the generator; here
@@ -203,10 +199,9 @@ def place(lp, sites, cube):
     return x
 
 
-def fit_sites(lp, scale=0.0, restarts=3, rounds=10):
-    """Sites [K, 3] on the sphere of radius 22, residue points [R, 3] and, with `scale` > 0, each
-    site's ln scale [K] within +-scale, that best explain the predictions' ln [K, R] (least
-    squares in ln G), from the predictions alone."""
+def fit_sites(lp, restarts=3, rounds=10):
+    """Sites [K, 3] on the sphere of radius 22 and residue points [R, 3] that best explain the
+    predictions' ln [K, R] (least squares in ln G), from the predictions alone."""
     h = 2.0
     axis = np.arange(-BALL, BALL + h / 2, h)
     cube = np.stack(np.meshgrid(axis, axis, axis, indexing="ij"), axis=-1).reshape(-1, 3)
@@ -214,33 +209,26 @@ def fit_sites(lp, scale=0.0, restarts=3, rounds=10):
     sphere = fibonacci_sphere(4000, SITE_R)
     rng = np.random.default_rng(20261207)
     best = None
-    R = lp.shape[1]
     for _ in range(restarts):
         sites = sphere[rng.choice(len(sphere), lp.shape[0], replace=False)]
-        c = np.zeros(lp.shape[0])
         for _ in range(rounds):
-            x = place(lp - c[:, None], sites, cube)
+            x = place(lp, sites, cube)
             lg = ln_pre_only(x, sphere)  # [R, N]
-            # Per site and candidate place: the sum of residuals, its best scale, the loss.
-            total = lp.sum(axis=1)[:, None] - lg.sum(axis=0)[None, :]  # [K, N]
-            cs = np.clip(total / R, -scale, scale)
-            loss = ((lp ** 2).sum(axis=1)[:, None] - 2.0 * lp @ lg + (lg ** 2).sum(axis=0)[None, :]
-                    - 2.0 * cs * total + R * cs ** 2)
-            n = np.argmin(loss, axis=1)
-            sites, c = sphere[n], cs[np.arange(len(n)), n]
-        x = place(lp - c[:, None], sites, cube)
-        total = ((lp.T - c[None, :] - ln_pre(x, sites)[0]) ** 2).sum()
+            loss = (lp ** 2).sum(axis=1)[:, None] - 2.0 * lp @ lg + (lg ** 2).sum(axis=0)[None, :]  # [K, N]
+            sites = sphere[np.argmin(loss, axis=1)]
+        x = place(lp, sites, cube)
+        total = ((lp.T - ln_pre(x, sites)[0]) ** 2).sum()
         if best is None or total < best[0]:
-            best = (total, sites, x, c)
-    return best[1], best[2], best[3]
+            best = (total, sites, x)
+    return best[1], best[2]
 
 
-def position_model(pred, pred_err, scale=0.0, nodes=5):
+def position_model(pred, pred_err, nodes=5):
     """Each residue's ln G per profile and its spread [K, R], from one point per residue fitted
     to all its predictions (Laplace: the point's covariance from the predictions' spread); and
     ln G [R, S, K] at Gauss-Hermite nodes of that point's posterior with ln weights [R, S]."""
     lp = np.log(np.maximum(pred, 3e-4))
-    sites, x, _ = fit_sites(lp, scale)
+    sites, x = fit_sites(lp)
     g, j = ln_pre(x, sites)  # [R, K], [R, K, 3]
     h = np.einsum("rki,rkj->rij", j, j) / pred_err ** 2 + np.eye(3) / BALL ** 2
     cov = np.linalg.inv(h)
@@ -303,9 +291,8 @@ def logmeanexp(x, axis):
 
 
 def uses_positions(a, profiles):
-    """One point per residue where its predictions can place it and nothing but e and a site's
-    scale distorts them."""
-    return not a.per_value and profiles >= 4 and not (a.outliers or a.displace or a.shuffle)
+    """One point per residue where its predictions can place it and nothing but e distorts them."""
+    return (not a.per_value and profiles >= 4 and not (a.site_scale or a.outliers or a.displace or a.shuffle))
 
 
 def costs(sim, obs, a):
@@ -315,7 +302,7 @@ def costs(sim, obs, a):
     total = None
     artefact = np.zeros(meas.shape[1])
     positions = uses_positions(a, pred.shape[0])
-    centres, nodes = position_model(pred, a.pred_err, a.site_scale, a.nodes) if positions else (None, None)
+    centres, nodes = position_model(pred, a.pred_err, a.nodes) if positions else (None, None)
     for ll in pre_logliks(pred, meas, kernel, a.flat_prior, a.shuffle, centres):
         total = ll.copy() if total is None else total + ll
         artefact += logmeanexp(ll, axis=1)
