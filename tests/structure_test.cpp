@@ -185,8 +185,8 @@ TEST(StructureReader, AnEnsembleCutShortIsSaidAndItsPartialModelLeftOut) {
     Structure st = read_structure(path);
     ASSERT_EQ(st.models.size(), 2u);
     ASSERT_EQ(st.warnings.size(), 2u);
-    EXPECT_EQ(st.warnings[0], path + ": the last model (3) has 9 atoms, the others at least 10: the file looks cut "
-                                     "inside it; that model is left out, 2 models used");
+    EXPECT_EQ(st.warnings[0], path + ": the last model (3) has 9 atoms where each before it has at least 10: the "
+                                     "file looks cut inside it; that model is left out, 2 models used");
     EXPECT_EQ(st.warnings[1], path + ": NUMMDL says 4 models, the file holds 3 (the last cut short): the file may be "
                                      "cut; 2 models used");
     // The Leu from models 1 and 2 only (the label at (0, -6, 0) in each).

@@ -8,8 +8,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -80,75 +82,87 @@ std::string residue_text(const std::string& chain, int number, char icode) {
     return s;
 }
 
-// gemmi's MemoryStream, with the place it has read to in view: records
-// are split exactly as its PDB reader splits them, and their lines counted.
-struct LineStream {
-    const char *cur, *end;
-    char* gets(char* line, int size) {
-        --size;
-        if (cur >= end) return nullptr;
-        if (size > end - cur) size = int(end - cur);
-        const char* nl = static_cast<const char*>(std::memchr(cur, '\n', size_t(size)));
-        const size_t len = nl ? size_t(nl - cur + 1) : size_t(size);
-        std::memcpy(line, cur, len);
-        line[len] = '\0';
-        cur += len;
-        return line;
-    }
-    int getc() { return cur < end ? *cur++ : EOF; }
-};
-
 struct PdbFacts {
     int nummdl = 0;  // 0 where the file gives none
 };
 
-// Goes over the PDB records gemmi reads, split into lines as it splits them,
-// and refuses an atom record whose coordinate is not a plain number.
-// Unused fields that gemmi would convert to float (occupancy, B) are blanked
-// in `bytes`: a huge value there overflows the conversion inside gemmi.
+// What of a PDB file reaches gemmi: the records read here (atoms, models,
+// TER, END, NUMMDL), each checked, and blank lines in place of the others,
+// so that line numbers hold. gemmi's record test shifts each byte as a
+// signed char, which is undefined for bytes above 0x7f; and nothing else in
+// the file is used. A coordinate must be a plain number: gemmi reads the
+// longest number a field starts with and 0 for text, so "12.3ab" and "abc"
+// would pass there. Occupancy and B are blanked: unused, and a huge value
+// overflows gemmi's conversion to float.
 PdbFacts check_pdb(std::string& bytes, const std::string& path) {
+    using gemmi::pdb_impl::is_record_type;
     PdbFacts facts;
-    LineStream in{bytes.data(), bytes.data() + bytes.size()};
-    char line[122] = {0};
-    int number = 1;  // the file's line at `in.cur`
-    const char* counted = bytes.data();
-    while (true) {
-        const char* start = in.cur;
-        number += int(std::count(counted, start, '\n'));
-        counted = start;
-        const size_t len = gemmi::copy_line_from_stream(line, 121, in);
-        if (len == 0) break;
-        using gemmi::pdb_impl::is_record_type;
-        if (gemmi::pdb_impl::is_record_type3(line, "END")) break;
-        if (is_record_type(line, "NUMMDL")) {
-            facts.nummdl = gemmi::pdb_impl::read_int(line + 10, 4);
-        } else if ((is_record_type(line, "ATOM") || is_record_type(line, "HETATM")) && len >= 55) {
+    int number = 0;
+    for (size_t start = 0; start < bytes.size();) {
+        ++number;
+        size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) end = bytes.size();
+        char* const line = bytes.data() + start;
+        const size_t len = end - start;
+        const auto text = [&](size_t from, size_t n) {
+            return from >= len ? std::string() : std::string(line + from, std::min(n, len - from));
+        };
+        char head[9] = {0};
+        bool ascii_head = true;
+        for (size_t i = 0; i < 8 && i < len; ++i) {
+            ascii_head = ascii_head && static_cast<unsigned char>(line[i]) < 0x80;
+            head[i] = line[i];
+        }
+        const bool atom = ascii_head && (is_record_type(head, "ATOM") || is_record_type(head, "HETATM"));
+        const bool kept = atom || (ascii_head && (is_record_type(head, "MODEL") || is_record_type(head, "ENDMDL") ||
+                                                  is_record_type(head, "NUMMDL") ||
+                                                  gemmi::pdb_impl::is_record_type3(head, "TER") ||
+                                                  gemmi::pdb_impl::is_record_type3(head, "END")));
+        if (!kept) {
+            std::fill(line, line + len, ' ');
+            start = end + 1;
+            continue;
+        }
+        if (gemmi::pdb_impl::is_record_type3(head, "END")) break;  // gemmi reads no further
+        for (size_t i = 0; i < len; ++i)
+            if (static_cast<unsigned char>(line[i]) >= 0x80 || line[i] == '\0') {
+                std::string record = text(0, 6);
+                record.erase(record.find_last_not_of(' ') + 1);
+                throw Failure{kStatusInput, path + ":" + std::to_string(number) + ": the " + record +
+                                                " record holds a byte that is not text (column " +
+                                                std::to_string(i + 1) + ")"};
+            }
+        if (is_record_type(head, "NUMMDL")) facts.nummdl = std::atoi(text(10, 4).c_str());
+        if (atom && len >= 54) {
             for (int k = 0; k < 3; ++k) {
                 const char* field = line + 30 + 8 * k;
                 if (plain_number(field, 8)) continue;
-                const gemmi::SeqId id = gemmi::pdb_impl::read_seq_id(line + 22);
-                std::string text(field, 8);
-                text = text.substr(0, text.find_first_of("\r\n"));
-                text.erase(0, text.find_first_not_of(' '));
-                text.erase(text.find_last_not_of(' ') + 1);
-                throw Failure{kStatusInput,
-                              path + ":" + std::to_string(number) + ": atom " + gemmi::pdb_impl::read_string(line + 12, 4) +
-                                  " of residue " +
-                                  residue_text(gemmi::pdb_impl::read_string(line + 20, 2), id.num.value, id.icode) +
-                                  " has a coordinate that is not a number ('" + text + "')"};
+                std::string value(field, 8);
+                value.erase(0, value.find_first_not_of(" \r"));
+                value.erase(value.find_last_not_of(" \r") + 1);
+                std::string residue = text(22, 5);
+                residue.erase(0, residue.find_first_not_of(' '));
+                residue.erase(residue.find_last_not_of(" \r") + 1);
+                std::string name = text(12, 4), chain = text(20, 2);
+                name.erase(0, name.find_first_not_of(' '));
+                name.erase(name.find_last_not_of(' ') + 1);
+                chain.erase(0, chain.find_first_not_of(' '));
+                chain.erase(chain.find_last_not_of(' ') + 1);
+                throw Failure{kStatusInput, path + ":" + std::to_string(number) + ": atom " + name + " of residue " +
+                                                chain + ":" + residue + " has a coordinate that is not a number ('" +
+                                                value + "')"};
             }
-            char* record = bytes.data() + (start - bytes.data());
             for (size_t c = 54; c < std::min<size_t>(len, 66); ++c)
-                if (record[c] != '\n' && record[c] != '\r') record[c] = ' ';
+                if (line[c] != '\r') line[c] = ' ';
         }
+        start = end + 1;
     }
     return facts;
 }
 
 // The line of an mmCIF atom_site row, found by its id (rows are one line
 // each in files as written); 0 where none is found.
-int cif_line_of(const std::string& bytes, int serial) {
-    const std::string id = std::to_string(serial);
+int cif_line_of(const std::string& bytes, const std::string& id) {
     int number = 1;
     for (size_t start = 0; start < bytes.size(); ++number) {
         size_t end = bytes.find('\n', start);
@@ -168,17 +182,103 @@ int cif_line_of(const std::string& bytes, int serial) {
     return 0;
 }
 
+// What of an mmCIF (or mmJSON) document reaches gemmi: the first block's
+// _atom_site, the only category used. gemmi reads integers without a check
+// for overflow (a residue number of 12 digits wraps around silently) and
+// converts occupancy and B to float (a huge value overflows): integers of
+// more than 9 digits are refused, occupancy and B, unused, left out.
+void check_cif(gemmi::cif::Document& doc, const std::string& bytes, const std::string& path) {
+    if (doc.blocks.empty()) return;
+    for (size_t i = 1; i < doc.blocks.size(); ++i)
+        if (doc.blocks[i].has_tag("_atom_site.id"))
+            throw Failure{kStatusInput, path + ": not a structure that can be read (coordinates in block " +
+                                            std::to_string(i + 1) + ", where the first is read)"};
+    doc.blocks.resize(1);
+    std::vector<gemmi::cif::Item>& items = doc.blocks[0].items;
+    const auto atom_site = [](const std::string& tag) { return gemmi::istarts_with(tag, "_atom_site."); };
+    items.erase(std::remove_if(items.begin(), items.end(),
+                               [&](const gemmi::cif::Item& it) {
+                                   if (it.type == gemmi::cif::ItemType::Pair) return !atom_site(it.pair[0]);
+                                   if (it.type == gemmi::cif::ItemType::Loop)
+                                       return it.loop.tags.empty() || !atom_site(it.loop.tags[0]);
+                                   return true;
+                               }),
+                items.end());
+    // Each value with its tag, and the id of its row (for the line).
+    const auto check = [&](const std::string& tag, std::string& value, const std::string& id) {
+        const std::string name = gemmi::to_lower(tag.substr(std::strlen("_atom_site.")));
+        if (name == "occupancy" || name == "b_iso_or_equiv") {
+            value = "?";
+            return;
+        }
+        if (name != "id" && name != "label_seq_id" && name != "auth_seq_id" && name != "pdbx_formal_charge" &&
+            name != "pdbx_tls_group_id")
+            return;
+        size_t run = 0, longest = 0;
+        for (char c : value) longest = std::max(longest, run = gemmi::is_digit(c) ? run + 1 : 0);
+        if (longest <= 9) return;
+        const int line = cif_line_of(bytes, id);
+        throw Failure{kStatusInput, path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + tag +
+                                        " '" + value + "' is a number too large for a structure"};
+    };
+    for (gemmi::cif::Item& it : items) {
+        if (it.type == gemmi::cif::ItemType::Pair) {
+            check(it.pair[0], it.pair[1], std::string());
+            continue;
+        }
+        gemmi::cif::Loop& loop = it.loop;
+        const size_t width = loop.tags.size();
+        const int id_at = loop.find_tag("_atom_site.id");
+        for (size_t row = 0; width > 0 && row + width <= loop.values.size(); row += width) {
+            const std::string id = id_at >= 0 ? loop.values[row + size_t(id_at)] : std::string();
+            for (size_t k = 0; k < width; ++k) check(loop.tags[k], loop.values[row + k], id);
+        }
+    }
+}
+
 }  // namespace
 
 Structure parse_structure(const std::string& bytes_in, const std::string& path) {
     if (bytes_in.empty()) throw Failure{kStatusInput, path + ": empty file"};
     std::string bytes = bytes_in;
+    // A byte-order mark from an editor: not part of either format.
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.replace(0, 3, "   ");
+    // gemmi tells the format by the first byte that is not white space or
+    // in a comment, and shifts it as a signed char (undefined above 0x7f).
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == '#') {
+            i = std::min(bytes.find('\n', i), bytes.size());
+        } else if (c >= 0x80) {
+            throw Failure{kStatusInput, path + ": not a structure that can be read (it begins with a byte that is "
+                                               "not text)"};
+        } else if (!std::isspace(c)) {
+            break;
+        }
+    }
     const gemmi::CoorFormat format = gemmi::coor_format_from_content(bytes.data(), bytes.data() + bytes.size());
     PdbFacts facts;
     if (format == gemmi::CoorFormat::Pdb) facts = check_pdb(bytes, path);
     gemmi::Structure st;
     try {
-        st = gemmi::read_structure_from_char_array(bytes.data(), bytes.size(), path);
+        if (format == gemmi::CoorFormat::Pdb) {
+            st = gemmi::read_pdb_from_memory(bytes.data(), bytes.size(), path);
+        } else if (format == gemmi::CoorFormat::Mmcif || format == gemmi::CoorFormat::Mmjson) {
+            std::string copy;
+            gemmi::cif::Document doc;
+            if (format == gemmi::CoorFormat::Mmcif) {
+                doc = gemmi::cif::read_memory(bytes.data(), bytes.size(), path.c_str());
+            } else {
+                copy = bytes;  // read in place
+                doc = gemmi::cif::read_mmjson_insitu(copy.data(), copy.size(), path);
+            }
+            check_cif(doc, bytes, path);
+            st = gemmi::make_structure(doc);
+        } else {
+            gemmi::fail("wrong format of coordinate file " + path);
+        }
+    } catch (const Failure&) {
+        throw;
     } catch (const std::exception& e) {
         throw Failure{kStatusInput, path + ": not a structure that can be read (" + e.what() + ")"};
     }
@@ -197,7 +297,7 @@ Structure parse_structure(const std::string& bytes_in, const std::string& path) 
                     // The first alternative location only.
                     if (ga.altloc != '\0' && r.find(ga.name)) continue;
                     if (!std::isfinite(ga.pos.x) || !std::isfinite(ga.pos.y) || !std::isfinite(ga.pos.z)) {
-                        const int line = format == gemmi::CoorFormat::Pdb ? 0 : cif_line_of(bytes, ga.serial);
+                        const int line = format == gemmi::CoorFormat::Pdb ? 0 : cif_line_of(bytes, std::to_string(ga.serial));
                         throw Failure{kStatusInput, path + (line > 0 ? ":" + std::to_string(line) : std::string()) +
                                                         ": atom " + ga.name + " of residue " +
                                                         residue_text(r.chain, r.number, r.icode) +
@@ -233,8 +333,8 @@ Structure parse_structure(const std::string& bytes_in, const std::string& path) 
         if (last < fewest) {
             cut = true;
             out.warnings.push_back(path + ": the last model (" + std::to_string(present) + ") has " +
-                                   std::to_string(last) + " atoms, the others at least " + std::to_string(fewest) +
-                                   ": the file looks cut inside it; that model is left out, " +
+                                   std::to_string(last) + " atoms where each before it has at least " +
+                                   std::to_string(fewest) + ": the file looks cut inside it; that model is left out, " +
                                    std::to_string(present - 1) + (present - 1 == 1 ? " model" : " models") +
                                    " used");
             out.models.pop_back();
