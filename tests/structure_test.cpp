@@ -162,6 +162,49 @@ TEST(StructureReader, EmptyFilesDirectoriesAndGzip) {
     EXPECT_EQ(failure_of([&] { read_structure(dir + "/e.gz"); }), dir + "/e.gz: empty file");
 }
 
+TEST(StructureReader, OnlyTheRecordsUsedAreRead) {
+    // Records not used may hold anything (an author's name in UTF-8, a
+    // byte-order mark before them); what follows END is not read.
+    Pdb p;
+    p.line("\xEF\xBB\xBFHEADER    MADE BY J\xC3\xBCRGEN");
+    p.line("\xC3\xBC\xC3\xBC\xC3\xBC");
+    p.line("HELIX    1   1 ALA A    5  LEU A99999999999999");
+    p.site(5, {0, 0, 0});
+    p.line("END");
+    p.line("ATOM      9 CA   LEU A   9     abc");
+    std::string path = temp_file(p.text);
+    Structure st = read_structure(path);
+    ASSERT_EQ(st.models[0].residues.size(), 1u);
+    EXPECT_EQ(st.models[0].residues[0].atoms.size(), 4u);
+    // In an atom record a byte above 0x7f is refused, with its line and column.
+    Pdb q;
+    q.site(5, {0, 0, 0});
+    q.text += "ATOM      5 CA   LEU A   9       1.000   2.000   3.000  1.00  0.00           \xC3\xBC\n";
+    path = temp_file(q.text);
+    EXPECT_EQ(failure_of([&] { read_structure(path); }),
+              path + ":5: the ATOM record holds a byte that is not text (column 78)");
+    path = temp_file("\xC3\xBC" "ATOM");
+    EXPECT_EQ(failure_of([&] { read_structure(path); }),
+              path + ": not a structure that can be read (it begins with a byte that is not text)");
+    // mmCIF: a residue number too long for an int, which gemmi would wrap.
+    const std::string cif =
+        "data_x\n_cell.length_a 99999999999999\nloop_\n_atom_site.group_PDB\n_atom_site.id\n_atom_site.type_symbol\n"
+        "_atom_site.label_atom_id\n_atom_site.label_alt_id\n_atom_site.label_comp_id\n_atom_site.label_asym_id\n"
+        "_atom_site.label_seq_id\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n"
+        "_atom_site.occupancy\n_atom_site.B_iso_or_equiv\n_atom_site.auth_seq_id\n_atom_site.auth_asym_id\n"
+        "ATOM 1 C CA . ALA A 1 0.0 0.0 0.0 1e300 1e300 5 A\n"
+        "ATOM 2 C CA . LEU A 2 1.0 2.0 3.0 1 0 ";
+    path = temp_file(cif + "4294967305 A\n");
+    EXPECT_EQ(failure_of([&] { read_structure(path); }),
+              path + ":20: _atom_site.auth_seq_id '4294967305' is a number too large for a structure");
+    // Nine digits, an occupancy past float's range, a cell never read: all taken.
+    path = temp_file(cif + "-99999999 A\n");
+    st = read_structure(path);
+    ASSERT_EQ(st.models[0].residues.size(), 2u);
+    EXPECT_EQ(st.models[0].residues[1].number, -99999999);
+    EXPECT_EQ(st.models[0].residues[1].atoms[0].z, 3.0);
+}
+
 // Models 1 and 2 whole; model 3 cut inside the Val, its Leu moved.
 std::string cut_ensemble(const char* nummdl) {
     Pdb p;
