@@ -157,6 +157,12 @@ TEST(StructureReader, EmptyFilesDirectoriesAndGzip) {
     ASSERT_EQ(st.models.size(), 1u);
     ASSERT_EQ(st.models[0].residues.size(), 1u);
     EXPECT_EQ(st.models[0].residues[0].find("CB")->y, -1.5);
+    // Cut short at a line's end, where the text alone would not tell.
+    const std::string whole = read_file(gz);
+    std::FILE* cut = std::fopen((dir + "/cut.gz").c_str(), "wb");
+    std::fwrite(whole.data(), 1, whole.size() - 12, cut);
+    std::fclose(cut);
+    EXPECT_EQ(failure_of([&] { read_structure(dir + "/cut.gz"); }), dir + "/cut.gz: the compressed file is cut short");
     gzFile e = gzopen((dir + "/e.gz").c_str(), "wb");
     gzclose(e);
     EXPECT_EQ(failure_of([&] { read_structure(dir + "/e.gz"); }), dir + "/e.gz: empty file");

@@ -49,7 +49,11 @@ std::string file_bytes(const std::string& path) {
         if (n == 0) break;
         bytes.append(buf, size_t(n));
     }
+    // zlib ends a gzip stream cut short as if it were whole, and says so only here.
+    int code = Z_OK;
+    gzerror(f, &code);
     gzclose(f);
+    if (code == Z_BUF_ERROR) throw Failure{kStatusInput, path + ": the compressed file is cut short"};
     return bytes;
 }
 
