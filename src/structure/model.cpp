@@ -63,7 +63,7 @@ std::string file_bytes(const std::string& path) {
 bool plain_number(const char* p, int width) {
     int i = 0, end = width;
     while (i < end && p[i] == ' ') ++i;
-    while (end > i && p[end - 1] == ' ') --end;
+    while (end > i && (p[end - 1] == ' ' || p[end - 1] == '\r')) --end;  // a CRLF line may end right there
     if (i < end && (p[i] == '+' || p[i] == '-')) ++i;
     int digits = 0;
     while (i < end && gemmi::is_digit(p[i])) ++i, ++digits;
