@@ -194,6 +194,10 @@ TEST(StructureReader, OnlyTheRecordsUsedAreRead) {
     path = temp_file("\xC3\xBC" "ATOM");
     EXPECT_EQ(failure_of([&] { read_structure(path); }),
               path + ": not a structure that can be read (it begins with a byte that is not text)");
+    // mmJSON is not read (gemmi's reader misreads an empty category).
+    path = temp_file("{\"data_x\":{\"atom_site\":{\"group_PDB\":[]}}}\n");
+    EXPECT_EQ(failure_of([&] { read_structure(path); }),
+              path + ": not a structure that can be read (mmJSON is not read here: give PDB or mmCIF)");
     // mmCIF: a residue number too long for an int, which gemmi would wrap.
     const std::string cif =
         "data_x\n_cell.length_a 99999999999999\nloop_\n_atom_site.group_PDB\n_atom_site.id\n_atom_site.type_symbol\n"
