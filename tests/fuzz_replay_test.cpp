@@ -6,6 +6,7 @@
 #include "fuzz/fix_entry.h"
 #include "fuzz/fuzz_entry.h"
 #include "fuzz/peaks_entry.h"
+#include "fuzz/structure_entry.h"
 #include "support.h"
 
 TEST(FuzzRegressions, ReplayWithoutFault) {
@@ -36,4 +37,14 @@ TEST(FuzzRegressions, PeakListsImportToNumbers) {
         ++n;
     }
     EXPECT_GT(n, 0);
+}
+
+TEST(FuzzRegressions, StructuresReadOrFailByName) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(testdata("fuzz/structure_regressions"))) {
+        std::string data = read_file(e.path().string());
+        fuzz_structure_one(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+        ++n;
+    }
+    EXPECT_GT(n, 4);
 }

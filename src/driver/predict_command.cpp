@@ -104,6 +104,7 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
 
     for (const std::string& w : unit_warnings(o)) err << "preassign: warning: " << w << eol;
     const Structure st = read_structure(structure);
+    for (const std::string& w : st.warnings) err << "preassign: warning: " << w << eol;
     auto obs = make_table();
     ReadResult obsr;
     if (!fit_obs.empty()) obsr = read_experimental(load_file(fit_obs), fit_obs, *obs);

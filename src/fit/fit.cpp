@@ -180,6 +180,7 @@ struct FlatValues {
     }
     double h_of(int m, double v) const {
         const std::vector<Knot>& kn = knots[size_t(m)];
+        if (kn.empty() || std::isnan(v)) return v;  // nothing to map onto, or nothing to map: never past the end
         if (v <= kn.front().v) return kn.front().h + (v - kn.front().v) * kn.front().slope;
         if (v >= kn.back().v) {  // beyond the largest value the ratio has little left to lose
             const double x = (v - kn.back().v) * kn.back().slope;

@@ -55,6 +55,10 @@ std::vector<Vec> label_points(const Model& m, const Residue& site, const Predict
     }
     const Vec axis = cb - at(*ca);
     const double len = std::sqrt(dot(axis, axis));
+    if (!std::isfinite(len)) {
+        why = "has a CA or CB position that is not a finite number";
+        return {};
+    }
     if (!(len > 0.0)) {
         why = "has CA and CB at one place";
         return {};
@@ -64,7 +68,8 @@ std::vector<Vec> label_points(const Model& m, const Residue& site, const Predict
     std::vector<Vec> near;
     const double reach = o.label_distance + o.clash;
     for (const Residue& r : m.residues) {
-        if (key_of(r) == key_of(site)) continue;
+        // Crystal waters would not stop a label, which moves through the solvent.
+        if (key_of(r) == key_of(site) || r.water) continue;
         for (const Atom& a : r.atoms) {
             const Vec d = at(a) - cb;
             if (!a.hydrogen && dot(d, d) <= reach * reach) near.push_back(at(a));
@@ -392,11 +397,28 @@ Geometry geometry(const Structure& st, const PredictOptions& o, const std::strin
                   (g.warnings.size() > 1 ? "; and " + std::to_string(g.warnings.size() - 1) + " more" : "") + ")";
         throw fail("holds no " + describe(o) + (o.chain.empty() ? "" : " in chain " + o.chain) + why);
     }
-    // The simulated file starts a new profile where the number goes down.
-    for (size_t i = 1; i < picks.size(); ++i)
-        if (picks[i].nucleus.residue < picks[i - 1].nucleus.residue)
-            throw fail("residue numbers go down from " + picks[i - 1].nucleus.name + " to " + picks[i].nucleus.name +
+    // The simulated file starts a new profile where the number goes down,
+    // and knows a residue by its number alone.
+    for (size_t i = 1; i < picks.size(); ++i) {
+        const Pick &a = picks[i - 1], &b = picks[i];
+        if (b.nucleus.residue < a.nucleus.residue)
+            throw fail("residue numbers go down from " + a.nucleus.name + " to " + b.nucleus.name +
                        ", which the simulated file would read as a new profile: choose one chain with --chain");
+        if (b.nucleus.residue == a.nucleus.residue && b.key != a.key)
+            throw fail("residues " + residue_text(*index[0].at(a.key)) + " and " + residue_text(*index[0].at(b.key)) +
+                       " would both be residue " + std::to_string(b.nucleus.residue) +
+                       " in the simulated file, which knows a residue by its number alone: " +
+                       (std::get<0>(a.key) != std::get<0>(b.key) ? "choose one chain with --chain"
+                                                                 : "give a structure renumbered so that each residue "
+                                                                   "has a number of its own"));
+    }
+    // One residue's entries, the same number in every profile, would read
+    // back as a single profile.
+    if (o.sites.size() > 1 && picks.front().nucleus.residue == picks.back().nucleus.residue)
+        throw fail("only " + residue_text(*index[0].at(picks.front().key)) + " gives nuclei (" + describe(o) +
+                   "): the simulated file starts a new profile where the residue number goes down, so its " +
+                   std::to_string(o.sites.size()) +
+                   " profiles would read back as one; give one site per run, or choose more nuclei");
     g.models = src->models.size();
     const size_t M = g.models;
     for (const Pick& p : picks) g.nuclei.push_back(p.nucleus);
@@ -448,9 +470,21 @@ Geometry geometry(const Structure& st, const PredictOptions& o, const std::strin
             f.ca = at(*ca);
             const Vec e1 = cb - at(*ca), towards_n = at(*n) - at(*ca);
             const double l1 = std::sqrt(dot(e1, e1));
+            const auto degenerate = [&](const std::string& why) {
+                return fail("site " + site.text + " " + why + (M > 1 ? " in model " + std::to_string(m + 1) : "") +
+                            ": its label has no residue frame");
+            };
+            // Real residues are far from these limits (CA-CB 1.53 A, N 1.4 A
+            // off that line); a frame from less would be noise or NaN.
+            constexpr double kLeast = 0.01;  // A
+            if (!std::isfinite(l1) || !std::isfinite(dot(towards_n, towards_n)))
+                throw degenerate("has an N, CA or CB position that is not a finite number");
+            if (!(l1 > kLeast)) throw degenerate("has CA and CB at one place");
             f.e1 = (1.0 / l1) * e1;
             const Vec e2 = towards_n - dot(towards_n, f.e1) * f.e1;
-            f.e2 = (1.0 / std::sqrt(dot(e2, e2))) * e2;
+            const double l2 = std::sqrt(dot(e2, e2));
+            if (!(l2 > kLeast)) throw degenerate("has its N on the line through CA and CB");
+            f.e2 = (1.0 / l2) * e2;
             f.e3 = cross(f.e1, f.e2);
             frames.push_back(f);
         }
