@@ -9,29 +9,11 @@
 
 #include "io/failure.h"
 #include "structure/predict.h"
+#include "pdb_text.h"
 #include "support.h"
 
 namespace {
 
-struct Xyz {
-    double x, y, z;
-};
-
-struct Pdb {
-    std::string text;
-    int serial = 1;
-    void atom(const char* name, const char* res, int num, Xyz p, const char* element, char chain = 'A') {
-        char line[100];
-        std::snprintf(line, sizeof line, "ATOM  %5d %-4s %3s %c%4d    %8.3f%8.3f%8.3f  1.00  0.00          %2s\n",
-                      serial++, name, res, chain, num, p.x, p.y, p.z, element);
-        text += line;
-    }
-};
-
-double r6(Xyz a, Xyz b) {
-    const double d2 = (a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z);
-    return 1.0 / (d2 * d2 * d2);
-}
 
 double factor(double tau_ns, double mhz) {
     const double w = 2 * M_PI * mhz * 1e6, t = tau_ns * 1e-9;

@@ -7,32 +7,11 @@
 
 #include "io/failure.h"
 #include "structure/predict.h"
+#include "pdb_text.h"
 #include "support.h"
 
 namespace {
 
-struct Xyz {
-    double x, y, z;
-};
-
-// PDB ATOM records, one model after another.
-struct Pdb {
-    std::string text;
-    int serial = 1;
-    void atom(const char* name, const char* res, int num, Xyz p, const char* element) {
-        char line[100];
-        std::snprintf(line, sizeof line, "ATOM  %5d %-4s %3s A%4d    %8.3f%8.3f%8.3f  1.00  0.00          %2s\n",
-                      serial++, name, res, num, p.x, p.y, p.z, element);
-        text += line;
-    }
-    void model(int n) { text += "MODEL     " + std::to_string(n) + "\n"; }
-    void end_model() { text += "ENDMDL\n"; }
-};
-
-double r6(Xyz a, Xyz b) {
-    const double d2 = (a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z);
-    return 1.0 / (d2 * d2 * d2);
-}
 
 // Two models that differ by a shift of the Leu: the site (Ala 5) along x,
 // a Leu 9 and a Val 12 further out, a Gly 14.
