@@ -32,7 +32,6 @@ constexpr long kRoughSweeps = 100;
 constexpr long kSweeps = 1000;
 constexpr long kMostSweeps = 3000;
 constexpr uint64_t kSeed = 20261207;
-constexpr double kStartGrossShare = 0.05;
 // Real (peak, residue) pairs of a matching, and the known ones.
 std::vector<std::pair<int, int>> real_pairs(const Free& q, const std::vector<int>& match,
                                             const PosteriorOptions& opt) {
