@@ -351,32 +351,43 @@ std::vector<std::string> unit_warnings(const PredictOptions& o) {
     return w;
 }
 
-Geometry geometry(const Structure& st, const PredictOptions& o, const std::string& path) {
-    const auto fail = [&](const std::string& why) { return Failure{kStatusInput, path + ": " + why}; };
-    Geometry g;
-    const auto warn = [&](const std::string& what) { g.warnings.push_back(path + ": " + what); };
+namespace {
+
+using Index = std::vector<std::map<Key, const Residue*>>;
+
+Failure input_fault(const std::string& path, const std::string& why) { return Failure{kStatusInput, path + ": " + why}; }
+
+void warn(Geometry& g, const std::string& path, const std::string& what) { g.warnings.push_back(path + ": " + what); }
+
+// Amide H where the structure has none (X-ray structures), each model from
+// its own backbone; on `copy`, so that the caller's structure stays as read.
+// Returns the structure to take nuclei from; `gaps` are the first model's,
+// the one nuclei are chosen in.
+const Structure& with_amide_h(const Structure& st, const PredictOptions& o, Structure& copy,
+                              std::vector<AmideGap>& gaps) {
+    if (o.nuclei != Nuclei::Amide) return st;
+    copy = st;
+    for (size_t m = 0; m < copy.models.size(); ++m)
+        place_amide_hydrogens(copy.models[m], m == 0 ? &gaps : nullptr);
+    return copy;
+}
+
+// The nuclei, chosen in the first model of `src`, and a word on every residue
+// left out and on amide H placed: a user must know which residues the
+// profiles cannot hold. None at all fails, with the first word as the reason.
+std::vector<Pick> choose_nuclei(const Structure& st, const Structure& src, const std::vector<AmideGap>& gaps,
+                                const PredictOptions& o, const std::string& path, Geometry& g) {
     const auto chosen = [&](const Residue& r) { return o.chain.empty() || r.chain == o.chain; };
-    // Amide H where the structure has none (X-ray structures), each model
-    // from its own backbone; a copy, so that the caller's structure stays as read.
-    Structure with_h;
-    const Structure* src = &st;
-    std::vector<AmideGap> gaps;
-    if (o.nuclei == Nuclei::Amide) {
-        with_h = st;
-        for (size_t m = 0; m < with_h.models.size(); ++m)
-            place_amide_hydrogens(with_h.models[m], m == 0 ? &gaps : nullptr);
-        src = &with_h;
-    }
-    const auto index = index_of(*src);
     std::vector<Pick> picks;
     std::vector<std::string> said;
-    for (const Residue& r : src->models[0].residues)
+    for (const Residue& r : src.models[0].residues)
         if (chosen(r))
             for (Pick& p : picks_of(r, o, said)) picks.push_back(std::move(p));
-    for (const std::string& line : said) warn(line);
+    for (const std::string& line : said) warn(g, path, line);
     if (o.nuclei == Nuclei::Amide) {
         for (const AmideGap& gap : gaps)
-            if (chosen(*gap.residue)) warn(residue_text(*gap.residue) + " left out: no amide H, and " + gap.why);
+            if (chosen(*gap.residue))
+                warn(g, path, residue_text(*gap.residue) + " left out: no amide H, and " + gap.why);
         const auto as_read = index_of(st);
         int placed = 0;
         for (const Pick& p : picks) {
@@ -384,10 +395,11 @@ Geometry geometry(const Structure& st, const PredictOptions& o, const std::strin
             placed += !r->find("H") && !r->find("HN");
         }
         if (placed > 0)
-            warn("the structure lacks " + std::to_string(placed) + " of the " + std::to_string(picks.size()) +
-                 " amide H: placed by ideal geometry (" + number_text(kAmideNH) +
-                 " A from N on the bisector of C(i-1)-N and CA-N" +
-                 (src->models.size() > 1 ? "), in each model from its own backbone" : ")"));
+            warn(g, path,
+                 "the structure lacks " + std::to_string(placed) + " of the " + std::to_string(picks.size()) +
+                     " amide H: placed by ideal geometry (" + number_text(kAmideNH) +
+                     " A from N on the bisector of C(i-1)-N and CA-N" +
+                     (src.models.size() > 1 ? "), in each model from its own backbone" : ")"));
     }
     if (picks.empty()) {
         // The warnings would not be seen: the first says why.
@@ -395,34 +407,48 @@ Geometry geometry(const Structure& st, const PredictOptions& o, const std::strin
         if (!g.warnings.empty())
             why = " (" + g.warnings[0].substr(path.size() + 2) +
                   (g.warnings.size() > 1 ? "; and " + std::to_string(g.warnings.size() - 1) + " more" : "") + ")";
-        throw fail("holds no " + describe(o) + (o.chain.empty() ? "" : " in chain " + o.chain) + why);
+        throw input_fault(path, "holds no " + describe(o) + (o.chain.empty() ? "" : " in chain " + o.chain) + why);
     }
-    // The simulated file starts a new profile where the number goes down,
-    // and knows a residue by its number alone.
+    return picks;
+}
+
+// The simulated file starts a new profile where the number goes down, and
+// knows a residue by its number alone: numbering it cannot read back is
+// refused, not written.
+void check_numbers(const std::vector<Pick>& picks, const std::map<Key, const Residue*>& first,
+                   const PredictOptions& o, const std::string& path) {
     for (size_t i = 1; i < picks.size(); ++i) {
         const Pick &a = picks[i - 1], &b = picks[i];
         if (b.nucleus.residue < a.nucleus.residue)
-            throw fail("residue numbers go down from " + a.nucleus.name + " to " + b.nucleus.name +
-                       ", which the simulated file would read as a new profile: choose one chain with --chain");
+            throw input_fault(path, "residue numbers go down from " + a.nucleus.name + " to " + b.nucleus.name +
+                                        ", which the simulated file would read as a new profile: choose one chain "
+                                        "with --chain");
         if (b.nucleus.residue == a.nucleus.residue && b.key != a.key)
-            throw fail("residues " + residue_text(*index[0].at(a.key)) + " and " + residue_text(*index[0].at(b.key)) +
-                       " would both be residue " + std::to_string(b.nucleus.residue) +
-                       " in the simulated file, which knows a residue by its number alone: " +
-                       (std::get<0>(a.key) != std::get<0>(b.key) ? "choose one chain with --chain"
-                                                                 : "give a structure renumbered so that each residue "
-                                                                   "has a number of its own"));
+            throw input_fault(path, "residues " + residue_text(*first.at(a.key)) + " and " +
+                                        residue_text(*first.at(b.key)) + " would both be residue " +
+                                        std::to_string(b.nucleus.residue) +
+                                        " in the simulated file, which knows a residue by its number alone: " +
+                                        (std::get<0>(a.key) != std::get<0>(b.key)
+                                             ? "choose one chain with --chain"
+                                             : "give a structure renumbered so that each residue "
+                                               "has a number of its own"));
     }
     // One residue's entries, the same number in every profile, would read
     // back as a single profile.
     if (o.sites.size() > 1 && picks.front().nucleus.residue == picks.back().nucleus.residue)
-        throw fail("only " + residue_text(*index[0].at(picks.front().key)) + " gives nuclei (" + describe(o) +
-                   "): the simulated file starts a new profile where the residue number goes down, so its " +
-                   std::to_string(o.sites.size()) +
-                   " profiles would read back as one; give one site per run, or choose more nuclei");
-    g.models = src->models.size();
+        throw input_fault(path, "only " + residue_text(*first.at(picks.front().key)) + " gives nuclei (" +
+                                    describe(o) +
+                                    "): the simulated file starts a new profile where the residue number goes "
+                                    "down, so its " +
+                                    std::to_string(o.sites.size()) +
+                                    " profiles would read back as one; give one site per run, or choose more nuclei");
+}
+
+// Each nucleus's atoms in every model, up to two an entry; a model lacking
+// the residue or an atom holds none, is left out of that nucleus's average,
+// and is named, as the average then stands on fewer models.
+void fill_atoms(const std::vector<Pick>& picks, const Index& index, const std::string& path, Geometry& g) {
     const size_t M = g.models;
-    for (const Pick& p : picks) g.nuclei.push_back(p.nucleus);
-    // Up to two atoms per entry; none where the model lacks the residue or an atom.
     g.atom_at.resize(picks.size() * M * 2);
     g.atoms_in.assign(picks.size() * M, 0);
     std::vector<std::string> partial;  // nuclei some models lack
@@ -450,53 +476,84 @@ Geometry geometry(const Structure& st, const PredictOptions& o, const std::strin
         std::string list;
         for (size_t i = 0; i < partial.size() && i < 5; ++i) list += (i ? ", " : "") + partial[i];
         if (partial.size() > 5) list += " and " + std::to_string(partial.size() - 5) + " more";
-        warn(std::to_string(partial.size()) + (partial.size() == 1 ? " nucleus is" : " nuclei are") +
-             " missing from some models and averaged over those that hold " + (partial.size() == 1 ? "it" : "them") +
-             ": " + list);
+        warn(g, path,
+             std::to_string(partial.size()) + (partial.size() == 1 ? " nucleus is" : " nuclei are") +
+                 " missing from some models and averaged over those that hold " +
+                 (partial.size() == 1 ? "it" : "them") + ": " + list);
     }
-    for (const SiteName& site : o.sites) {
-        std::vector<Geometry::Frame> frames;
-        std::vector<size_t> no_cb;  // models where a non-Gly site's CB is placed
-        for (size_t m = 0; m < M; ++m) {
-            const Residue& r = site_in(index, m, site, path);
-            const Atom *ca = r.find("CA"), *n = r.find("N");
-            Vec cb;
-            if (!ca || !n || !beta_carbon(r, cb))
-                throw fail("site " + site.text + " lacks the N, CA and CB (or C) that place a label" +
-                           (M > 1 ? " in model " + std::to_string(m + 1) : ""));
-            if (r.name != "GLY" && !r.find("CB")) no_cb.push_back(m + 1);
-            Geometry::Frame f;
-            f.origin = cb;
-            f.ca = at(*ca);
-            const Vec e1 = cb - at(*ca), towards_n = at(*n) - at(*ca);
-            const double l1 = std::sqrt(dot(e1, e1));
-            const auto degenerate = [&](const std::string& why) {
-                return fail("site " + site.text + " " + why + (M > 1 ? " in model " + std::to_string(m + 1) : "") +
-                            ": its label has no residue frame");
-            };
-            // Real residues are far from these limits (CA-CB 1.53 A, N 1.4 A
-            // off that line); a frame from less would be noise or NaN.
-            constexpr double kLeast = 0.01;  // A
-            if (!std::isfinite(l1) || !std::isfinite(dot(towards_n, towards_n)))
-                throw degenerate("has an N, CA or CB position that is not a finite number");
-            if (!(l1 > kLeast)) throw degenerate("has CA and CB at one place");
-            f.e1 = (1.0 / l1) * e1;
-            const Vec e2 = towards_n - dot(towards_n, f.e1) * f.e1;
-            const double l2 = std::sqrt(dot(e2, e2));
-            if (!(l2 > kLeast)) throw degenerate("has its N on the line through CA and CB");
-            f.e2 = (1.0 / l2) * e2;
-            f.e3 = cross(f.e1, f.e2);
-            frames.push_back(f);
-        }
-        if (!no_cb.empty())
-            warn("site " + site.text + " (" + site_in(index, 0, site, path).name + ") lacks CB" +
+}
+
+// A site's residue frame in model m (origin CB, e1 along CA-CB, e2 towards
+// N): a fitted label moves with it. A frame from atoms at one place or in
+// line would be noise or NaN, so it fails instead.
+Geometry::Frame frame_of(const Residue& r, const SiteName& site, size_t m, size_t M, const std::string& path) {
+    const Atom *ca = r.find("CA"), *n = r.find("N");
+    Vec cb;
+    if (!ca || !n || !beta_carbon(r, cb))
+        throw input_fault(path, "site " + site.text + " lacks the N, CA and CB (or C) that place a label" +
+                                    (M > 1 ? " in model " + std::to_string(m + 1) : ""));
+    Geometry::Frame f;
+    f.origin = cb;
+    f.ca = at(*ca);
+    const Vec e1 = cb - at(*ca), towards_n = at(*n) - at(*ca);
+    const double l1 = std::sqrt(dot(e1, e1));
+    const auto degenerate = [&](const std::string& why) {
+        return input_fault(path, "site " + site.text + " " + why +
+                                     (M > 1 ? " in model " + std::to_string(m + 1) : "") +
+                                     ": its label has no residue frame");
+    };
+    // Real residues are far from these limits (CA-CB 1.53 A, N 1.4 A
+    // off that line); a frame from less would be noise or NaN.
+    constexpr double kLeast = 0.01;  // A
+    if (!std::isfinite(l1) || !std::isfinite(dot(towards_n, towards_n)))
+        throw degenerate("has an N, CA or CB position that is not a finite number");
+    if (!(l1 > kLeast)) throw degenerate("has CA and CB at one place");
+    f.e1 = (1.0 / l1) * e1;
+    const Vec e2 = towards_n - dot(towards_n, f.e1) * f.e1;
+    const double l2 = std::sqrt(dot(e2, e2));
+    if (!(l2 > kLeast)) throw degenerate("has its N on the line through CA and CB");
+    f.e2 = (1.0 / l2) * e2;
+    f.e3 = cross(f.e1, f.e2);
+    return f;
+}
+
+// A site's frames in every model, and a word where a non-Gly site's CB is
+// placed rather than read: the label then stands on ideal geometry.
+void add_site_frames(const SiteName& site, const Index& index, const std::string& path, Geometry& g) {
+    const size_t M = g.models;
+    std::vector<Geometry::Frame> frames;
+    std::vector<size_t> no_cb;  // models where a non-Gly site's CB is placed
+    for (size_t m = 0; m < M; ++m) {
+        const Residue& r = site_in(index, m, site, path);
+        const Geometry::Frame f = frame_of(r, site, m, M, path);
+        if (r.name != "GLY" && !r.find("CB")) no_cb.push_back(m + 1);
+        frames.push_back(f);
+    }
+    if (!no_cb.empty())
+        warn(g, path,
+             "site " + site.text + " (" + site_in(index, 0, site, path).name + ") lacks CB" +
                  (M == 1 ? std::string()
                   : no_cb.size() == M ? " in every model"
                   : " in " + std::to_string(no_cb.size()) + " of " + std::to_string(M) + " models") +
                  ": placed from N, CA and C by ideal geometry, as for Gly");
-        g.frames.push_back(frames);
-        g.site_residues.push_back(site_in(index, 0, site, path).name);
-    }
+    g.frames.push_back(frames);
+    g.site_residues.push_back(site_in(index, 0, site, path).name);
+}
+
+}  // namespace
+
+Geometry geometry(const Structure& st, const PredictOptions& o, const std::string& path) {
+    Geometry g;
+    Structure copy;
+    std::vector<AmideGap> gaps;
+    const Structure& src = with_amide_h(st, o, copy, gaps);
+    const auto index = index_of(src);
+    const std::vector<Pick> picks = choose_nuclei(st, src, gaps, o, path, g);
+    check_numbers(picks, index[0], o, path);
+    g.models = src.models.size();
+    for (const Pick& p : picks) g.nuclei.push_back(p.nucleus);
+    fill_atoms(picks, index, path, g);
+    for (const SiteName& site : o.sites) add_site_frames(site, index, path, g);
     return g;
 }
 
