@@ -137,6 +137,11 @@ TEST(Import, BadListsAreRefused) {
               "1 0 0 23 0\n2 1000 0 23 0\n3 -999 0 23 0");
     ASSERT_EQ(im.warnings.size(), 2u);
     EXPECT_EQ(im.warnings[0], "1 ratios at or above 1 (noise, or no enhancement): their PRE is taken as 0");
+    // The ratio at or below 0 is broadened, not also measured.
+    ASSERT_FALSE(im.notes.empty());
+    EXPECT_NE(im.notes[0].find("4 peaks: 2 measured, 1 broadened beyond detection, 1 without a value"),
+              std::string::npos)
+        << im.notes[0];
 }
 
 // The second and third fields of each profile line: the PRE and its error.

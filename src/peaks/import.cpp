@@ -245,12 +245,12 @@ Value from_ratio(const Peak& dp, const ImportOptions& o, Tally& t, RatioEnds& en
         return Value{};
     }
     const double ratio = dp.height, err = dp.noise > 0.0 ? dp.noise : o.noise;
-    ++t.paired;
     if (ratio <= 0.0) {
         ++ends.below_zero;
         ++t.broadened;
         return {kBroadened, 0.0};
     }
+    ++t.paired;
     if (ratio >= 1.0) ++ends.above_one;
     if (o.r2 <= 0.0) throw Failure{kStatusUsage, "a ratio table needs the diamagnetic R2: give --r2 (see --help)"};
     const double g = gamma2_from_ratio(ratio, o.r2, o.delay, o.r2_mq);
