@@ -133,6 +133,16 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
                 << f.scale << "); starts as good within "
                 << f.spread << " A; " << (f.kept ? std::string("kept") : "not kept: " + f.why) << eol;
         }
+        int kept = 0;
+        for (const SiteFit& f : fit.sites) kept += f.kept;
+        // The posterior takes predictions as made without the data it is
+        // given; fitted ones fit them better than new data would.
+        if (kept > 0)
+            err << "preassign: warning: " << kept << " of " << int(fit.sites.size()) << " sites' predictions were fitted "
+                << "to " << fit_obs << ": a posterior run on them against that file judges their error and how well "
+                << "they foretell the data from residuals the fit has made small, so its probabilities may be surer "
+                << "than they are (on generated sets, 87 % of the peaks at 0.9 or more were right, not 95 %); a "
+                << "site's kept says only that its fit lowered its own residuals" << eol;
         p = fit.prediction;
         if (centres_file) deliver(centres_file, centres_pdb(g, fit, o), out);
     }
