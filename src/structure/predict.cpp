@@ -45,6 +45,11 @@ bool beta_carbon(const Residue& r, Vec& cb) {
     return true;
 }
 
+// Crystallographic waters: not where they were in solution, and no wall to a label.
+bool water(const Residue& r) {
+    return r.name == "HOH" || r.name == "WAT" || r.name == "DOD" || r.name == "H2O";
+}
+
 // Where the label's electron may be in one model: one point, or a cloud.
 std::vector<Vec> label_points(const Model& m, const Residue& site, const PredictOptions& o, std::string& why) {
     const Atom* ca = site.find("CA");
@@ -64,7 +69,7 @@ std::vector<Vec> label_points(const Model& m, const Residue& site, const Predict
     std::vector<Vec> near;
     const double reach = o.label_distance + o.clash;
     for (const Residue& r : m.residues) {
-        if (key_of(r) == key_of(site)) continue;
+        if (key_of(r) == key_of(site) || water(r)) continue;
         for (const Atom& a : r.atoms) {
             const Vec d = at(a) - cb;
             if (!a.hydrogen && dot(d, d) <= reach * reach) near.push_back(at(a));
@@ -450,7 +455,12 @@ Geometry geometry(const Structure& st, const PredictOptions& o, const std::strin
             const double l1 = std::sqrt(dot(e1, e1));
             f.e1 = (1.0 / l1) * e1;
             const Vec e2 = towards_n - dot(towards_n, f.e1) * f.e1;
-            f.e2 = (1.0 / std::sqrt(dot(e2, e2))) * e2;
+            const double l2 = std::sqrt(dot(e2, e2));
+            // N on the CA-CB line leaves the frame no plane: its axes would be NaN.
+            if (!(l1 > 1e-3) || !(l2 > 1e-3))
+                throw fail("site " + site.text + ": its N, CA and CB are in line or at one place, which leaves no frame "
+                           "to place a label in" + (M > 1 ? " (model " + std::to_string(m + 1) + ")" : ""));
+            f.e2 = (1.0 / l2) * e2;
             f.e3 = cross(f.e1, f.e2);
             frames.push_back(f);
         }
