@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -172,6 +173,36 @@ TEST(Files, AResultToTheRunsOwnOutputIsAppended) {
     std::remove("/dev/stdout.map");
     for (const char* f : {"log", "ref", "ref.map", "out.txt", "err.txt", "s.pdb", "m.map", "t.tsv", "r.txt"})
         std::remove(s.file(f).c_str());
+    EXPECT_EQ(s.names(), kFiles);
+}
+
+TEST(Files, AResultThroughALinkOrIntoAPipe) {
+    Scratch s;
+    write_subcommand_inputs(s);
+    ASSERT_EQ(run_binary({"label", "m.map", "t.tsv", "-o", "ref"}, "", s.dir).status, 0);
+    const std::string ref = read_file(s.file("ref"));
+    ASSERT_GT(ref.size(), 10u);
+    // A link stays a link; the file it points at gets the result.
+    symlink("r.tsv", s.file("r.lnk").c_str());
+    EXPECT_EQ(run_binary({"label", "m.map", "t.tsv", "-o", "r.lnk"}, "", s.dir).status, 0);
+    struct stat st;
+    ASSERT_EQ(lstat(s.file("r.lnk").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(read_file(s.file("r.tsv")), ref);
+    // A named pipe is written into, not replaced by a file. Its reader is
+    // open before the run (the result fits the pipe's buffer).
+    ASSERT_EQ(mkfifo(s.file("p").c_str(), 0600), 0);
+    const int fd = open(s.file("p").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(run_binary({"label", "m.map", "t.tsv", "-o", "p"}, "", s.dir).status, 0);
+    std::string got;
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) got.append(buf, size_t(n));
+    close(fd);
+    EXPECT_EQ(got, ref);
+    ASSERT_EQ(lstat(s.file("p").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    for (const char* f : {"r.lnk", "p", "ref", "s.pdb", "m.map", "t.tsv", "r.txt"}) std::remove(s.file(f).c_str());
     EXPECT_EQ(s.names(), kFiles);
 }
 

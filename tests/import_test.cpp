@@ -184,6 +184,8 @@ TEST(Import, UnitsThatLookWrongAreSaid) {
         EXPECT_EQ(has(im.warnings, ms), delay == 10.0) << delay;
         EXPECT_EQ(im.warnings.size(), delay == 10.0 ? 1u : 0u) << delay;
     }
+    o.delay = 0.11;
+    EXPECT_EQ(import_sites({site(dia, para)}, o).warnings.size(), 1u);
     // Percentages where ratios belong: most values above 1.
     o.delay = 0.01;
     auto ratio_warnings = [&](const std::string& table) {
@@ -231,6 +233,10 @@ TEST(Import, OptionValuesSayTheirUnits) {
          "preassign: --tolerance: '0.03ppm' is not a number: give ppm, without a unit (see --help)\n"},
         {{"--delays", "4ms", "14ms", "--second", "l.list", "l.list"},
          "preassign: --delays: '4ms' is not a number: give seconds, without a unit (10 ms is 0.01) (see --help)\n"},
+        {{"--delays", "0.014", "0.004", "--second", "l.list", "l.list"},
+         "preassign: --delays: the second time point must be the later (see --help)\n"},
+        {{"--site", "l.list", "l.list", "--delays", "0.004", "0.014", "--second", "l.list", "l.list"},
+         "preassign: --delays needs --second DIA PARA for each --site, in the same order (see --help)\n"},
     };
     for (const auto& [extra, message] : cases) {
         std::vector<std::string> args = base;
@@ -270,10 +276,15 @@ TEST(Import, EmptyFlippedAndUnmetLists) {
     EXPECT_EQ(im.warnings, std::vector<std::string>{"para: every height is 0 or below (a spectrum phased upside down?): "
                                                     "every peak of this site is taken as broadened beyond detection"});
     EXPECT_EQ(im.profiles, "1 1000 0 24.812 0.734\n2 1000 0 21.903 0.861\n");
+    // Heights of 0 are no more a peak than negative ones.
+    EXPECT_EQ(import_sites({site(dia, std::string(kHead) + "  L23CD1-HD1 24.812 0.734 0\n  V41CG2-HG2 21.903 0.861 -4\n")}, o)
+                  .warnings,
+              im.warnings);
     // One negative height among positive ones is a peak lost in the noise, not a flip.
     im = import_sites({site(dia, std::string(kHead) + "  L23CD1-HD1 24.812 0.734 500\n  V41CG2-HG2 21.903 0.861 -4\n")},
                       o);
     EXPECT_EQ(im.warnings.size(), 0u);
+    EXPECT_EQ(values_of(im.profiles).at(1), std::make_pair(kBroadened, 0.0));
     // Lists that never meet: every peak would be broadened.
     const std::string elsewhere = std::string(kHead) + "  ?-? 30.0 2.0 500\n  ?-? 31.0 2.5 400\n";
     im = import_sites({site(std::string(kHead) + "  ?-? 24.812 0.734 1000\n  ?-? 21.903 0.861 800\n", elsewhere)}, o);
@@ -347,6 +358,18 @@ TEST(Import, LabelledPartnersFarApartAreNamed) {
     // The tolerances scale the distance: with 2 ppm allowed in 13C, 10 ppm is 5 of them.
     o.tol_x = 2.0;
     EXPECT_EQ(import_sites({site(dia, para(34.0))}, o).warnings.size(), 0u);
+    // In 1H, 0.2 ppm is 6.7 tolerances of 0.03.
+    o.tol_x = 0.3;
+    std::string off = para(24.812);
+    off.replace(off.find("0.734"), 5, "0.934");
+    EXPECT_EQ(import_sites({site(dia, off)}, o).warnings.size(), 1u);
+    // A second site's diamagnetic list is paired with the first's by label too.
+    im = import_sites({site(dia, dia), {read_peak_list(para(34.812), "dia2", false), read_peak_list(dia, "para2", false),
+                                        {}, {}}},
+                      o);
+    EXPECT_TRUE(has(im.warnings, "dia2: 1 peaks paired by label lie more than 5 tolerances from their partner in dia "
+                                 "(L23CD1-HD1: 0.734/34.812 against 0.734/24.812 ppm): paired all the same; check the "
+                                 "labels"));
 }
 
 TEST(Import, TwoTimePointsCheckBothPoints) {
@@ -531,6 +554,126 @@ TEST(Import, RunWarnsOfNegativeMeasuredPres) {
     // -999 alone, and 0, are no cause.
     p = run_binary({"sim.txt", "obs.txt"}, "", temp_case(sim, "1 0 1 23 1\n2 -999 1 23 1\n3 5 1 23 1\n"));
     EXPECT_EQ(p.err.substr(0, p.err.find("Initializing")), "");
+}
+
+// The one-point ratio written out: R2 exp(-G t) / (R2 + G), times
+// Rmq / (Rmq + G) in the methyl-TROSY form; and the error through its slope.
+double ratio_by_hand(double g, double r2, double t, double mq) {
+    return r2 * std::exp(-g * t) / (r2 + g) * (mq > 0 ? mq / (mq + g) : 1.0);
+}
+double slope_by_hand(double g, double r2, double t, double mq) {
+    return -ratio_by_hand(g, r2, t, mq) * (t + 1 / (r2 + g) + (mq > 0 ? 1 / (mq + g) : 0.0));
+}
+
+std::string with_height(const char* head, const char* row, double h) {
+    char line[200];
+    std::snprintf(line, sizeof line, row, h);
+    return std::string(head) + line;
+}
+
+TEST(Import, OnePointValuesByHand) {
+    // R2 from the 1H linewidth (lw2, w2 being 1H): pi * 10 Hz; Gamma2 50 s^-1
+    // put into the paramagnetic height, taken out again.
+    const char* head = "Assignment w1 w2 lw1 (hz) lw2 (hz) Data Height\n";
+    const char* row = " L1CD1-HD1 24.8 0.7 30.0 10.0 %.17g\n";
+    ImportOptions o;
+    o.delay = 0.01;
+    o.noise = 10;
+    for (double mq : {0.0, 40.0}) {
+        o.r2_mq = mq;
+        const double r2 = M_PI * 10, ratio = ratio_by_hand(50, r2, 0.01, mq);
+        const Imported im = import_sites({site(with_height(head, row, 1000), with_height(head, row, 1000 * ratio))}, o);
+        const auto v = values_of(im.profiles);
+        ASSERT_EQ(v.size(), 1u);
+        EXPECT_NEAR(v[0].first, 50.0, 1e-6) << mq;
+        const double sr = ratio * std::hypot(10 / (1000 * ratio), 10.0 / 1000);
+        EXPECT_NEAR(v[0].second, sr / -slope_by_hand(50, r2, 0.01, mq), 1e-8 * v[0].second) << mq;
+    }
+    // A ratio table: its own error before --noise; a ratio of 0 is broadened.
+    o.r2 = 12.6;
+    o.r2_mq = 0;
+    o.noise = 0.05;
+    char table[200];
+    std::snprintf(table, sizeof table, "1 0\n2 %.17g 0.02\n3 %.17g\n", ratio_by_hand(30, 12.6, 0.01, 0),
+                  ratio_by_hand(30, 12.6, 0.01, 0));
+    const auto v = values_of(import_sites({{read_peak_list(table, "R", true), {}, {}, {}}}, o).profiles);
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(v[0], std::make_pair(kBroadened, 0.0));
+    EXPECT_NEAR(v[1].first, 30.0, 1e-6);
+    EXPECT_NEAR(v[1].second, 0.02 / -slope_by_hand(30, 12.6, 0.01, 0), 1e-8 * v[1].second);
+    EXPECT_NEAR(v[2].second, 0.05 / -slope_by_hand(30, 12.6, 0.01, 0), 1e-8 * v[2].second);
+}
+
+TEST(Import, PairingByPositionNearestFirstWithinTolerance) {
+    // 0.03 ppm 1H and 0.3 ppm 13C. A1 and A2 lie 0.02 ppm apart: the peak at
+    // 1.015 is A2's (0.17 tolerances against 0.5), which leaves 0.985 to A1.
+    // A3's partner is 1.33 tolerances off in 1H, A4's 1.67 in 13C: none.
+    // A5 and B7 carry different labels: different peaks, though at one place.
+    const std::string dia = std::string(kHead) +
+                            " A1CB-HB 20.0 1.000 1000\n A2CB-HB 20.0 1.020 1000\n A3CB-HB 30.0 2.000 1000\n"
+                            " A4CB-HB 40.0 3.000 1000\n A5CB-HB 50.0 4.000 1000\n";
+    const std::string para = std::string(kHead) +
+                             " ?-? 20.0 1.015 500\n ?-? 20.0 0.985 250\n ?-? 30.0 2.040 500\n"
+                             " ?-? 40.5 3.000 500\n B7CB-HB 50.0 4.000 500\n";
+    ImportOptions o;
+    o.r2 = 20;
+    o.delay = 0.01;
+    const Imported im = import_sites({site(dia, para)}, o);
+    const auto v = values_of(im.profiles);
+    ASSERT_EQ(v.size(), 5u);
+    EXPECT_NEAR(ratio_by_hand(v[0].first, 20, 0.01, 0), 0.25, 1e-9);
+    EXPECT_NEAR(ratio_by_hand(v[1].first, 20, 0.01, 0), 0.5, 1e-9);
+    for (size_t i = 2; i < 5; ++i) EXPECT_EQ(v[i].first, kBroadened) << i;
+    EXPECT_EQ(im.warnings, std::vector<std::string>{"para: 3 paramagnetic peaks pair with no diamagnetic one (2.04/30 "
+                                                    "ppm, 3/40.5 ppm, B7CB-HB): left out"});
+}
+
+TEST(Import, TwoTimePointsFromZeroAndNeverNegative) {
+    // Ta = 0 is a time point like any other. A2's ratio grows from 0.5 to
+    // 0.625 (noise): ln 0.8 / 0.01 s is below 0, taken as 0.
+    auto list = [](double a, double b) {
+        char text[200];
+        std::snprintf(text, sizeof text, "%s  A1CB-HB 20.0 1.0 %g\n  A2CB-HB 21.0 1.1 %g\n", kHead, a, b);
+        return std::string(text);
+    };
+    ImportOptions o;
+    o.ta = 0;
+    o.tb = 0.01;
+    const Imported im = import_sites({{read_peak_list(list(1000, 1000), "dia", false),
+                                       read_peak_list(list(500, 500), "para", false),
+                                       read_peak_list(list(800, 800), "dia_b", false),
+                                       read_peak_list(list(200, 500), "para_b", false)}},
+                                     o);
+    const auto v = values_of(im.profiles);
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_NEAR(v[0].first, 69.31471805599453, 1e-9);  // ln 2 / 0.01 s
+    EXPECT_EQ(v[1], std::make_pair(0.0, 0.0));
+}
+
+TEST(Import, ListFieldsAsTheFormatsMeanThem) {
+    // Noise from S/N and DHEIGHT is a size, whatever the height's sign.
+    EXPECT_EQ(read_peak_list("Assignment w1 w2 Data Height S/N\n A1CB-HB 20 1 -500 25\n", "S", false).peaks.at(0).noise,
+              20.0);
+    EXPECT_EQ(read_peak_list("VARS X_PPM Y_PPM HEIGHT DHEIGHT\n1 20 -500 -10\n", "T", false).peaks.at(0).noise, 10.0);
+    // The 1H linewidth is lw2's, w2 being the 1H axis.
+    EXPECT_EQ(read_peak_list("Assignment w1 w2 lw1 (hz) lw2 (hz) Data Height\n A1CB-HB 20 1 30 12 500\n", "S", false)
+                  .peaks.at(0)
+                  .width_hz,
+              12.0);
+    // Methyl shifts, 1H on Y, no DATA lines: 13C lies 22 ppm above 1H, enough to tell.
+    const PeakList m = read_peak_list("VARS X_PPM Y_PPM HEIGHT\n24.812 0.734 1000\n21.903 0.861 800\n", "M", false);
+    EXPECT_EQ(m.peaks.at(0).proton, 0.734);
+    EXPECT_EQ(m.peaks.at(0).heavy, 24.812);
+    EXPECT_EQ(m.notes, std::vector<std::string>{"no DATA line names the axes; the shifts put 1H on Y (its ppm the "
+                                                "smaller): read so"});
+    // The ways lists write "unassigned" give no label, so no two peaks share one.
+    const PeakList u = read_peak_list("Assignment w1 w2 Data Height\n None 20 1 5\n ? 21 1 5\n - 22 1 5\n * 23 1 5\n"
+                                      " ?-? 24 1 5\n",
+                                      "S", false);
+    ASSERT_EQ(u.peaks.size(), 5u);
+    for (const Peak& p : u.peaks) EXPECT_EQ(p.label, "") << p.line;
+    EXPECT_EQ(failure([] { read_peak_list("Assignment w1 w2 w3 Data Height\n A1 20 1 5 100\n", "S", false); }),
+              "S:1: a 3D list (w3): give a 2D list, 13C or 15N in w1 and 1H in w2");
 }
 
 }  // namespace

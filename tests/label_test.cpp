@@ -116,4 +116,21 @@ TEST(Label, ProbabilitiesOutsideZeroToOneRefused) {
     EXPECT_EQ(p.out.substr(p.out.rfind("   ")), "   no probability\n");
 }
 
+TEST(Label, ThresholdTypesAndSmallProbabilities) {
+    const std::string dir = temp_case("", "");
+    std::ofstream(dir + "/m.map") << kMapHead + "1\t?-?\t24.8\t0.7\n2\t?-?\t21.9\t0.9\n3\tLeu-a\t23.0\t0.6\n";
+    // p = 0.9 is at the threshold; a runner-up below 0.001 keeps its digits.
+    std::ofstream(dir + "/t.tsv") << kTableHead + "1\t9\t0.9\t12\t0.0005\n2\t12\t0.95\t\t\n3\t9\t0.5\t\t\n";
+    // The simulated file names the types: 9 Leu (1), 12 Val (2).
+    std::ofstream(dir + "/sim.txt") << "9 10 1\n12 20 2\n";
+    const Proc p = run_binary({"label", "m.map", "t.tsv", "--sim", "sim.txt"}, "", dir);
+    ASSERT_EQ(p.status, 0) << p.err;
+    EXPECT_EQ(p.out, "      Assignment         w1         w2   Note\n\n"
+                     "           L9C-H       24.8        0.7   p=0.9 9 next=12 p=0.0005\n"
+                     "          V12C-H       21.9        0.9   p=0.95 12\n"
+                     // A label of its own that names no residue cannot disagree.
+                     "           Leu-a       23.0        0.6   p=0.5 9\n");
+    EXPECT_EQ(p.err, "preassign: label: 2 of 3 peaks labelled at p >= 0.9\n");
+}
+
 }  // namespace

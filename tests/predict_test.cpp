@@ -104,6 +104,95 @@ TEST(Predict, WhatCannotBePredictedIsSaid) {
     EXPECT_EQ(parse_site("B:52A", "--site").icode, 'A');
 }
 
+// The cloud on a grid small enough to list by hand: reach 1 A, grid 1 A,
+// clash 1.2 A. Around CB (0, -1.5, 0) the grid points within 1 A are CB and
+// its six neighbours; the one towards CA (+y) is behind the backbone. Of the
+// other six, (0, -1.5, 1) lies 1.1 A from Leu 9's O: dropped. The site's own
+// CB, Leu 9's H 1 A from (1, -1.5, 0), and the water's O beside
+// (-1, -1.5, 0) do not clash.
+TEST(Predict, CloudPointsByHand) {
+    Pdb p;
+    p.atom("N", "ALA", 5, {-1.0, 1.0, 0.0}, "N");
+    p.atom("CA", "ALA", 5, {0.0, 0.0, 0.0}, "C");
+    p.atom("C", "ALA", 5, {1.0, 1.0, 0.0}, "C");
+    p.atom("CB", "ALA", 5, {0.0, -1.5, 0.0}, "C");
+    p.atom("CA", "LEU", 9, {6.0, 0.0, 0.0}, "C");
+    p.atom("O", "LEU", 9, {0.0, -1.5, 2.1}, "O");
+    p.atom("H", "LEU", 9, {2.0, -1.5, 0.0}, "H");
+    p.atom("CD1", "LEU", 9, {0.0, -8.5, 0.0}, "C");
+    p.atom("CD2", "LEU", 9, {3.0, -8.5, 0.0}, "C");
+    p.text += "HETATM   99  O   HOH A 101      -2.000  -1.500   0.000  1.00  0.00           O\n";
+    const std::string path = temp_file(p.text);
+    const Structure st = read_structure(path);
+    PredictOptions o;
+    o.sites = {parse_site("A:5", "--site")};
+    o.label = LabelModel::Cloud;
+    o.label_distance = 1.0;
+    o.grid = 1.0;
+    o.clash = 1.2;
+    const Prediction pr = predict(st, o, path);
+    ASSERT_EQ(pr.nuclei.size(), 1u);
+    const Xyz cloud[] = {{0, -1.5, 0}, {1, -1.5, 0}, {-1, -1.5, 0}, {0, -2.5, 0}, {0, -1.5, -1}};
+    double sum = 0;
+    for (const Xyz& c : cloud) sum += r6({0, -8.5, 0}, c) + r6({3, -8.5, 0}, c);
+    const double w = 2 * M_PI * 600e6, t = 4e-9;
+    const double want = 1.23e16 * (4 * t + 3 * t / (1 + w * w * t * t)) * sum / 10;
+    EXPECT_NEAR(pr.gamma2[0][0], want, 1e-12 * want);
+    EXPECT_EQ(pr.notes[0].substr(pr.notes[0].find("label cloud")), "label cloud of 5 points on average, 1 model");
+}
+
+// The site's frame, which the label fit places its label in: origin at CB,
+// e1 along CA->CB, e2 towards N at right angles to e1, e3 = e1 x e2.
+TEST(Predict, SiteFrameByHand) {
+    Pdb p;
+    p.atom("N", "ALA", 5, {-1.0, 1.0, 0.0}, "N");
+    p.atom("CA", "ALA", 5, {0.0, 0.0, 0.0}, "C");
+    p.atom("C", "ALA", 5, {1.0, 1.0, 0.0}, "C");
+    p.atom("CB", "ALA", 5, {0.0, -1.5, 0.0}, "C");
+    p.atom("CA", "LEU", 9, {6.0, 0.0, 0.0}, "C");
+    p.atom("CD1", "LEU", 9, {0.0, -8.5, 0.0}, "C");
+    p.atom("CD2", "LEU", 9, {3.0, -8.5, 0.0}, "C");
+    // A second methyl residue: one alone would read back as one profile for both sites.
+    p.atom("CA", "LEU", 10, {9.0, 0.0, 0.0}, "C");
+    p.atom("CD1", "LEU", 10, {9.0, -8.5, 0.0}, "C");
+    p.atom("CD2", "LEU", 10, {10.0, -8.5, 0.0}, "C");
+    p.atom("N", "GLY", 14, {4.0, 4.0, 4.0}, "N");
+    p.atom("CA", "GLY", 14, {5.0, 4.0, 4.0}, "C");
+    p.atom("C", "GLY", 14, {5.5, 5.3, 4.0}, "C");
+    const std::string path = temp_file(p.text);
+    PredictOptions o;
+    o.sites = {parse_site("A:5", "--site"), parse_site("A:14", "--site")};
+    const Geometry g = geometry(read_structure(path), o, path);
+    ASSERT_EQ(g.frames.size(), 2u);
+    const Geometry::Frame& f = g.frames[0][0];
+    // e1 = (0, -1, 0); CA->N = (-1, 1, 0) less its e1 part (0, 1, 0): e2 = (-1, 0, 0);
+    // e3 = (0, -1, 0) x (-1, 0, 0) = (0, 0, -1).
+    const Xyz want[] = {{0, -1.5, 0}, {0, -1, 0}, {-1, 0, 0}, {0, 0, -1}};
+    const Point got[] = {f.origin, f.e1, f.e2, f.e3};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(got[i].x, want[i].x, 1e-12) << i;
+        EXPECT_NEAR(got[i].y, want[i].y, 1e-12) << i;
+        EXPECT_NEAR(got[i].z, want[i].z, 1e-12) << i;
+    }
+    const Point u = in_frame(f, {1, 2, 3});  // origin + e1 + 2 e2 + 3 e3
+    EXPECT_NEAR(u.x, -2.0, 1e-12);
+    EXPECT_NEAR(u.y, -2.5, 1e-12);
+    EXPECT_NEAR(u.z, -3.0, 1e-12);
+    // Gly has no CB to lack: placed without a word.
+    EXPECT_TRUE(g.warnings.empty()) << g.warnings.at(0);
+    EXPECT_EQ(g.site_residues, (std::vector<std::string>{"ALA", "GLY"}));
+    // N on the CA->CB line: no plane for e2, refused rather than NaN.
+    std::string line = p.text;
+    line.replace(line.find(" -1.000   1.000"), 15, "  0.000   1.000");
+    const std::string bad = temp_file(line);
+    try {
+        geometry(read_structure(bad), o, bad);
+        ADD_FAILURE() << "no failure";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.message, bad + ": site A:5 has its N on the line through CA and CB: its label has no residue frame");
+    }
+}
+
 }  // namespace
 
 namespace {
