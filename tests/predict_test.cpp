@@ -112,10 +112,7 @@ TEST(Predict, WhatCannotBePredictedIsSaid) {
 // (-1, -1.5, 0) do not clash.
 TEST(Predict, CloudPointsByHand) {
     Pdb p;
-    p.atom("N", "ALA", 5, {-1.0, 1.0, 0.0}, "N");
-    p.atom("CA", "ALA", 5, {0.0, 0.0, 0.0}, "C");
-    p.atom("C", "ALA", 5, {1.0, 1.0, 0.0}, "C");
-    p.atom("CB", "ALA", 5, {0.0, -1.5, 0.0}, "C");
+    p.site(5, {0.0, 0.0, 0.0});  // N (-1, 1, 0), CA at 0, C (1, 1, 0), CB (0, -1.5, 0)
     p.atom("CA", "LEU", 9, {6.0, 0.0, 0.0}, "C");
     p.atom("O", "LEU", 9, {0.0, -1.5, 2.1}, "O");
     p.atom("H", "LEU", 9, {2.0, -1.5, 0.0}, "H");
@@ -145,10 +142,7 @@ TEST(Predict, CloudPointsByHand) {
 // e1 along CA->CB, e2 towards N at right angles to e1, e3 = e1 x e2.
 TEST(Predict, SiteFrameByHand) {
     Pdb p;
-    p.atom("N", "ALA", 5, {-1.0, 1.0, 0.0}, "N");
-    p.atom("CA", "ALA", 5, {0.0, 0.0, 0.0}, "C");
-    p.atom("C", "ALA", 5, {1.0, 1.0, 0.0}, "C");
-    p.atom("CB", "ALA", 5, {0.0, -1.5, 0.0}, "C");
+    p.site(5, {0.0, 0.0, 0.0});  // N (-1, 1, 0), CA at 0, C (1, 1, 0), CB (0, -1.5, 0)
     p.atom("CA", "LEU", 9, {6.0, 0.0, 0.0}, "C");
     p.atom("CD1", "LEU", 9, {0.0, -8.5, 0.0}, "C");
     p.atom("CD2", "LEU", 9, {3.0, -8.5, 0.0}, "C");
