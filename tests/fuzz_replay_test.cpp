@@ -9,42 +9,27 @@
 #include "fuzz/structure_entry.h"
 #include "support.h"
 
-TEST(FuzzRegressions, ReplayWithoutFault) {
+namespace {
+
+// Each file of tests/`folder` through `one`; how many there were.
+int replay(const std::string& folder, void (*one)(const uint8_t*, size_t)) {
     int n = 0;
-    for (const auto& e : std::filesystem::directory_iterator(testdata("fuzz/regressions"))) {
-        std::string data = read_file(e.path().string());
-        fuzz_one(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+    for (const auto& e : std::filesystem::directory_iterator(testdata(folder))) {
+        const std::string data = read_file(e.path().string());
+        one(reinterpret_cast<const uint8_t*>(data.data()), data.size());
         ++n;
     }
-    EXPECT_GT(n, 0);
+    return n;
 }
 
-TEST(FuzzRegressions, FixFilesHoldTheirPromises) {
-    int n = 0;
-    for (const auto& e : std::filesystem::directory_iterator(testdata("fuzz/fix_regressions"))) {
-        std::string data = read_file(e.path().string());
-        fuzz_fix_one(reinterpret_cast<const uint8_t*>(data.data()), data.size());
-        ++n;
-    }
-    EXPECT_GT(n, 0);
-}
+}  // namespace
 
-TEST(FuzzRegressions, PeakListsImportToNumbers) {
-    int n = 0;
-    for (const auto& e : std::filesystem::directory_iterator(testdata("fuzz/peaks_regressions"))) {
-        std::string data = read_file(e.path().string());
-        fuzz_peaks_one(reinterpret_cast<const uint8_t*>(data.data()), data.size());
-        ++n;
-    }
-    EXPECT_GT(n, 0);
-}
+TEST(FuzzRegressions, ReplayWithoutFault) { EXPECT_GT(replay("fuzz/regressions", fuzz_one), 0); }
+
+TEST(FuzzRegressions, FixFilesHoldTheirPromises) { EXPECT_GT(replay("fuzz/fix_regressions", fuzz_fix_one), 0); }
+
+TEST(FuzzRegressions, PeakListsImportToNumbers) { EXPECT_GT(replay("fuzz/peaks_regressions", fuzz_peaks_one), 0); }
 
 TEST(FuzzRegressions, StructuresReadOrFailByName) {
-    int n = 0;
-    for (const auto& e : std::filesystem::directory_iterator(testdata("fuzz/structure_regressions"))) {
-        std::string data = read_file(e.path().string());
-        fuzz_structure_one(reinterpret_cast<const uint8_t*>(data.data()), data.size());
-        ++n;
-    }
-    EXPECT_GT(n, 4);
+    EXPECT_GT(replay("fuzz/structure_regressions", fuzz_structure_one), 4);
 }
