@@ -319,6 +319,24 @@ TEST(Options, OneProfileGivesProbabilitiesAndPaddingRowsCarryIdZero) {
     EXPECT_NE(p.err.find("is at the low end of its range"), std::string::npos) << p.err;
     EXPECT_EQ(p.err.find("foretell no better than chance"), std::string::npos) << p.err;
     EXPECT_NE(p.out.find("p >= 0.5: 2  of 2"), std::string::npos) << p.out;
+    // Peaks outnumber residues: the padding residue (index 1) is numbered 0.
+    const std::string more = temp_case("7 5 1\n", "1 5 1 23 0\n2 50 1 23 0\n");
+    const Proc q = run_binary({"-q", "--table", more + "/t.tsv", "sim.txt", "obs.txt"}, "", more);
+    ASSERT_EQ(q.status, 0) << q.err;
+    std::istringstream padded(read_file(more + "/t.tsv"));
+    std::getline(padded, line);
+    int rows_seen = 0;
+    while (std::getline(padded, line)) {
+        std::istringstream cells(line);
+        std::string index, id, residue_index, residue_number;
+        std::getline(cells, index, '\t');
+        std::getline(cells, id, '\t');
+        std::getline(cells, residue_index, '\t');
+        std::getline(cells, residue_number, '\t');
+        EXPECT_EQ(residue_number, residue_index == "0" ? "7" : "0") << line;
+        ++rows_seen;
+    }
+    EXPECT_EQ(rows_seen, 2);
 }
 
 }  // namespace

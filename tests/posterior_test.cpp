@@ -233,6 +233,25 @@ TEST(Posterior, ShiftsSayTheirType) {
     EXPECT_LT(shift_cost(kLeu, kLeuShiftMean), shift_cost(kLeu, kValShiftMean));
     EXPECT_LT(shift_cost(kVal, kValShiftMean), shift_cost(kVal, kLeuShiftMean));
     EXPECT_EQ(shift_cost(0, kLeuShiftMean), shift_cost(0, kValShiftMean));
+    // Untyped: flat over the 25 ppm methyl region, -2 ln(1/25).
+    EXPECT_NEAR(shift_cost(0, 23.0), 6.437751649736401, 1e-12);
+    // Leu at its mean: 0.97 of a normal's peak 1/(1.75 sqrt(2 pi)) plus 0.03/25.
+    EXPECT_NEAR(shift_cost(kLeu, kLeuShiftMean), -2.0 * std::log(0.97 * 0.22796701737224728 + 0.0012), 1e-9);
+}
+
+TEST(Likelihood, TermsByHand) {
+    // The t with 4 degrees of freedom: 5 ln(1 + x^2 / 4); at x^2 = 4, 5 ln 2.
+    EXPECT_NEAR(t_cost(4.0), 3.4657359027997265, 1e-12);
+    EXPECT_EQ(t_cost(0.0), 0.0);
+    // -2 ln Phi: 2 ln 2 at 0, near 0 far above, and far below by its tail
+    // series: z^2 + ln(2 pi) + 2 ln(-z) - 2 ln(1 - 1/z^2 + 3/z^4).
+    EXPECT_NEAR(minus_two_ln_phi(0.0), 1.3862943611198906, 1e-12);
+    EXPECT_NEAR(minus_two_ln_phi(8.0), 0.0, 1e-14);
+    EXPECT_NEAR(minus_two_ln_phi(-40.0), 1600 + 1.8378770664093453 + 2 * std::log(40.0) -
+                                             2 * std::log(1 - 1 / 1600.0 + 3 / 2560000.0), 1e-9);
+    // The error taken where a value has none: 0.1 |PRE| + 0.5.
+    EXPECT_EQ(pre_error(-20, 0), 2.5);
+    EXPECT_EQ(pre_error(20, 3), 3);
 }
 
 TEST(Posterior, AKnownPairIsItsRowAndColumnRemoved) {
