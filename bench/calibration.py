@@ -22,7 +22,7 @@ right. On a displaced label (and "all at once") the ideal has only its base
 model and is over-sure, so sharpness there measures nothing. It needs numpy,
 in this Python or in /usr/bin/python3; --no-ideal leaves it out.
 
-Usage: calibration.py [--quick] [--stress-only] [--no-ideal] [BUILD_DIR]
+Usage: calibration.py [--quick] [--stress-only] [--no-ideal] [--kinds="NAME;..."] [BUILD_DIR]
 """
 import os
 import statistics
@@ -55,6 +55,8 @@ STRESS = [
                      "--displace", "3", "5"]),
 ]
 NULL = ["--shuffle"]
+# --kinds="A;B": only the stress kinds whose names hold one of these.
+KINDS = []
 STRESS_SETS = [(120, 5, range(101, 105)), (200, 8, range(201, 204)), (300, 8, range(301, 303))]
 STRESS_QUICK = [(120, 5, range(101, 103)), (200, 8, range(201, 202))]
 
@@ -224,6 +226,8 @@ def stress_table(build, sets):
     pooled, pooled_ideal = [], []
     with tempfile.TemporaryDirectory() as work:
         for name, flags in STRESS:
+            if KINDS and not any(k in name for k in KINDS):
+                continue
             pairs, fs, ideal = pooled_runs(build, work, sets, flags)
             if name != "no stress":
                 pooled += pairs
@@ -254,8 +258,11 @@ def added_time(build):
 
 
 def main():
-    global IDEAL_RUN
+    global IDEAL_RUN, KINDS
     args = sys.argv[1:]
+    for a in args:
+        if a.startswith("--kinds="):
+            KINDS = a[len("--kinds="):].split(";")
     quick = "--quick" in args
     stress_only = "--stress-only" in args
     no_ideal = "--no-ideal" in args

@@ -156,8 +156,11 @@ TEST(Matchings, AgainstEnumeration) {
 }
 
 TEST(Posterior, OnePeakByHand) {
-    // One peak measured at 100 +- 1, f given as 0.05, untyped residues
-    // predicted below and above it. Alone, a row's probabilities are exact:
+    // One peak measured at 100 +- 1, f given as 0.05 (and so no floor, no
+    // profile's factor), untyped residues predicted below and above it. On
+    // the scale asinh(x / c), c the typical error (1), a residual d has the
+    // spread V = f^2 p^2 / (p^2 + 1) + 1 / (100^2 + 1) and the density
+    // (1 + d^2 / 5V)^-3 / sqrt(V). Alone, a row's probabilities are exact:
     // seen x L for a residue, extras x L0 x (1 - seen) for no residue, L0 the
     // mean likelihood over the residues; a residue below exp(-10) of the
     // best option is left out.
@@ -179,9 +182,8 @@ TEST(Posterior, OnePeakByHand) {
     EXPECT_EQ(post.f, 0.05);
     EXPECT_EQ(post.eta, 0.0);  // one profile: nothing is held out
     auto likelihood = [](double p) {
-        const double larger = std::max(p, 100.0), s2 = 1 + std::pow(std::sqrt(0.5) * 0.05 * larger, 2);
-        const double x = 1 + (p - 100) * (p - 100) / (4 * s2);
-        return 1 / (std::sqrt(s2) * std::pow(x, 2.5));
+        const double V = 0.0025 * p * p / (p * p + 1) + 1.0 / 10001, d = std::asinh(p) - std::asinh(100.0);
+        return 1 / (std::sqrt(V) * std::pow(1 + d * d / (5 * V), 3));
     };
     const double extras = 0.02 + 0.5, seen = (1 - extras) / R;
     double mean = 0, best = 0;
@@ -225,7 +227,7 @@ TEST(Posterior, ABroadenedPeakIsABound) {
     r.maxobs = 5;
     const Posterior post = compute_posterior(posterior_data(*sim, r, *obs, r, Shape{2, 2}), PosteriorOptions{0.05, {}});
     ASSERT_TRUE(post.usable());
-    EXPECT_LT(post.p(0, 1), 0.8);
+    EXPECT_LT(post.p(0, 1), 0.9);
     EXPECT_GT(post.p(0, 1), 0.2);
 }
 
@@ -271,6 +273,7 @@ TEST(Posterior, AKnownPairIsItsRowAndColumnRemoved) {
         if (j != 4) s5.push_back(s[j]);
     }
     Problem rest(o5, e5, s5);
+    // f is given, so the model is the same without them.
     const Posterior removed = compute_posterior(rest.data(), PosteriorOptions{0.2, {}});
     EXPECT_EQ(fixed.p(2, 4), 1.0);
     EXPECT_TRUE(fixed.fixed[2]);

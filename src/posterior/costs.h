@@ -9,6 +9,7 @@
 
 #include "posterior/matchings.h"
 #include "posterior/posterior.h"
+#include "posterior/terms.h"
 #include "posterior/weighing.h"
 
 namespace post {
@@ -22,6 +23,7 @@ struct Tables {
     std::vector<int> cls;                 // residue's type class: 0 none, 1 Leu, 2 Val
     int defaulted = 0;
     int values = 0;                       // measured values, clipped ones included
+    double typical_error = 1.0;           // the median error of the two-sided values
 };
 
 Tables gather(const PosteriorData& d);
@@ -38,23 +40,38 @@ struct Free : CostMatrix {
 
 Free free_problem(const Tables& t, const PosteriorOptions& opt);
 
+// The measured values and every prediction on the model's scale.
+struct Scaled {
+    std::vector<Value> value;  // [m * peaks + j], for measured ones
+    std::vector<Pred> pred;    // [m * residues + r]
+};
+
+Scaled scaled(const Tables& t, const Model& model);
+
 // -2 ln of (peak j, residue r)'s likelihood with no share of unrelated values.
-double pair_cost(const Tables& t, double f, int j, int r);
+double pair_cost(const Tables& t, const Scaled& s, int j, int r);
 
 // The costs with eta = 0; with `means`, each value's mean likelihood too.
-void fill_costs(const Tables& t, double f, Free& q, bool means = false);
+void fill_costs(const Tables& t, const Model& model, Free& q, bool means = false);
 
-// The costs with a share eta of values that the predictions say nothing about.
-void fill_mixed_costs(const Tables& t, double f, double eta, Free& q);
+// The costs with each profile's share eta[m] of values that the
+// predictions say nothing about.
+void fill_mixed_costs(const Tables& t, const Model& model, const std::vector<double>& eta, Free& q);
 
-// f of largest likelihood for these (peak, residue) pairs.
-double fit_model_error(const Tables& t, const std::vector<std::pair<int, int>>& pairs);
+// The model of largest likelihood for these (peak, residue) pairs: f, the
+// floor a and each profile's scale; c is kept.
+void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, Model& model);
 
-// The share eta on held-out profiles, from the marginals `b` over the pairs
-// of kernel `k`.
-double held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b, double f);
+// Each profile's share eta on held-out profiles, from the marginals `b`
+// over the pairs of kernel `k`.
+std::vector<double> held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b,
+                             const Model& model);
+
+// f that best foretells held-out values, each profile's eta fitted with it.
+double held_out_model_error(const Tables& t, const Free& q, const Kernel& k, const Marginals& b,
+                            const Model& model);
 
 // With one profile: the share of gross errors at the best matching `match`.
-double gross_share(const Tables& t, const Free& q, const std::vector<int>& match, double f);
+double gross_share(const Tables& t, const Free& q, const std::vector<int>& match, const Model& model);
 
 }  // namespace post

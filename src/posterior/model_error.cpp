@@ -1,5 +1,9 @@
-// f, the predictions' relative error, by maximum likelihood at a matching's
-// pairs: a grid, then golden sections.
+// The model's f and each profile's scale, by maximum likelihood at a
+// matching's pairs. A share of values may be gross errors (an outlier
+// prediction, an extra peak matched for want of a better one), flat on the
+// model's scale over the profile's range, so that a few of them do not
+// widen the errors of all.
+#include <algorithm>
 #include <cmath>
 
 #include "posterior/costs.h"
@@ -8,11 +12,11 @@ namespace post {
 
 namespace {
 
-double pairs_cost(const Tables& t, const std::vector<std::pair<int, int>>& pairs, double f) {
-    double c = 0.0;
-    for (const auto& [j, r] : pairs) c += pair_cost(t, f, j, r);
-    return c;
-}
+// ln of a profile's scale: normal around 0 with this spread (a factor of 2
+// is two spreads off), so that few values cannot pull it far.
+constexpr double kScaleSpread = 0.35;
+constexpr double kMostLogScale = 1.5;
+constexpr int kRounds = 3;
 
 // The minimum of a function over [lo, hi] by golden sections, to `tol`.
 template <typename F>
@@ -38,22 +42,126 @@ double golden_minimum(F cost, double lo, double hi, double tol) {
     return (lo + hi) / 2.0;
 }
 
-}  // namespace
-
-// f of largest likelihood for these pairs: a grid, then golden sections.
-double fit_model_error(const Tables& t, const std::vector<std::pair<int, int>>& pairs) {
-    const int steps = 40;
-    const double h = kMaxModelError / steps;
-    double best = 0.0, best_cost = pairs_cost(t, pairs, 0.0);
-    for (int i = 1; i <= steps; ++i) {
-        const double c = pairs_cost(t, pairs, i * h);
+// The minimum over a grid of n + 1 points in [lo, hi], then by golden
+// sections around it.
+template <typename F>
+double grid_then_golden(F cost, double lo, double hi, int n, double tol) {
+    const double h = (hi - lo) / n;
+    double best = lo, best_cost = cost(lo);
+    for (int i = 1; i <= n; ++i) {
+        const double c = cost(lo + i * h);
         if (c < best_cost) {
             best_cost = c;
-            best = i * h;
+            best = lo + i * h;
         }
     }
-    return golden_minimum([&](double f) { return pairs_cost(t, pairs, f); }, std::max(0.0, best - h),
-                          std::min(kMaxModelError, best + h), 1e-5);
+    return golden_minimum(cost, std::max(lo, best - h), std::min(hi, best + h), tol);
+}
+
+struct PairValue {
+    int m;
+    double y, e, pred;
+    bool bound;
+};
+
+struct Objective {
+    std::vector<std::vector<PairValue>> values;  // per profile
+    std::vector<double> hi;                      // per profile: the largest value or prediction
+    double gross = 0.05;
+
+    // -2 ln of a value's gross-error density: flat over the profile's range.
+    double flat(const PairValue& v, const Model& model) const {
+        if (v.bound) return 2.0 * std::log(2.0);
+        const double width = std::max(std::asinh(hi[size_t(v.m)] / model.c), 1e-12);
+        return 2.0 * std::log(width) + std::log(v.y * v.y + model.c * model.c);
+    }
+
+    // Per value: its core cost and its flat one.
+    template <typename Use>
+    void each(const Model& model, int only, Use use) const {
+        for (size_t m = 0; m < values.size(); ++m) {
+            if (only >= 0 && int(m) != only) continue;
+            for (const PairValue& v : values[m]) {
+                const Value x = value_of(v.y, v.e, v.bound, model.c);
+                use(cost(x, pred_of(v.pred, model.scale[m], model)), flat(v, model));
+            }
+        }
+    }
+
+    // -2 ln L of the values of profile `only` (all where negative), with the
+    // scales' prior.
+    double operator()(const Model& model, int only = -1) const {
+        double sum = 0.0;
+        each(model, only, [&](double core, double fl) {
+            const double low = std::min(core, fl);
+            sum += low - 2.0 * std::log((1.0 - gross) * std::exp(-(core - low) / 2.0) +
+                                        gross * std::exp(-(fl - low) / 2.0));
+        });
+        for (size_t m = 0; m < model.scale.size(); ++m) {
+            if (only >= 0 && int(m) != only) continue;
+            const double z = std::log(model.scale[m]) / kScaleSpread;
+            sum += z * z;
+        }
+        return sum;
+    }
+
+    // The share of gross errors that the values' responsibilities give.
+    double gross_share(const Model& model) const {
+        double sum = 0.0;
+        long n = 0;
+        each(model, -1, [&](double core, double fl) {
+            const double low = std::min(core, fl);
+            const double a = (1.0 - gross) * std::exp(-(core - low) / 2.0);
+            const double b = gross * std::exp(-(fl - low) / 2.0);
+            sum += b / (a + b);
+            ++n;
+        });
+        return n > 0 ? std::min(std::max(sum / n, 1e-3), 0.5) : gross;
+    }
+};
+
+}  // namespace
+
+void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, Model& model) {
+    Objective o;
+    o.values.resize(t.np);
+    o.hi.assign(t.np, 0.0);
+    model.scale.resize(t.np, 1.0);
+    for (const auto& [j, r] : pairs)
+        for (int m = 0; m < t.np; ++m) {
+            const size_t k = size_t(m) * t.peaks + j;
+            if (!t.measured[k]) continue;
+            const double pred = t.pred[size_t(m) * t.residues + r];
+            o.values[m].push_back({m, t.meas[k], t.err[k], pred, bool(t.clipped[k])});
+            o.hi[m] = std::max({o.hi[m], t.meas[k], pred});
+        }
+    if (pairs.empty()) return;
+    for (int round = 0; round < kRounds; ++round) {
+        model.f = std::exp(grid_then_golden(
+            [&](double x) {
+                Model trial = model;
+                trial.f = std::exp(x);
+                return o(trial);
+            },
+            std::log(kLeastFittedError), std::log(kMaxModelError), round == 0 ? 24 : 6, 1e-4));
+        model.a = std::exp(grid_then_golden(
+            [&](double x) {
+                Model trial = model;
+                trial.a = std::exp(x);
+                return o(trial);
+            },
+            std::log(model.c * 1e-3), std::log(model.c * 10.0), round == 0 ? 16 : 6, 1e-3));
+        for (int m = 0; m < t.np; ++m) {
+            model.scale[m] = std::exp(golden_minimum(
+                [&](double x) {
+                    Model trial = model;
+                    trial.scale[m] = std::exp(x);
+                    return o(trial, m);
+                },
+                -kMostLogScale, kMostLogScale, 1e-3));
+        }
+        for (int step = 0; step < 3; ++step) o.gross = o.gross_share(model);
+    }
 }
 
 }  // namespace post

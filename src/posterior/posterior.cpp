@@ -1,15 +1,18 @@
-// The model: each measured PRE against its residue's prediction as a
-// Student t, or, with a share eta of the values, as a value the predictions
-// say nothing about (the mean of its likelihood over all residues); a peak
-// may be no residue's and a residue may give no peak. Known pairs leave the
-// problem as a removed row and column.
+// The model: each measured PRE against its residue's prediction, with an
+// error that multiplies down to a floor (terms.h), each profile's
+// predictions off by a factor of their own, and, with a share eta of the
+// profile's values, as a value the predictions say nothing about (the mean
+// of its likelihood over all residues); a peak may be no residue's and a
+// residue may give no peak. Known pairs leave the problem as a removed row
+// and column.
 //
-// f is fitted at the best matching. That matching picks the pairs that fit
-// best even where they are wrong, so a fit there can flatter data that say
-// nothing; eta is fitted on held-out profiles instead (each value foretold
-// by the marginals without its own profile's evidence), which such data
-// cannot flatter. The marginals are sampled: exact but for the sampling
-// error, which the result states.
+// The floor and the profiles' factors are fitted at the best matching, and
+// f first there. That matching picks the pairs that fit best even where
+// they are wrong, which flatters the fit: f is then fitted again, and each
+// profile's eta, on held-out profiles (each value foretold by the marginals
+// without its own profile's evidence), which such pairs cannot flatter. The
+// marginals are sampled: exact but for the sampling error, which the
+// result states.
 #include "posterior/posterior.h"
 
 #include <algorithm>
@@ -95,14 +98,18 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
 
     Free q = free_problem(t, opt);
     const Priors pr = matching_priors(q.P, q.R);
-    // f at the best matching: match, then fit to it.
-    fill_costs(t, post.f, q);
+    Model model;
+    model.f = post.f;
+    model.c = t.typical_error;
+    model.scale.assign(t.np, 1.0);
+    // The model at the best matching: match, then fit to it.
+    fill_costs(t, model, q);
     std::vector<int> match = best_matching(q, pr);
     if (match.size() != size_t(q.P)) return post;  // some costs are not finite
-    if (post.fitted) post.f = fit_model_error(t, real_pairs(q, match, opt));
-    post.f_at_bound = post.fitted && post.f >= kMaxModelError * 0.999;
-    post.f_at_least = post.fitted && post.f <= kLeastFittedError;
-    fill_costs(t, post.f, q, true);
+    // A given f is the whole error model: no floor, no profile's factor.
+    if (post.fitted) fit_model(t, real_pairs(q, match, opt), model);
+    post.f = model.f;
+    fill_costs(t, model, q, true);
     // The held-out fit needs only rough marginals.
     Kernel k;
     Marginals b = sample_marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
@@ -111,8 +118,19 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
         return post;
     }
     post.single_profile = t.np == 1;
-    post.eta = post.single_profile ? gross_share(t, q, match, post.f) : held_out(t, q, k, b, post.f);
-    if (post.eta > 0.0) fill_mixed_costs(t, post.f, post.eta, q);
+    if (post.fitted && !post.single_profile) {
+        model.f = held_out_model_error(t, q, k, b, model);
+        post.f = model.f;
+        fill_costs(t, model, q, true);
+        b = sample_marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
+    }
+    post.f_at_bound = post.fitted && post.f >= kMaxModelError * 0.999;
+    post.f_at_least = post.fitted && post.f <= kLeastFittedError * 1.001;
+    std::vector<double> eta = post.single_profile ? std::vector<double>{gross_share(t, q, match, model)}
+                                                  : held_out(t, q, k, b, model);
+    post.eta = 0.0;
+    for (double e : eta) post.eta += e / double(eta.size());
+    if (post.eta > 0.0) fill_mixed_costs(t, model, eta, q);
     match = best_matching(q, pr);
     if (match.size() != size_t(q.P)) return post;
     post.computed = true;
@@ -122,12 +140,13 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     for (const auto& [j, r] : opt.fixed) post.fixed[j] = 1;
     double chi2 = 0.0;
     long values = 0;
+    const Scaled s = scaled(t, model);
     for (const auto& [j, r] : real_pairs(q, match, opt)) {
         post.optimum[j] = r;
         for (int m = 0; m < t.np; ++m) {
             const size_t o = size_t(m) * t.peaks + j;
             if (!t.measured[o] || t.clipped[o]) continue;
-            chi2 += term(t.pred[size_t(m) * t.residues + r], t.meas[o], t.err[o], post.f, false).two_sided;
+            chi2 += squared(s.value[o], s.pred[size_t(m) * t.residues + r]);
             ++values;
         }
     }

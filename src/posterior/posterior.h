@@ -51,9 +51,9 @@ struct PosteriorOptions {
 
 // The largest f that is fitted; at it, the predictions fit too poorly to say how poorly.
 inline constexpr double kMaxModelError = 2.0;
-// A fitted f this small says the predictions fit better than the errors
+// The least f fitted; at it, the predictions fit better than the errors
 // allow: errors overstated, or predictions fitted to these very data.
-inline constexpr double kLeastFittedError = 1e-3;
+inline constexpr double kLeastFittedError = 0.01;
 
 // The probabilities are taken as settled once each one's standard error,
 // from the chain that samples them, is within this.

@@ -19,27 +19,10 @@ constexpr double kStartGrossShare = 0.05;
 // that those weights give the value over its mean likelihood, says how well
 // the predictions foretell it. eta maximises sum ln((1 - eta) rho + eta),
 // each value weighed by the chance that its peak is some residue's.
-double held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b, double f) {
-    std::vector<double> weight, rho;
-    for (int i = 0; i < q.P; ++i) {
-        const double real = 1.0 - b.row_alone[i];
-        if (!(real > 1e-6) || k.start[i] == k.start[i + 1]) continue;
-        const int j = q.rows[i];
-        for (int m = 0; m < t.np; ++m) {
-            const size_t o = size_t(m) * t.peaks + j;
-            if (!t.measured[o]) continue;
-            const double mean = q.mean[size_t(i) * t.np + m];
-            double held = 0.0, total = 0.0;
-            for (int e = k.start[i]; e < k.start[i + 1]; ++e) {
-                const double pred = t.pred[size_t(m) * t.residues + q.cols[k.col[e]]];
-                const double l = std::max(density(pred, t.meas[o], t.err[o], f, t.clipped[o]), 1e-300);
-                held += b.pair[e] / l;
-                total += b.pair[e];
-            }
-            weight.push_back(real);
-            rho.push_back(held > 0.0 && mean > 0.0 ? total / (held * mean) : 1.0);
-        }
-    }
+namespace {
+
+// The eta in [0, 1] that maximises sum w ln((1 - eta) rho + eta).
+double share_of(const std::vector<double>& weight, const std::vector<double>& rho) {
     const size_t n = rho.size();
     if (n == 0) return 0.0;
     // The score is concave in eta: its slope at 0 and at 1 say whether the
@@ -56,12 +39,92 @@ double held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals
     return (lo + hi) / 2.0;
 }
 
+}  // namespace
+
+namespace {
+
+// The score of eta: sum w ln((1 - eta) rho + eta).
+double share_score(const std::vector<double>& weight, const std::vector<double>& rho, double eta) {
+    double sum = 0.0;
+    for (size_t x = 0; x < rho.size(); ++x) sum += weight[x] * std::log((1.0 - eta) * rho[x] + eta);
+    return sum;
+}
+
+constexpr int kHeldMeanSample = 64;
+
+// Per profile, each held-out value's weight and rho under `trial`, its
+// peak's pair weights without its own profile's evidence taken at `at`
+// (the model that sampled b).
+void held_out_values(const Tables& t, const Free& q, const Kernel& k, const Marginals& b, const Model& at,
+                     const Model& trial, std::vector<std::vector<double>>& weight,
+                     std::vector<std::vector<double>>& rho) {
+    const Scaled s0 = scaled(t, at), s = scaled(t, trial);
+    const int stride = q.R > kHeldMeanSample ? q.R / kHeldMeanSample : 1;
+    weight.assign(t.np, {});
+    rho.assign(t.np, {});
+    for (int i = 0; i < q.P; ++i) {
+        const double real = 1.0 - b.row_alone[i];
+        if (!(real > 1e-6) || k.start[i] == k.start[i + 1]) continue;
+        const int j = q.rows[i];
+        for (int m = 0; m < t.np; ++m) {
+            const size_t o = size_t(m) * t.peaks + j;
+            if (!t.measured[o]) continue;
+            double mean = 0.0;
+            int n = 0;
+            for (int c = 0; c < q.R; c += stride, ++n)
+                mean += density(s.value[o], s.pred[size_t(m) * t.residues + q.cols[c]]);
+            mean = n > 0 ? mean / n : 0.0;
+            double held = 0.0, total = 0.0;
+            for (int e = k.start[i]; e < k.start[i + 1]; ++e) {
+                const size_t r = size_t(m) * t.residues + q.cols[k.col[e]];
+                const double w = b.pair[e] / std::max(density(s0.value[o], s0.pred[r]), 1e-300);
+                held += w * density(s.value[o], s.pred[r]);
+                total += w;
+            }
+            if (!(total > 0.0) || !(mean > 0.0)) continue;
+            weight[m].push_back(real);
+            rho[m].push_back(held / (total * mean));
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<double> held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b,
+                             const Model& model) {
+    std::vector<std::vector<double>> weight, rho;
+    held_out_values(t, q, k, b, model, model, weight, rho);
+    std::vector<double> eta(t.np);
+    for (int m = 0; m < t.np; ++m) eta[m] = share_of(weight[m], rho[m]);
+    return eta;
+}
+
+double held_out_model_error(const Tables& t, const Free& q, const Kernel& k, const Marginals& b,
+                            const Model& model) {
+    std::vector<std::vector<double>> weight, rho;
+    double best = model.f, best_score = -1e300;
+    for (double x = 0.6; x <= 3.01; x *= 1.15) {
+        Model trial = model;
+        trial.f = std::max(model.f * x, kLeastFittedError);
+        if (trial.f > kMaxModelError) break;
+        held_out_values(t, q, k, b, model, trial, weight, rho);
+        double score = 0.0;
+        for (int m = 0; m < t.np; ++m) score += share_score(weight[m], rho[m], share_of(weight[m], rho[m]));
+        if (score > best_score) {
+            best_score = score;
+            best = trial.f;
+        }
+    }
+    return best;
+}
+
 // With one profile nothing can be held out, and a profile whose predictions
 // say nothing looks like one whose predictions are right: its values are
 // taken as informative but for the share of gross errors at the best
 // matching, values its pair explains worse than a residue drawn at random
 // would (a mixture's share, fitted by expectation-maximisation).
-double gross_share(const Tables& t, const Free& q, const std::vector<int>& match, double f) {
+double gross_share(const Tables& t, const Free& q, const std::vector<int>& match, const Model& model) {
+    const Scaled s = scaled(t, model);
     std::vector<double> rho;  // each matched value's likelihood over its mean likelihood
     for (int i = 0; i < q.P; ++i) {
         if (match[i] < 0) continue;
@@ -70,8 +133,7 @@ double gross_share(const Tables& t, const Free& q, const std::vector<int>& match
             const size_t o = size_t(m) * t.peaks + j;
             const double mean = q.mean[size_t(i) * t.np + m];
             if (!t.measured[o] || !(mean > 0.0)) continue;
-            rho.push_back(density(t.pred[size_t(m) * t.residues + q.cols[match[i]]], t.meas[o], t.err[o], f,
-                                  t.clipped[o]) / mean);
+            rho.push_back(density(s.value[o], s.pred[size_t(m) * t.residues + q.cols[match[i]]]) / mean);
         }
     }
     if (rho.empty()) return 0.0;
