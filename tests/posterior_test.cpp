@@ -15,6 +15,7 @@
 #include "profiles/reader.h"
 #include "posterior/matchings.h"
 #include "posterior/posterior.h"
+#include "posterior/terms.h"
 #include "likelihood/shifts.h"
 #include "support.h"
 
@@ -254,6 +255,68 @@ TEST(Likelihood, TermsByHand) {
     // The error taken where a value has none: 0.1 |PRE| + 0.5.
     EXPECT_EQ(pre_error(-20, 0), 2.5);
     EXPECT_EQ(pre_error(20, 3), 3);
+}
+
+TEST(Posterior, TermsByHand) {
+    using namespace post;
+    // y = 3 +- 1 on the scale asinh(x / 2): g = asinh(1.5), its error's
+    // share of V 1 / (3^2 + 2^2), the change of scale ln 13.
+    const Value y = value_of(3.0, 1.0, false, 2.0);
+    EXPECT_NEAR(y.g, 1.1947632172871094, 1e-12);
+    EXPECT_NEAR(y.v, 1.0 / 13.0, 1e-15);
+    EXPECT_NEAR(y.norm, std::log(13.0), 1e-15);
+    // A prediction of 4 in a profile whose factor is 0.5, f = 0.2, floor
+    // 0.5: x = 2, g = asinh(1), (0.2^2 2^2 + 0.5^2) / (2^2 + 2^2) = 0.05125.
+    Model m;
+    m.f = 0.2;
+    m.a = 0.5;
+    m.c = 2.0;
+    const Pred p = pred_of(4.0, 0.5, m);
+    EXPECT_NEAR(p.g, 0.88137358701954305, 1e-12);
+    EXPECT_NEAR(p.v, 0.05125, 1e-15);
+    // t(5): 6 ln(1 + d^2 / 5V) + ln V + ln 13, V = 1/13 + 0.05125.
+    const double V = 1.0 / 13.0 + 0.05125, d = 0.88137358701954305 - 1.1947632172871094;
+    const double c = 6.0 * std::log(1.0 + d * d / (5.0 * V)) + std::log(V) + std::log(13.0);
+    EXPECT_NEAR(cost(y, p), c, 1e-12);
+    EXPECT_NEAR(density(y, p), std::exp(-c / 2.0), 1e-12);
+    EXPECT_NEAR(squared(y, p), d * d / V, 1e-12);
+    // A bound: the chance that the PRE is at least 3, -2 ln Phi(d / sqrt V).
+    const Value at_least = value_of(3.0, 1.0, true, 2.0);
+    EXPECT_NEAR(cost(at_least, p), minus_two_ln_phi(d / std::sqrt(V)), 1e-12);
+    EXPECT_NEAR(density(at_least, p), 0.5 * std::erfc(-d / std::sqrt(2.0 * V)), 1e-12);
+    // A prediction of 0 or below has only the floor's error.
+    EXPECT_EQ(pred_of(-1.0, 1.0, m).g, 0.0);
+    EXPECT_NEAR(pred_of(-1.0, 1.0, m).v, 0.25 / 4.0, 1e-15);
+}
+
+TEST(Posterior, EachProfilesFactorIsFitted) {
+    // 60 residues, two profiles; the second profile's predictions are three
+    // times too small. Fitted, its factor is about 3 and the first's about 1.
+    std::mt19937 gen(5);
+    std::uniform_real_distribution<double> ln_pre(std::log(0.2), std::log(200.0));
+    std::normal_distribution<double> noise(0.0, 0.15);
+    const int n = 60;
+    auto sim = make_table(), obs = make_table();
+    for (int r = 0; r < n; ++r)
+        for (int m = 0; m < 2; ++m) {
+            const double pre = std::exp(ln_pre(gen));
+            (*sim)[m].pre[r] = m == 1 ? pre / 3.0 : pre;
+            (*obs)[m].pre[r] = pre * std::exp(noise(gen));
+            (*obs)[m].pre_err[r] = 0.05 * (*obs)[m].pre[r] + 0.1;
+        }
+    ReadResult rr;
+    rr.profiles = 2;
+    rr.records = {n, n};
+    rr.maxobs = 1e6;
+    const Posterior post = compute_posterior(posterior_data(*sim, rr, *obs, rr, Shape{2, n}), {});
+    ASSERT_TRUE(post.usable());
+    ASSERT_EQ(post.scale.size(), 2u);
+    EXPECT_NEAR(post.scale[0], 1.0, 0.1);
+    EXPECT_NEAR(post.scale[1], 3.0, 0.3);
+    EXPECT_LT(post.f, 0.3);
+    int sure_right = 0;
+    for (int j = 0; j < n; ++j) sure_right += post.p(j, j) >= 0.9;
+    EXPECT_GT(sure_right, n / 2);
 }
 
 TEST(Posterior, AKnownPairIsItsRowAndColumnRemoved) {

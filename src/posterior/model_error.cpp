@@ -12,9 +12,9 @@ namespace post {
 
 namespace {
 
-// ln of a profile's scale: normal around 0 with this spread (a factor of 2
-// is two spreads off), so that few values cannot pull it far.
-constexpr double kScaleSpread = 0.35;
+// ln of a profile's scale: normal around 0 with this spread (a factor of
+// 2.7 is two spreads off), so that few values cannot pull it far.
+constexpr double kScaleSpread = 0.5;
 constexpr double kMostLogScale = 1.5;
 constexpr int kRounds = 3;
 
@@ -152,13 +152,13 @@ void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, M
             },
             std::log(model.c * 1e-3), std::log(model.c * 10.0), round == 0 ? 16 : 6, 1e-3));
         for (int m = 0; m < t.np; ++m) {
-            model.scale[m] = std::exp(golden_minimum(
+            model.scale[m] = std::exp(grid_then_golden(
                 [&](double x) {
                     Model trial = model;
                     trial.scale[m] = std::exp(x);
                     return o(trial, m);
                 },
-                -kMostLogScale, kMostLogScale, 1e-3));
+                -kMostLogScale, kMostLogScale, round == 0 ? 12 : 4, 1e-3));
         }
         for (int step = 0; step < 3; ++step) o.gross = o.gross_share(model);
     }

@@ -35,6 +35,7 @@ constexpr long kRoughSweeps = 100;
 constexpr long kSweeps = 1000;
 constexpr long kMostSweeps = 3000;
 constexpr uint64_t kSeed = 20261207;
+constexpr int kModelRounds = 3;
 // Real (peak, residue) pairs of a matching, and the known ones.
 std::vector<std::pair<int, int>> real_pairs(const Free& q, const std::vector<int>& match,
                                             const PosteriorOptions& opt) {
@@ -102,12 +103,16 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     model.f = post.f;
     model.c = t.typical_error;
     model.scale.assign(t.np, 1.0);
-    // The model at the best matching: match, then fit to it.
-    fill_costs(t, model, q);
-    std::vector<int> match = best_matching(q, pr);
-    if (match.size() != size_t(q.P)) return post;  // some costs are not finite
-    // A given f is the whole error model: no floor, no profile's factor.
-    if (post.fitted) fit_model(t, real_pairs(q, match, opt), model);
+    // The model at the best matching: match, then fit to it, three times, as a
+    // profile's factor far off can mislead the first matching. A given f is
+    // the whole error model: no floor, no profile's factor.
+    std::vector<int> match;
+    for (int round = 0; round < (post.fitted ? kModelRounds : 1); ++round) {
+        fill_costs(t, model, q);
+        match = best_matching(q, pr);
+        if (match.size() != size_t(q.P)) return post;  // some costs are not finite
+        if (post.fitted) fit_model(t, real_pairs(q, match, opt), model);
+    }
     post.f = model.f;
     fill_costs(t, model, q, true);
     // The held-out fit needs only rough marginals.
@@ -124,6 +129,8 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
         fill_costs(t, model, q, true);
         b = sample_marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
     }
+    post.floor = model.a;
+    post.scale = model.scale;
     post.f_at_bound = post.fitted && post.f >= kMaxModelError * 0.999;
     post.f_at_least = post.fitted && post.f <= kLeastFittedError * 1.001;
     std::vector<double> eta = post.single_profile ? std::vector<double>{gross_share(t, q, match, model)}
