@@ -167,35 +167,43 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means) {
 }
 
 // The costs with each profile's share eta of values that the predictions
-// say nothing about: each value's likelihood (1 - eta) L + eta mean(L),
-// taken in logarithms, as the normal's likelihoods may underflow.
+// say nothing about: each value's likelihood (1 - eta) L + eta mean(L). The
+// products over the profiles are folded into a logarithm whenever they
+// leave a safe range, which the likelihoods (unlike the t's factors) can.
 void fill_mixed_costs(const Tables& t, const Model& model, const std::vector<double>& share, Free& q) {
     const int real = q.R;
     const Scaled s = scaled(t, model);
     const std::vector<Pred> pred = free_predictions(t, s, q);
-    std::vector<double> c(real);
+    std::vector<double> dens(real), prod(real), logs(real);
     for (int i = 0; i < q.P; ++i) {
         const int j = q.rows[i];
-        double* row = q.cost.data() + size_t(i) * real;
-        for (int k = 0; k < real; ++k) row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]];
+        std::fill(prod.begin(), prod.end(), 1.0);
+        std::fill(logs.begin(), logs.end(), 0.0);
         for (int m = 0; m < t.np; ++m) {
             const size_t o = size_t(m) * t.peaks + j;
             if (!t.measured[o]) continue;
             const Pred* p = pred.data() + size_t(m) * real;
-            for (int k = 0; k < real; ++k) c[k] = cost(s.value[o], p[k]);
-            const double mean = real > 0 ? mean_likelihood_cost(c.data(), real) : 0.0;
-            q.mean[size_t(i) * t.np + m] = std::exp(-mean / 2.0);
+            double sum = 0.0;
+            for (int k = 0; k < real; ++k) sum += dens[k] = density(s.value[o], p[k]);
+            const double mean = real > 0 ? sum / real : 0.0;
+            q.mean[size_t(i) * t.np + m] = mean;
             const double eta = share[size_t(m)];
             for (int k = 0; k < real; ++k) {
-                if (eta <= 0.0) {
-                    row[k] += c[k];
-                    continue;
+                const double l = (1.0 - eta) * dens[k] + eta * mean;
+                // A bound far off underflows: its logarithm is exact.
+                if (l > 1e-300)
+                    prod[k] *= l;
+                else
+                    logs[k] -= cost(s.value[o], p[k]) / 2.0;
+                if (!(prod[k] > 1e-250 && prod[k] < 1e250)) {
+                    logs[k] += std::log(prod[k]);
+                    prod[k] = 1.0;
                 }
-                const double low = std::min(c[k], mean);
-                row[k] += low - 2.0 * std::log((1.0 - eta) * std::exp(-(c[k] - low) / 2.0) +
-                                               eta * std::exp(-(mean - low) / 2.0));
             }
         }
+        double* row = q.cost.data() + size_t(i) * real;
+        for (int k = 0; k < real; ++k)
+            row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] - 2.0 * (logs[k] + std::log(prod[k]));
         q.alone[i] = real > 0 ? mean_likelihood_cost(row, real) : 0.0;
     }
 }

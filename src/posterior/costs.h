@@ -59,8 +59,9 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means = false
 void fill_mixed_costs(const Tables& t, const Model& model, const std::vector<double>& eta, Free& q);
 
 // The model of largest likelihood for these (peak, residue) pairs: f, the
-// floor a and each profile's scale; c is kept.
-void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, Model& model);
+// floor a and each profile's scale; c is kept. Past the `first` call it
+// refines the fit it is given.
+void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, bool first, Model& model);
 
 // Each profile's share eta on held-out profiles, from the marginals `b`
 // over the pairs of kernel `k`.

@@ -60,8 +60,8 @@ double grid_then_golden(F cost, double lo, double hi, int n, double tol) {
 
 struct PairValue {
     int m;
-    double y, e, pred;
-    bool bound;
+    double y, pred;
+    Value x;  // c is kept, so the value's side is worked out once
 };
 
 struct Objective {
@@ -71,9 +71,9 @@ struct Objective {
 
     // -2 ln of a value's gross-error density: flat over the profile's range.
     double flat(const PairValue& v, const Model& model) const {
-        if (v.bound) return 2.0 * std::log(2.0);
+        if (v.x.bound) return 2.0 * std::log(2.0);
         const double width = std::max(std::asinh(hi[size_t(v.m)] / model.c), 1e-12);
-        return 2.0 * std::log(width) + std::log(v.y * v.y + model.c * model.c);
+        return 2.0 * std::log(width) + v.x.norm;
     }
 
     // Per value: its core cost and its flat one.
@@ -82,8 +82,7 @@ struct Objective {
         for (size_t m = 0; m < values.size(); ++m) {
             if (only >= 0 && int(m) != only) continue;
             for (const PairValue& v : values[m]) {
-                const Value x = value_of(v.y, v.e, v.bound, model.c);
-                use(cost(x, pred_of(v.pred, model.scale[m], model)), flat(v, model));
+                use(cost(v.x, pred_of(v.pred, model.scale[m], model)), flat(v, model));
             }
         }
     }
@@ -122,7 +121,7 @@ struct Objective {
 
 }  // namespace
 
-void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, Model& model) {
+void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, bool first, Model& model) {
     Objective o;
     o.values.resize(t.np);
     o.hi.assign(t.np, 0.0);
@@ -132,18 +131,19 @@ void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, M
             const size_t k = size_t(m) * t.peaks + j;
             if (!t.measured[k]) continue;
             const double pred = t.pred[size_t(m) * t.residues + r];
-            o.values[m].push_back({m, t.meas[k], t.err[k], pred, bool(t.clipped[k])});
+            o.values[m].push_back({m, t.meas[k], pred, value_of(t.meas[k], t.err[k], t.clipped[k], model.c)});
             o.hi[m] = std::max({o.hi[m], t.meas[k], pred});
         }
     if (pairs.empty()) return;
-    for (int round = 0; round < kRounds; ++round) {
+    // Later calls start from the last fit and refine it once.
+    for (int round = first ? 0 : kRounds - 1; round < kRounds; ++round) {
         model.f = std::exp(grid_then_golden(
             [&](double x) {
                 Model trial = model;
                 trial.f = std::exp(x);
                 return o(trial);
             },
-            std::log(kLeastFittedError), std::log(kMaxModelError), round == 0 ? 24 : 6, 1e-4));
+            std::log(kLeastFittedError), std::log(kMaxModelError), round == 0 ? 16 : 6, 1e-3));
         model.a = std::exp(grid_then_golden(
             [&](double x) {
                 Model trial = model;

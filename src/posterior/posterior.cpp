@@ -111,7 +111,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
         fill_costs(t, model, q);
         match = best_matching(q, pr);
         if (match.size() != size_t(q.P)) return post;  // some costs are not finite
-        if (post.fitted) fit_model(t, real_pairs(q, match, opt), model);
+        if (post.fitted) fit_model(t, real_pairs(q, match, opt), round == 0, model);
     }
     post.f = model.f;
     fill_costs(t, model, q, true);

@@ -50,7 +50,7 @@ double share_score(const std::vector<double>& weight, const std::vector<double>&
     return sum;
 }
 
-constexpr int kHeldMeanSample = 64;
+constexpr int kHeldMeanSample = 32;
 
 // Per profile, each held-out value's weight and rho under `trial`, its
 // peak's pair weights without its own profile's evidence taken at `at`
@@ -103,7 +103,7 @@ double held_out_model_error(const Tables& t, const Free& q, const Kernel& k, con
                             const Model& model) {
     std::vector<std::vector<double>> weight, rho;
     double best = model.f, best_score = -1e300;
-    for (double x = 0.6; x <= 3.01; x *= 1.15) {
+    for (double x = 0.6; x <= 3.01; x *= 1.25) {
         Model trial = model;
         trial.f = std::max(model.f * x, kLeastFittedError);
         if (trial.f > kMaxModelError) break;

@@ -45,11 +45,12 @@ struct Value {
     double v = 0.0;      // e^2 / (y^2 + c^2)
     double norm = 0.0;   // ln(y^2 + c^2)
     bool bound = false;  // broadened: the PRE is at least y
+    double unit = 1.0;   // exp(-norm / 2)
 };
 
 inline Value value_of(double y, double e, bool bound, double c) {
     const double span = y * y + c * c;
-    return {std::asinh(y / c), e * e / span, std::log(span), bound};
+    return {std::asinh(y / c), e * e / span, std::log(span), bound, 1.0 / std::sqrt(span)};
 }
 
 // A prediction on the model's scale: g(s p) and its share of V.
@@ -95,7 +96,9 @@ inline double cost(const Value& x, const Pred& p) {
 inline double density(const Value& x, const Pred& p) {
     const double V = variance(x, p), d = p.g - x.g;
     if (x.bound) return 0.5 * std::erfc(-d / std::sqrt(2.0 * V));
-    return std::exp(-0.5 * (core(d * d / V) + x.norm)) / std::sqrt(V);
+    static_assert(kDegrees == 5.0, "the power below is (nu + 1) / 2");
+    const double w = factor(d * d / V);
+    return x.unit / (w * w * w * std::sqrt(V));
 }
 
 }  // namespace post

@@ -61,6 +61,11 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
         err << "preassign: warning: the predictions fit poorly (f = " << p.f << " > " << kPoorFit
             << "): check the label model and each site's scale; fewer peaks reach 0.9, and with many residues "
             << "as few as 90 % of those may be right, not 95 %" << eol;
+    for (size_t m = 0; informative && p.fitted && m < p.scale.size(); ++m)
+        if (p.scale[m] > kMostScale || p.scale[m] < 1.0 / kMostScale)
+            err << "preassign: warning: the predictions of profile " << int(m) + 1 << " are off by a factor of "
+                << p.scale[m] << " (fitted): check that site's label, tau_c and field; on sets with such "
+                << "factors as few as 75 % of the peaks at 0.9 or more were right" << eol;
     if (informative && p.chi2_per_value > kMostChi2)
         err << "preassign: warning: " << obsname << ": the residuals are larger than the error column and f allow "
             << "(chi2 per measured value = " << p.chi2_per_value

@@ -10,6 +10,8 @@
 
 // Above this relative error of the predictions, few peaks can be certain.
 inline constexpr double kPoorFit = 0.3;
+// A profile's fitted factor beyond this (or below its inverse) is named.
+inline constexpr double kMostScale = 1.5;
 // From this share of measured values unrelated to the predictions on, the
 // predictions say little.
 inline constexpr double kUninformative = 0.1;
