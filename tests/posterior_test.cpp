@@ -279,7 +279,7 @@ TEST(Posterior, TermsByHand) {
     const double c = 6.0 * std::log(1.0 + d * d / (5.0 * V)) + std::log(V) + std::log(13.0);
     EXPECT_NEAR(cost(y, p), c, 1e-12);
     EXPECT_NEAR(density(y, p), std::exp(-c / 2.0), 1e-12);
-    EXPECT_NEAR(squared(y, p), d * d / V, 1e-12);
+    EXPECT_NEAR(squared(y, p), d * d / (V * 5.0 / 3.0), 1e-12);  // over the t's variance
     // A bound: the chance that the PRE is at least 3, -2 ln Phi(d / sqrt V).
     const Value at_least = value_of(3.0, 1.0, true, 2.0);
     EXPECT_NEAR(cost(at_least, p), minus_two_ln_phi(d / std::sqrt(V)), 1e-12);

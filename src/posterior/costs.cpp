@@ -114,6 +114,25 @@ std::vector<Pred> free_predictions(const Tables& t, const Scaled& s, const Free&
     return pred;
 }
 
+// The broadened peaks of a profile share their bound and mostly their
+// error: their costs over the residues are worked out once per profile for
+// the last value seen.
+struct ClipCache {
+    std::vector<double> cost;  // [m * R + k]
+    std::vector<Value> of;     // per profile, the value they are for
+    int R;
+    ClipCache(int np, int R) : cost(size_t(np) * R), of(np, Value{0.0, -1.0, 0.0, true, 0.0}), R(R) {}
+    template <typename F>
+    const double* get(int m, const Value& x, F make) {
+        double* c = cost.data() + size_t(m) * R;
+        if (of[m].g != x.g || of[m].v != x.v) {
+            for (int k = 0; k < R; ++k) c[k] = make(k);
+            of[m] = x;
+        }
+        return c;
+    }
+};
+
 // The costs with eta = 0. The logarithms are taken once per entry, of the
 // products of the variances and of the t's factors over the profiles
 // (each held in range, so that 20 of them stay in range). With
@@ -128,6 +147,7 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means) {
     const Scaled s = scaled(t, model);
     const std::vector<Pred> pred = free_predictions(t, s, q);
     std::vector<double> variances(real), factors(real);
+    ClipCache clip(t.np, real);
     for (int i = 0; i < q.P; ++i) {
         const int j = q.rows[i];
         double* row = q.cost.data() + size_t(i) * real;
@@ -142,7 +162,8 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means) {
             const Value& x = s.value[o];
             double sum = 0.0;
             if (x.bound) {
-                for (int k = 0; k < real; ++k) row[k] += cost(x, p[k]);
+                const double* c = clip.get(m, x, [&](int k) { return cost(x, p[k]); });
+                for (int k = 0; k < real; ++k) row[k] += c[k];
             } else {
                 norm += x.norm;
                 // Distinct arrays, which lets the compiler take two entries at a time.

@@ -58,19 +58,25 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means = false
 // predictions say nothing about.
 void fill_mixed_costs(const Tables& t, const Model& model, const std::vector<double>& eta, Free& q);
 
+// Each profile's factor as the quantiles of its measured values and of its
+// predictions say, needing no matching: where both lie above the floor c,
+// the median ratio of the upper quantiles, else 1.
+std::vector<double> starting_scales(const Tables& t, double c);
+
 // The model of largest likelihood for these (peak, residue) pairs: f, the
 // floor a and each profile's scale; c is kept. Past the `first` call it
 // refines the fit it is given.
 void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, bool first, Model& model);
 
-// Each profile's share eta on held-out profiles, from the marginals `b`
-// over the pairs of kernel `k`.
-std::vector<double> held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b,
-                             const Model& model);
-
-// f that best foretells held-out values, each profile's eta fitted with it.
-double held_out_model_error(const Tables& t, const Free& q, const Kernel& k, const Marginals& b,
-                            const Model& model);
+// On held-out profiles, from the marginals `b` over the pairs of kernel
+// `k` (sampled with `model`): each profile's share eta and, when `fit_f`,
+// f (else the model's).
+struct HeldOut {
+    double f;
+    std::vector<double> eta;
+};
+HeldOut held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b, const Model& model,
+                 bool fit_f);
 
 // With one profile: the share of gross errors at the best matching `match`.
 double gross_share(const Tables& t, const Free& q, const std::vector<int>& match, const Model& model);

@@ -17,6 +17,7 @@ namespace {
 constexpr double kScaleSpread = 0.5;
 constexpr double kMostLogScale = 1.5;
 constexpr int kRounds = 3;
+constexpr size_t kFitPairs = 200;
 
 // The minimum of a function over [lo, hi] by golden sections, to `tol`.
 template <typename F>
@@ -66,14 +67,14 @@ struct PairValue {
 
 struct Objective {
     std::vector<std::vector<PairValue>> values;  // per profile
-    std::vector<double> hi;                      // per profile: the largest value or prediction
+    std::vector<double> log_width;               // per profile: 2 ln of its range on the model's scale
     double gross = 0.05;
 
-    // -2 ln of a value's gross-error density: flat over the profile's range.
-    double flat(const PairValue& v, const Model& model) const {
+    // -2 ln of a value's gross-error density: flat on the model's scale over
+    // the profile's range (c is kept, so the widths are worked out once).
+    double flat(const PairValue& v) const {
         if (v.x.bound) return 2.0 * std::log(2.0);
-        const double width = std::max(std::asinh(hi[size_t(v.m)] / model.c), 1e-12);
-        return 2.0 * std::log(width) + v.x.norm;
+        return log_width[size_t(v.m)] + v.x.norm;
     }
 
     // Per value: its core cost and its flat one.
@@ -82,7 +83,7 @@ struct Objective {
         for (size_t m = 0; m < values.size(); ++m) {
             if (only >= 0 && int(m) != only) continue;
             for (const PairValue& v : values[m]) {
-                use(cost(v.x, pred_of(v.pred, model.scale[m], model)), flat(v, model));
+                use(cost(v.x, pred_of(v.pred, model.scale[m], model)), flat(v));
             }
         }
     }
@@ -119,21 +120,56 @@ struct Objective {
     }
 };
 
+// The quantile of `v` at share `q` (v is reordered).
+double quantile(std::vector<double>& v, double q) {
+    const size_t k = std::min(v.size() - 1, size_t(q * double(v.size())));
+    std::nth_element(v.begin(), v.begin() + long(k), v.end());
+    return v[k];
+}
+
 }  // namespace
+
+std::vector<double> starting_scales(const Tables& t, double c) {
+    std::vector<double> scale(t.np, 1.0);
+    for (int m = 0; m < t.np; ++m) {
+        std::vector<double> y, p(t.pred.begin() + long(m) * t.residues, t.pred.begin() + long(m + 1) * t.residues);
+        for (int j = 0; j < t.peaks; ++j) {
+            const size_t k = size_t(m) * t.peaks + j;
+            if (t.measured[k]) y.push_back(t.meas[k]);
+        }
+        if (y.empty() || p.empty()) continue;
+        std::vector<double> ratios;
+        for (double q : {0.5, 0.6, 0.7, 0.8, 0.9}) {
+            const double qy = quantile(y, q), qp = quantile(p, q);
+            if (qy > c && qp > c) ratios.push_back(std::log(qy / qp));
+        }
+        if (ratios.empty()) continue;
+        const double r = quantile(ratios, 0.5);
+        scale[m] = std::exp(std::min(std::max(r, -kMostLogScale), kMostLogScale));
+    }
+    return scale;
+}
 
 void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, bool first, Model& model) {
     Objective o;
     o.values.resize(t.np);
-    o.hi.assign(t.np, 0.0);
+    std::vector<double> hi(t.np, 0.0);
     model.scale.resize(t.np, 1.0);
-    for (const auto& [j, r] : pairs)
+    // An even sample of the pairs: a few hundred values per profile fit three
+    // numbers and a factor as well as thousands.
+    const size_t stride = pairs.size() > kFitPairs ? pairs.size() / kFitPairs : 1;
+    for (size_t n = 0; n < pairs.size(); ++n) {
+        const auto& [j, r] = pairs[n];
         for (int m = 0; m < t.np; ++m) {
             const size_t k = size_t(m) * t.peaks + j;
             if (!t.measured[k]) continue;
             const double pred = t.pred[size_t(m) * t.residues + r];
-            o.values[m].push_back({m, t.meas[k], pred, value_of(t.meas[k], t.err[k], t.clipped[k], model.c)});
-            o.hi[m] = std::max({o.hi[m], t.meas[k], pred});
+            hi[m] = std::max({hi[m], t.meas[k], pred});
+            if (n % stride == 0)
+                o.values[m].push_back({m, t.meas[k], pred, value_of(t.meas[k], t.err[k], t.clipped[k], model.c)});
         }
+    }
+    for (int m = 0; m < t.np; ++m) o.log_width.push_back(2.0 * std::log(std::max(std::asinh(hi[m] / model.c), 1e-12)));
     if (pairs.empty()) return;
     // Later calls start from the last fit and refine it once.
     for (int round = first ? 0 : kRounds - 1; round < kRounds; ++round) {
@@ -143,14 +179,14 @@ void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, b
                 trial.f = std::exp(x);
                 return o(trial);
             },
-            std::log(kLeastFittedError), std::log(kMaxModelError), round == 0 ? 16 : 6, 1e-3));
+            std::log(kLeastFittedError), std::log(kMaxModelError), round == 0 ? 12 : 6, 1e-3));
         model.a = std::exp(grid_then_golden(
             [&](double x) {
                 Model trial = model;
                 trial.a = std::exp(x);
                 return o(trial);
             },
-            std::log(model.c * 1e-3), std::log(model.c * 10.0), round == 0 ? 16 : 6, 1e-3));
+            std::log(model.c * 1e-3), std::log(model.c * 10.0), round == 0 ? 12 : 6, 1e-3));
         for (int m = 0; m < t.np; ++m) {
             model.scale[m] = std::exp(grid_then_golden(
                 [&](double x) {
@@ -158,7 +194,7 @@ void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, b
                     trial.scale[m] = std::exp(x);
                     return o(trial, m);
                 },
-                -kMostLogScale, kMostLogScale, round == 0 ? 12 : 4, 1e-3));
+                -kMostLogScale, kMostLogScale, round == 0 ? 10 : 4, 1e-3));
         }
         for (int step = 0; step < 3; ++step) o.gross = o.gross_share(model);
     }

@@ -35,7 +35,7 @@ constexpr long kRoughSweeps = 100;
 constexpr long kSweeps = 1000;
 constexpr long kMostSweeps = 3000;
 constexpr uint64_t kSeed = 20261207;
-constexpr int kModelRounds = 3;
+constexpr int kModelRounds = 1;
 // Real (peak, residue) pairs of a matching, and the known ones.
 std::vector<std::pair<int, int>> real_pairs(const Free& q, const std::vector<int>& match,
                                             const PosteriorOptions& opt) {
@@ -102,8 +102,8 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     Model model;
     model.f = post.f;
     model.c = t.typical_error;
-    model.scale.assign(t.np, 1.0);
-    // The model at the best matching: match, then fit to it, three times, as a
+    model.scale = post.fitted ? starting_scales(t, model.c) : std::vector<double>(t.np, 1.0);
+    // The model at the best matching: match, then fit to it, twice, as a
     // profile's factor far off can mislead the first matching. A given f is
     // the whole error model: no floor, no profile's factor.
     std::vector<int> match;
@@ -114,7 +114,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
         if (post.fitted) fit_model(t, real_pairs(q, match, opt), round == 0, model);
     }
     post.f = model.f;
-    fill_costs(t, model, q, true);
+    fill_costs(t, model, q, t.np == 1);  // the means serve the gross share
     // The held-out fit needs only rough marginals.
     Kernel k;
     Marginals b = sample_marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
@@ -123,21 +123,24 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
         return post;
     }
     post.single_profile = t.np == 1;
-    if (post.fitted && !post.single_profile) {
-        model.f = held_out_model_error(t, q, k, b, model);
-        post.f = model.f;
-        fill_costs(t, model, q, true);
-        b = sample_marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
+    std::vector<double> eta(t.np, 0.0);
+    if (post.single_profile) {
+        eta[0] = gross_share(t, q, match, model);
+    } else {
+        const HeldOut h = held_out(t, q, k, b, model, post.fitted);
+        model.f = post.f = h.f;
+        eta = h.eta;
     }
-    post.floor = model.a;
-    post.scale = model.scale;
     post.f_at_bound = post.fitted && post.f >= kMaxModelError * 0.999;
     post.f_at_least = post.fitted && post.f <= kLeastFittedError * 1.001;
-    std::vector<double> eta = post.single_profile ? std::vector<double>{gross_share(t, q, match, model)}
-                                                  : held_out(t, q, k, b, model);
+    post.floor = model.a;
+    post.scale = model.scale;
     post.eta = 0.0;
     for (double e : eta) post.eta += e / double(eta.size());
-    if (post.eta > 0.0) fill_mixed_costs(t, model, eta, q);
+    if (post.eta > 0.0)
+        fill_mixed_costs(t, model, eta, q);
+    else
+        fill_costs(t, model, q);
     match = best_matching(q, pr);
     if (match.size() != size_t(q.P)) return post;
     post.computed = true;

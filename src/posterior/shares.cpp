@@ -90,30 +90,28 @@ void held_out_values(const Tables& t, const Free& q, const Kernel& k, const Marg
 
 }  // namespace
 
-std::vector<double> held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b,
-                             const Model& model) {
+HeldOut held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b, const Model& model,
+                 bool fit_f) {
     std::vector<std::vector<double>> weight, rho;
-    held_out_values(t, q, k, b, model, model, weight, rho);
-    std::vector<double> eta(t.np);
-    for (int m = 0; m < t.np; ++m) eta[m] = share_of(weight[m], rho[m]);
-    return eta;
-}
-
-double held_out_model_error(const Tables& t, const Free& q, const Kernel& k, const Marginals& b,
-                            const Model& model) {
-    std::vector<std::vector<double>> weight, rho;
-    double best = model.f, best_score = -1e300;
-    for (double x = 0.6; x <= 3.01; x *= 1.25) {
+    HeldOut best{model.f, std::vector<double>(t.np, 0.0)};
+    double best_score = -1e300;
+    // f from 0.6 to 3 times the one fitted at the matching, which flatters it.
+    for (double x = fit_f ? 0.6 : 1.0; x <= 3.01; x *= 1.25) {
         Model trial = model;
-        trial.f = std::max(model.f * x, kLeastFittedError);
+        trial.f = fit_f ? std::max(model.f * x, kLeastFittedError) : model.f;
         if (trial.f > kMaxModelError) break;
         held_out_values(t, q, k, b, model, trial, weight, rho);
+        std::vector<double> eta(t.np);
         double score = 0.0;
-        for (int m = 0; m < t.np; ++m) score += share_score(weight[m], rho[m], share_of(weight[m], rho[m]));
+        for (int m = 0; m < t.np; ++m) {
+            eta[m] = share_of(weight[m], rho[m]);
+            score += share_score(weight[m], rho[m], eta[m]);
+        }
         if (score > best_score) {
             best_score = score;
-            best = trial.f;
+            best = {trial.f, eta};
         }
+        if (!fit_f) break;
     }
     return best;
 }

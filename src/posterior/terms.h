@@ -68,24 +68,28 @@ inline double variance(const Value& x, const Pred& p) {
     return V < kLeastVariance ? kLeastVariance : (V > kMostVariance ? kMostVariance : V);
 }
 
-// The squared standardised residual of a two-sided value.
-inline double squared(const Value& x, const Pred& p) {
-    const double d = p.g - x.g;
-    return d * d / variance(x, p);
-}
-
-// -2 ln of the density, up to a constant: the bound's -2 ln Phi, or the
-// normal's d^2 / V + ln V + ln(y^2 + c^2).
+// Residuals follow Student's t with kDegrees; its factors 1 + z^2 / nu are
+// held below kMostFactor, so that products of 20 stay in range.
 constexpr double kDegrees = 5.0;
-// Factors 1 + z^2 / nu are held below this, so that products of 20 stay in range.
 constexpr double kMostFactor = 1e12;
 
 inline double factor(double z2) {
     const double x = 1.0 + z2 / kDegrees;
     return x < kMostFactor ? x : kMostFactor;
 }
+
 // -2 ln of the t's density of a residual z spreads off, less its constant.
 inline double core(double z2) { return (kDegrees + 1.0) * std::log(factor(z2)); }
+
+// The squared standardised residual of a two-sided value: d^2 over the t's
+// variance, nu / (nu - 2) V, so that its mean is 1 where the model holds.
+inline double squared(const Value& x, const Pred& p) {
+    const double d = p.g - x.g;
+    return d * d / (variance(x, p) * (kDegrees / (kDegrees - 2.0)));
+}
+
+// -2 ln of the density, up to a constant: the bound's -2 ln Phi, or the
+// t's core(d^2 / V) + ln V + ln(y^2 + c^2).
 inline double cost(const Value& x, const Pred& p) {
     const double V = variance(x, p), d = p.g - x.g;
     if (x.bound) return minus_two_ln_phi(d / std::sqrt(V));
