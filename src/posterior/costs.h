@@ -63,20 +63,19 @@ void fill_mixed_costs(const Tables& t, const Model& model, const std::vector<dou
 // the median ratio of the upper quantiles, else 1.
 std::vector<double> starting_scales(const Tables& t, double c);
 
-// The model of largest likelihood for these (peak, residue) pairs: f, the
-// floor a and each profile's scale; c is kept. Past the `first` call it
-// refines the fit it is given.
-void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, bool first, Model& model);
-
-// On held-out profiles, from the marginals `b` over the pairs of kernel
-// `k` (sampled with `model`): each profile's share eta and, when `fit_f`,
-// f (else the model's).
-struct HeldOut {
-    double f;
-    std::vector<double> eta;
+// The model of largest likelihood for these (peak, residue) pairings, each
+// weighed by its chance: f, the floor a and each profile's scale; c is
+// kept. Past the `first` call it refines the fit it is given.
+struct Pairing {
+    int j, r;
+    double w;  // its chance: 1 at a matching, the marginal in a posterior
 };
-HeldOut held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b, const Model& model,
-                 bool fit_f);
+void fit_model(const Tables& t, const std::vector<Pairing>& pairs, bool first, Model& model);
+
+// Each profile's share eta on held-out profiles, from the marginals `b`
+// over the pairs of kernel `k`, sampled with `model`.
+std::vector<double> held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b,
+                             const Model& model);
 
 // With one profile: the share of gross errors at the best matching `match`.
 double gross_share(const Tables& t, const Free& q, const std::vector<int>& match, const Model& model);

@@ -61,8 +61,8 @@ double grid_then_golden(F cost, double lo, double hi, int n, double tol) {
 
 struct PairValue {
     int m;
-    double y, pred;
-    Value x;  // c is kept, so the value's side is worked out once
+    double pred, w;  // w: the chance of the pairing
+    Value x;         // c is kept, so the value's side is worked out once
 };
 
 struct Objective {
@@ -83,7 +83,7 @@ struct Objective {
         for (size_t m = 0; m < values.size(); ++m) {
             if (only >= 0 && int(m) != only) continue;
             for (const PairValue& v : values[m]) {
-                use(cost(v.x, pred_of(v.pred, model.scale[m], model)), flat(v));
+                use(cost(v.x, pred_of(v.pred, model.scale[m], model)), flat(v), v.w);
             }
         }
     }
@@ -92,10 +92,10 @@ struct Objective {
     // scales' prior.
     double operator()(const Model& model, int only = -1) const {
         double sum = 0.0;
-        each(model, only, [&](double core, double fl) {
+        each(model, only, [&](double core, double fl, double w) {
             const double low = std::min(core, fl);
-            sum += low - 2.0 * std::log((1.0 - gross) * std::exp(-(core - low) / 2.0) +
-                                        gross * std::exp(-(fl - low) / 2.0));
+            sum += w * (low - 2.0 * std::log((1.0 - gross) * std::exp(-(core - low) / 2.0) +
+                                             gross * std::exp(-(fl - low) / 2.0)));
         });
         for (size_t m = 0; m < model.scale.size(); ++m) {
             if (only >= 0 && int(m) != only) continue;
@@ -107,16 +107,15 @@ struct Objective {
 
     // The share of gross errors that the values' responsibilities give.
     double gross_share(const Model& model) const {
-        double sum = 0.0;
-        long n = 0;
-        each(model, -1, [&](double core, double fl) {
+        double sum = 0.0, n = 0.0;
+        each(model, -1, [&](double core, double fl, double w) {
             const double low = std::min(core, fl);
             const double a = (1.0 - gross) * std::exp(-(core - low) / 2.0);
             const double b = gross * std::exp(-(fl - low) / 2.0);
-            sum += b / (a + b);
-            ++n;
+            sum += w * b / (a + b);
+            n += w;
         });
-        return n > 0 ? std::min(std::max(sum / n, 1e-3), 0.5) : gross;
+        return n > 0.0 ? std::min(std::max(sum / n, 1e-3), 0.5) : gross;
     }
 };
 
@@ -150,7 +149,7 @@ std::vector<double> starting_scales(const Tables& t, double c) {
     return scale;
 }
 
-void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, bool first, Model& model) {
+void fit_model(const Tables& t, const std::vector<Pairing>& pairs, bool first, Model& model) {
     Objective o;
     o.values.resize(t.np);
     std::vector<double> hi(t.np, 0.0);
@@ -159,14 +158,14 @@ void fit_model(const Tables& t, const std::vector<std::pair<int, int>>& pairs, b
     // numbers and a factor as well as thousands.
     const size_t stride = pairs.size() > kFitPairs ? pairs.size() / kFitPairs : 1;
     for (size_t n = 0; n < pairs.size(); ++n) {
-        const auto& [j, r] = pairs[n];
+        const auto& [j, r, w] = pairs[n];
         for (int m = 0; m < t.np; ++m) {
             const size_t k = size_t(m) * t.peaks + j;
             if (!t.measured[k]) continue;
             const double pred = t.pred[size_t(m) * t.residues + r];
             hi[m] = std::max({hi[m], t.meas[k], pred});
             if (n % stride == 0)
-                o.values[m].push_back({m, t.meas[k], pred, value_of(t.meas[k], t.err[k], t.clipped[k], model.c)});
+                o.values[m].push_back({m, pred, w, value_of(t.meas[k], t.err[k], t.clipped[k], model.c)});
         }
     }
     for (int m = 0; m < t.np; ++m) o.log_width.push_back(2.0 * std::log(std::max(std::asinh(hi[m] / model.c), 1e-12)));

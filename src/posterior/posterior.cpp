@@ -6,13 +6,13 @@
 // residue may give no peak. Known pairs leave the problem as a removed row
 // and column.
 //
-// The floor and the profiles' factors are fitted at the best matching, and
-// f first there. That matching picks the pairs that fit best even where
-// they are wrong, which flatters the fit: f is then fitted again, and each
-// profile's eta, on held-out profiles (each value foretold by the marginals
-// without its own profile's evidence), which such pairs cannot flatter. The
-// marginals are sampled: exact but for the sampling error, which the
-// result states.
+// f, the floor and the profiles' factors are fitted at the best matching,
+// then refitted to every pairing by its posterior chance. Each profile's
+// eta is fitted on held-out profiles (each value foretold by the marginals
+// without its own profile's evidence): a fit at a matching, which picks the
+// pairs that fit best even where they are wrong, can flatter data that say
+// nothing, and held-out values cannot. The marginals are sampled: exact but
+// for the sampling error, which the result states.
 #include "posterior/posterior.h"
 
 #include <algorithm>
@@ -35,7 +35,8 @@ constexpr long kRoughSweeps = 100;
 constexpr long kSweeps = 1000;
 constexpr long kMostSweeps = 3000;
 constexpr uint64_t kSeed = 20261207;
-constexpr int kModelRounds = 1;
+// Pairings less likely than this leave the refit.
+constexpr double kLeastChance = 0.01;
 // Real (peak, residue) pairs of a matching, and the known ones.
 std::vector<std::pair<int, int>> real_pairs(const Free& q, const std::vector<int>& match,
                                             const PosteriorOptions& opt) {
@@ -103,34 +104,45 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     model.f = post.f;
     model.c = t.typical_error;
     model.scale = post.fitted ? starting_scales(t, model.c) : std::vector<double>(t.np, 1.0);
-    // The model at the best matching: match, then fit to it, twice, as a
-    // profile's factor far off can mislead the first matching. A given f is
+    // The model at the best matching: match, then fit to it. A given f is
     // the whole error model: no floor, no profile's factor.
-    std::vector<int> match;
-    for (int round = 0; round < (post.fitted ? kModelRounds : 1); ++round) {
+    fill_costs(t, model, q);
+    std::vector<int> match = best_matching(q, pr);
+    if (match.size() != size_t(q.P)) return post;  // some costs are not finite
+    if (post.fitted) {
+        std::vector<Pairing> pairs;
+        for (const auto& [j, r] : real_pairs(q, match, opt)) pairs.push_back({j, r, 1.0});
+        fit_model(t, pairs, true, model);
         fill_costs(t, model, q);
-        match = best_matching(q, pr);
-        if (match.size() != size_t(q.P)) return post;  // some costs are not finite
-        if (post.fitted) fit_model(t, real_pairs(q, match, opt), round == 0, model);
     }
-    post.f = model.f;
-    fill_costs(t, model, q, t.np == 1);  // the means serve the gross share
-    // The held-out fit needs only rough marginals.
+    // Rough marginals serve the refit and the held-out fit.
     Kernel k;
     Marginals b = sample_marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
+    // One step of expectation-maximisation: the model refitted to every
+    // pairing the posterior weighs, by its chance, and the marginals
+    // sampled again. The best matching's pairs flatter the fit (on a
+    // generated set, f = 0.22 there and 0.27 after, 0.3 true); the
+    // posterior's do not.
+    if (post.fitted && b.convergence.status != SampleStatus::Failed) {
+        std::vector<Pairing> pairs;
+        for (const auto& [j, r] : opt.fixed) pairs.push_back({j, r, 1.0});
+        for (int i = 0; i < q.P; ++i)
+            for (int e = k.start[i]; e < k.start[i + 1]; ++e)
+                if (b.pair[e] >= kLeastChance) pairs.push_back({q.rows[i], q.cols[k.col[e]], b.pair[e]});
+        fit_model(t, pairs, false, model);
+        fill_costs(t, model, q, t.np == 1);  // the means serve the gross share
+        b = sample_marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
+    } else if (t.np == 1) {
+        fill_costs(t, model, q, true);
+    }
     if (b.convergence.status == SampleStatus::Failed) {
         post.marginals = b.convergence;
         return post;
     }
+    post.f = model.f;
     post.single_profile = t.np == 1;
-    std::vector<double> eta(t.np, 0.0);
-    if (post.single_profile) {
-        eta[0] = gross_share(t, q, match, model);
-    } else {
-        const HeldOut h = held_out(t, q, k, b, model, post.fitted);
-        model.f = post.f = h.f;
-        eta = h.eta;
-    }
+    const std::vector<double> eta =
+        post.single_profile ? std::vector<double>{gross_share(t, q, match, model)} : held_out(t, q, k, b, model);
     post.f_at_bound = post.fitted && post.f >= kMaxModelError * 0.999;
     post.f_at_least = post.fitted && post.f <= kLeastFittedError * 1.001;
     post.floor = model.a;

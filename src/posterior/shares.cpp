@@ -39,26 +39,14 @@ double share_of(const std::vector<double>& weight, const std::vector<double>& rh
     return (lo + hi) / 2.0;
 }
 
-}  // namespace
-
-namespace {
-
-// The score of eta: sum w ln((1 - eta) rho + eta).
-double share_score(const std::vector<double>& weight, const std::vector<double>& rho, double eta) {
-    double sum = 0.0;
-    for (size_t x = 0; x < rho.size(); ++x) sum += weight[x] * std::log((1.0 - eta) * rho[x] + eta);
-    return sum;
-}
-
 constexpr int kHeldMeanSample = 32;
 
-// Per profile, each held-out value's weight and rho under `trial`, its
-// peak's pair weights without its own profile's evidence taken at `at`
-// (the model that sampled b).
-void held_out_values(const Tables& t, const Free& q, const Kernel& k, const Marginals& b, const Model& at,
-                     const Model& trial, std::vector<std::vector<double>>& weight,
-                     std::vector<std::vector<double>>& rho) {
-    const Scaled s0 = scaled(t, at), s = scaled(t, trial);
+// Per profile, each held-out value's weight and rho: its peak's pair
+// weights without its own profile's evidence, from the marginals `b` that
+// `model` gave.
+void held_out_values(const Tables& t, const Free& q, const Kernel& k, const Marginals& b, const Model& model,
+                     std::vector<std::vector<double>>& weight, std::vector<std::vector<double>>& rho) {
+    const Scaled s = scaled(t, model);
     const int stride = q.R > kHeldMeanSample ? q.R / kHeldMeanSample : 1;
     weight.assign(t.np, {});
     rho.assign(t.np, {});
@@ -77,43 +65,25 @@ void held_out_values(const Tables& t, const Free& q, const Kernel& k, const Marg
             double held = 0.0, total = 0.0;
             for (int e = k.start[i]; e < k.start[i + 1]; ++e) {
                 const size_t r = size_t(m) * t.residues + q.cols[k.col[e]];
-                const double w = b.pair[e] / std::max(density(s0.value[o], s0.pred[r]), 1e-300);
-                held += w * density(s.value[o], s.pred[r]);
-                total += w;
+                held += b.pair[e] / std::max(density(s.value[o], s.pred[r]), 1e-300);
+                total += b.pair[e];
             }
-            if (!(total > 0.0) || !(mean > 0.0)) continue;
+            if (!(held > 0.0) || !(mean > 0.0)) continue;
             weight[m].push_back(real);
-            rho[m].push_back(held / (total * mean));
+            rho[m].push_back(total / (held * mean));
         }
     }
 }
 
 }  // namespace
 
-HeldOut held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b, const Model& model,
-                 bool fit_f) {
+std::vector<double> held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b,
+                             const Model& model) {
     std::vector<std::vector<double>> weight, rho;
-    HeldOut best{model.f, std::vector<double>(t.np, 0.0)};
-    double best_score = -1e300;
-    // f from 0.6 to 3 times the one fitted at the matching, which flatters it.
-    for (double x = fit_f ? 0.6 : 1.0; x <= 3.01; x *= 1.25) {
-        Model trial = model;
-        trial.f = fit_f ? std::max(model.f * x, kLeastFittedError) : model.f;
-        if (trial.f > kMaxModelError) break;
-        held_out_values(t, q, k, b, model, trial, weight, rho);
-        std::vector<double> eta(t.np);
-        double score = 0.0;
-        for (int m = 0; m < t.np; ++m) {
-            eta[m] = share_of(weight[m], rho[m]);
-            score += share_score(weight[m], rho[m], eta[m]);
-        }
-        if (score > best_score) {
-            best_score = score;
-            best = {trial.f, eta};
-        }
-        if (!fit_f) break;
-    }
-    return best;
+    held_out_values(t, q, k, b, model, weight, rho);
+    std::vector<double> eta(t.np);
+    for (int m = 0; m < t.np; ++m) eta[m] = share_of(weight[m], rho[m]);
+    return eta;
 }
 
 // With one profile nothing can be held out, and a profile whose predictions
