@@ -173,7 +173,7 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means) {
                 for (int k = 0; k < real; ++k) {
                     const double V = variance(x, pk[k]), d = pk[k].g - x.g;
                     v[k] *= V;
-                    w[k] *= factor(d * d / V);
+                    w[k] *= factor(d, V);
                 }
             }
             if (means) {

@@ -149,10 +149,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     post.scale = model.scale;
     post.eta = 0.0;
     for (double e : eta) post.eta += e / double(eta.size());
-    if (post.eta > 0.0)
-        fill_mixed_costs(t, model, eta, q);
-    else
-        fill_costs(t, model, q);
+    if (post.eta > 0.0) fill_mixed_costs(t, model, eta, q);  // else the costs are the model's already
     match = best_matching(q, pr);
     if (match.size() != size_t(q.P)) return post;
     post.computed = true;

@@ -78,6 +78,12 @@ inline double factor(double z2) {
     return x < kMostFactor ? x : kMostFactor;
 }
 
+// The factor of a residual d with spread V, by one division.
+inline double factor(double d, double V) {
+    const double x = 1.0 + d * d / (kDegrees * V);
+    return x < kMostFactor ? x : kMostFactor;
+}
+
 // -2 ln of the t's density of a residual z spreads off, less its constant.
 inline double core(double z2) { return (kDegrees + 1.0) * std::log(factor(z2)); }
 
