@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -297,6 +298,27 @@ TEST(Options, OptimumOfASharedAssignment) {
 }  // namespace
 
 namespace {
+
+TEST(Options, AProfileFarOffByAFactorIsNamed) {
+    // Two profiles over 20 residues; the second's predictions are a third of
+    // what it measures (a label's tau_c, say), the first's right.
+    std::string sim, obs;
+    for (int m = 0; m < 2; ++m) {
+        for (int r = 0; r < 20; ++r) {
+            const double pre = 0.5 * std::pow(1.45, r) * (1.0 + 0.1 * std::sin(3.0 * r + m));
+            sim += std::to_string(r + 1) + " " + std::to_string(m == 1 ? pre / 3.0 : pre) + " 0\n";
+            obs += std::to_string(r + 1) + " " + std::to_string(pre) + " " + std::to_string(0.05 * pre + 0.1) +
+                   " 23 0\n";
+        }
+        sim += "\n";
+        obs += "\n";
+    }
+    const std::string dir = temp_case(sim, obs);
+    const Proc p = run_binary({"-q", "--posterior", "sim.txt", "obs.txt"}, "", dir);
+    ASSERT_EQ(p.status, 0) << p.err;
+    EXPECT_NE(p.err.find("the predictions of profile 2 are off by a factor of 2."), std::string::npos) << p.err;
+    EXPECT_EQ(p.err.find("the predictions of profile 1 "), std::string::npos) << p.err;
+}
 
 TEST(Options, OneProfileGivesProbabilitiesAndPaddingRowsCarryIdZero) {
     // Residues outnumber peaks: rows 2 and 3 pad the search. The reader keeps

@@ -15,6 +15,7 @@
 #include "profiles/reader.h"
 #include "posterior/matchings.h"
 #include "posterior/posterior.h"
+#include "posterior/costs.h"
 #include "posterior/terms.h"
 #include "likelihood/shifts.h"
 #include "support.h"
@@ -289,6 +290,39 @@ TEST(Posterior, TermsByHand) {
     EXPECT_NEAR(pred_of(-1.0, 1.0, m).v, 0.25 / 4.0, 1e-15);
 }
 
+TEST(Posterior, ABoundFarAboveAPredictionStaysFinite) {
+    // One peak, broadened in profiles 1-3 (at least 100) and measured at 5
+    // in profile 4, against a residue predicted 0.001 in profile 1 (its
+    // bound some 50 spreads off, a likelihood below the smallest double)
+    // and 2 in profiles 2 and 3 (about 1e-182 each, 1e-364 together). With
+    // a share of unrelated values in profile 4 only, the pair's cost is
+    // still the bounds' -2 ln Phi, large and finite.
+    using namespace post;
+    Tables t;
+    t.np = 4;
+    t.peaks = 1;
+    t.residues = 2;
+    t.meas = {100.0, 100.0, 100.0, 5.0};
+    t.err = {10.0, 10.0, 10.0, 1.0};
+    t.measured = {1, 1, 1, 1};
+    t.clipped = {1, 1, 1, 0};
+    t.pred = {0.001, 150.0, 2.0, 150.0, 2.0, 150.0, 5.0, 5.0};
+    t.shift = {0.0, 0.0, 0.0};
+    t.cls = {0, 0};
+    Model m;
+    m.f = 0.1;
+    m.c = 1.0;
+    m.scale = {1.0, 1.0, 1.0, 1.0};
+    Free q = free_problem(t, PosteriorOptions{});
+    fill_mixed_costs(t, m, {0.0, 0.0, 0.0, 0.5}, q);
+    const Scaled s = scaled(t, m);
+    double expected = 0.0;
+    for (int p = 0; p < 3; ++p) expected += cost(s.value[p], s.pred[2 * p]) - cost(s.value[p], s.pred[2 * p + 1]);
+    EXPECT_GT(cost(s.value[1], s.pred[2]), 800.0);  // the second profile's bound alone: about 1e-182
+    EXPECT_TRUE(std::isfinite(q.cost[0]));
+    EXPECT_NEAR(q.cost[0] - q.cost[1], expected, 1e-6 * expected);
+}
+
 TEST(Posterior, EachProfilesFactorIsFitted) {
     // 60 residues, two profiles; the second profile's predictions are three
     // times too small. Fitted, its factor is about 3 and the first's about 1.
@@ -385,19 +419,38 @@ Calibration calibration(const std::vector<std::pair<bool, double>>& peaks) {
     return c;
 }
 
+// The posterior of these files, clipped as a run clips them.
+Posterior files_posterior(const std::string& simname, const std::string& obsname) {
+    auto sim = make_table(), obs = make_table();
+    const ReadResult rs = read_simulated(read_file(simname), "sim", *sim);
+    const ReadResult ro = read_experimental(read_file(obsname), "obs", *obs);
+    const Shape shape = combined_shape(rs, ro);
+    Out quiet(kDiscard);
+    apply_ceiling(*sim, *obs, ro.maxobs, shape, quiet, quiet);
+    return compute_posterior(posterior_data(*sim, rs, *obs, ro, shape), {});
+}
+
 // The posterior of a set that bench/make_realistic.py writes into `dir`
 // with these arguments (after the two file names).
 Posterior generated_posterior(const std::string& dir, const std::string& args) {
     const std::string cmd = "python3 " + std::string(PREASSIGN_SOURCE) + "/bench/make_realistic.py " + dir +
                             "/sim.txt " + dir + "/obs.txt " + args;
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    auto sim = make_table(), obs = make_table();
-    const ReadResult rs = read_simulated(read_file(dir + "/sim.txt"), "sim", *sim);
-    const ReadResult ro = read_experimental(read_file(dir + "/obs.txt"), "obs", *obs);
-    const Shape shape = combined_shape(rs, ro);
-    Out quiet(kDiscard);
-    apply_ceiling(*sim, *obs, ro.maxobs, shape, quiet, quiet);
-    return compute_posterior(posterior_data(*sim, rs, *obs, ro, shape), {});
+    return files_posterior(dir + "/sim.txt", dir + "/obs.txt");
+}
+
+TEST(Posterior, TheExampleGivesProbabilities) {
+    // Its broadened peaks lie far above some predictions: their likelihoods
+    // underflow, and must not make a pair's cost infinite where a profile's
+    // share of unrelated values is 0 and another's is not.
+    const std::string dir = std::string(PREASSIGN_SOURCE) + "/examples/";
+    const Posterior post = files_posterior(dir + "sim.txt", dir + "obs.txt");
+    ASSERT_TRUE(post.usable());
+    EXPECT_GT(post.eta, 0.0);
+    int sure = 0;
+    for (int j = 0; j < post.peaks; ++j)
+        for (int r = 0; r < post.residues; ++r) sure += post.p(j, r) >= 0.9;
+    EXPECT_GE(sure, 10);
 }
 
 // Per peak of six generated sets (150 residues, 6 profiles, 30 % prediction

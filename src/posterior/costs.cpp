@@ -210,12 +210,14 @@ void fill_mixed_costs(const Tables& t, const Model& model, const std::vector<dou
             q.mean[size_t(i) * t.np + m] = mean;
             const double eta = share[size_t(m)];
             for (int k = 0; k < real; ++k) {
+                // Likelihoods within [1e-50, 1e50] join the product, which
+                // stays within [1e-300, 1e300]; others go to the logarithm,
+                // from the cost itself where they underflow.
                 const double l = (1.0 - eta) * dens[k] + eta * mean;
-                // A bound far off underflows: its logarithm is exact.
-                if (l > 1e-300)
+                if (l > 1e-50 && l < 1e50)
                     prod[k] *= l;
                 else
-                    logs[k] -= cost(s.value[o], p[k]) / 2.0;
+                    logs[k] += l > 1e-300 ? std::log(l) : -cost(s.value[o], p[k]) / 2.0;
                 if (!(prod[k] > 1e-250 && prod[k] < 1e250)) {
                     logs[k] += std::log(prod[k]);
                     prod[k] = 1.0;

@@ -16,7 +16,7 @@ namespace {
 // 2.7 is two spreads off), so that few values cannot pull it far.
 constexpr double kScaleSpread = 0.5;
 constexpr double kMostLogScale = 1.5;
-constexpr int kRounds = 2;
+constexpr int kRounds = 3;
 constexpr size_t kFitPairs = 200;
 
 // The minimum of a function over [lo, hi] by golden sections, to `tol`.
