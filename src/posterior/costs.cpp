@@ -69,15 +69,6 @@ Scaled scaled(const Tables& t, const Model& model) {
     return s;
 }
 
-double pair_cost(const Tables& t, const Scaled& s, int j, int r) {
-    double c = t.shift[size_t(j) * 3 + t.cls[r]];
-    for (int m = 0; m < t.np; ++m) {
-        const size_t k = size_t(m) * t.peaks + j;
-        if (t.measured[k]) c += cost(s.value[k], s.pred[size_t(m) * t.residues + r]);
-    }
-    return c;
-}
-
 Free free_problem(const Tables& t, const PosteriorOptions& opt) {
     Free q;
     std::vector<char> row_taken(t.peaks, 0), col_taken(t.residues, 0);
@@ -152,7 +143,7 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means) {
         const int j = q.rows[i];
         double* row = q.cost.data() + size_t(i) * real;
         double norm = 0.0;
-        for (int k = 0; k < real; ++k) row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]];
+        std::fill(row, row + real, 0.0);
         std::fill(variances.begin(), variances.end(), 1.0);
         std::fill(factors.begin(), factors.end(), 1.0);
         for (int m = 0; m < t.np; ++m) {
@@ -181,8 +172,10 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means) {
                 q.mean[size_t(i) * t.np + m] = sampled > 0 ? sum / sampled : 0.0;
             }
         }
-        for (int k = 0; k < real; ++k)
-            row[k] += (kDegrees + 1.0) * std::log(factors[k]) + std::log(variances[k]) + norm;
+        for (int k = 0; k < real; ++k) {
+            const double pre = row[k] + (kDegrees + 1.0) * std::log(factors[k]) + std::log(variances[k]) + norm;
+            row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] + kEvidence * pre;
+        }
         q.alone[i] = real > 0 ? mean_likelihood_cost(row, real) : 0.0;
     }
 }
@@ -226,7 +219,7 @@ void fill_mixed_costs(const Tables& t, const Model& model, const std::vector<dou
         }
         double* row = q.cost.data() + size_t(i) * real;
         for (int k = 0; k < real; ++k)
-            row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] - 2.0 * (logs[k] + std::log(prod[k]));
+            row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] - 2.0 * kEvidence * (logs[k] + std::log(prod[k]));
         q.alone[i] = real > 0 ? mean_likelihood_cost(row, real) : 0.0;
     }
 }

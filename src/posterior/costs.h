@@ -48,9 +48,6 @@ struct Scaled {
 
 Scaled scaled(const Tables& t, const Model& model);
 
-// -2 ln of (peak j, residue r)'s likelihood with no share of unrelated values.
-double pair_cost(const Tables& t, const Scaled& s, int j, int r);
-
 // The costs with eta = 0; with `means`, each value's mean likelihood too.
 void fill_costs(const Tables& t, const Model& model, Free& q, bool means = false);
 

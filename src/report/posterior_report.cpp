@@ -59,8 +59,8 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
             << "fitted to these very data" << eol;
     else if (informative && p.fitted && p.f > kPoorFit)
         err << "preassign: warning: the predictions fit poorly (f = " << p.f << " > " << kPoorFit
-            << "): check the label model and each site's scale; fewer peaks reach 0.9, and with many residues "
-            << "as few as 90 % of those may be right, not 95 %" << eol;
+            << "): check the label model and each site's scale; fewer peaks reach 0.9, and as few as 80 % of "
+            << "those may be right, not 95 %" << eol;
     for (size_t m = 0; informative && p.fitted && m < p.scale.size(); ++m)
         if (p.scale[m] > kMostScale || p.scale[m] < 1.0 / kMostScale)
             err << "preassign: warning: the predictions of profile " << int(m) + 1 << " are off by a factor of "
