@@ -22,7 +22,7 @@ right. On a displaced label (and "all at once") the ideal has only its base
 model and is over-sure, so sharpness there measures nothing. It needs numpy,
 in this Python or in /usr/bin/python3; --no-ideal leaves it out.
 
-Usage: calibration.py [--quick] [--stress-only] [--no-ideal] [--kinds="NAME;..."] [BUILD_DIR]
+Usage: calibration.py [--quick] [--stress-only | --no-stress] [--no-ideal] [--kinds="NAME;..."] [BUILD_DIR]
 """
 import os
 import statistics
@@ -280,7 +280,8 @@ def main():
         if not stress_only:
             table(build, QUICK, "Quick: 120 x 5 and 200 x 8, prediction error 30 %")
         return
-    stress_table(build, STRESS_SETS)
+    if "--no-stress" not in sys.argv:
+        stress_table(build, STRESS_SETS)
     if stress_only:
         return
     table(build, SETS, "Prediction error 30 %, sizes 120 x 5 to 800 x 20")

@@ -325,6 +325,59 @@ TEST(Posterior, ABoundFarAboveAPredictionStaysFinite) {
     EXPECT_NEAR(q.cost[0] - q.cost[1], 0.85 * expected, 1e-6 * expected);  // the PREs' power
 }
 
+// Tables of one pair per peak (peak j is residue j) over two profiles:
+// measured values drawn by `draw(pre, gen)` from predictions spread evenly
+// on a log scale from 0.05 to 500, errors 0.05 y + 0.2.
+template <typename Draw>
+post::Tables paired_tables(int n, Draw draw) {
+    std::mt19937 gen(11);
+    post::Tables t;
+    t.np = 2;
+    t.peaks = t.residues = n;
+    for (int m = 0; m < 2; ++m)
+        for (int j = 0; j < n; ++j) {
+            const double pre = 0.05 * std::pow(1e4, (j + 0.5 * m) / n);
+            const double y = draw(pre, gen);
+            t.pred.push_back(pre);
+            t.meas.push_back(y);
+            t.err.push_back(0.05 * std::fabs(y) + 0.2);
+            t.measured.push_back(1);
+            t.clipped.push_back(0);
+        }
+    t.typical_error = 0.3;
+    return t;
+}
+
+TEST(Posterior, TheModelIsFittedToItsPairs) {
+    using namespace post;
+    std::vector<Pairing> pairs;
+    for (int j = 0; j < 400; ++j) pairs.push_back({j, j, 1.0});
+    std::normal_distribution<double> z(0.0, 1.0);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    // Errors that multiply (a spread of 0.2), a fifth of them gross (a
+    // factor of 10 either way): f, the t's scale, comes out below 0.2 (a t
+    // fitted to a normal is narrower than its spread), not widened by the
+    // gross ones.
+    Model m;
+    m.c = 0.3;
+    fit_model(paired_tables(400, [&](double pre, std::mt19937& g) {
+                  if (u(g) < 0.2) return pre * (u(g) < 0.5 ? 10.0 : 0.1);
+                  return pre * std::exp(0.2 * z(g));
+              }), pairs, true, m);
+    EXPECT_GT(m.f, 0.1);
+    EXPECT_LT(m.f, 0.2);
+    EXPECT_LT(m.a, 0.1);
+    // Errors that add, a spread of 1 s^-1, where PREs are small: the floor
+    // comes out between 0.5 and 1, and f stays small.
+    Model floor;
+    floor.c = 0.3;
+    fit_model(paired_tables(400, [&](double pre, std::mt19937& g) { return pre * std::exp(0.05 * z(g)) + z(g); }),
+              pairs, true, floor);
+    EXPECT_GT(floor.a, 0.5);
+    EXPECT_LT(floor.a, 1.0);
+    EXPECT_LT(floor.f, 0.1);
+}
+
 TEST(Posterior, EachProfilesFactorIsFitted) {
     // 60 residues, two profiles; the second profile's predictions are three
     // times too small. Fitted, its factor is about 3 and the first's about 1.
