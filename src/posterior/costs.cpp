@@ -92,8 +92,11 @@ Free free_problem(const Tables& t, const PosteriorOptions& opt) {
 double mean_likelihood_cost(const double* c, int n) {
     double lo = c[0];
     for (int k = 1; k < n; ++k) lo = std::min(lo, c[k]);
+    // Terms below exp(-40) of the best add nothing a double can hold beside
+    // it, and most of a row's are: their exponentials are not taken.
     double sum = 0.0;
-    for (int k = 0; k < n; ++k) sum += std::exp(-(c[k] - lo) / 2.0);
+    for (int k = 0; k < n; ++k)
+        if (c[k] - lo < 80.0) sum += std::exp(-(c[k] - lo) / 2.0);
     return lo - 2.0 * std::log(sum / n);
 }
 
