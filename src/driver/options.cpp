@@ -34,7 +34,8 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
     auto* posterior = app.add_flag("--posterior", o.posterior,
                                    "also give each peak's posterior probabilities under a model of the errors");
     app.add_option("--model-error", o.model_error,
-                   "the predictions' relative error for --posterior, in place of the fitted one")
+                   "the predictions' relative error for --posterior, in place of the fitted one (and with it no "
+                   "floor and no profile's factor)")
         ->type_name("F")
         ->check(given())
         ->needs(posterior);
