@@ -17,6 +17,7 @@
 #include "posterior/posterior.h"
 #include "posterior/costs.h"
 #include "posterior/terms.h"
+#include "report/posterior_report.h"
 #include "likelihood/shifts.h"
 #include "support.h"
 
@@ -323,6 +324,197 @@ TEST(Posterior, ABoundFarAboveAPredictionStaysFinite) {
     EXPECT_GT(cost(s.value[1], s.pred[2]), 800.0);  // the second profile's bound alone: about 1e-182
     EXPECT_TRUE(std::isfinite(q.cost[0]));
     EXPECT_NEAR(q.cost[0] - q.cost[1], 0.85 * expected, 1e-6 * expected);  // the PREs' power
+}
+
+// The likelihood of y +- e against a prediction x on the scale asinh(. / c),
+// by hand: V = e^2 / (y^2 + c^2) + (f^2 x^2 + a^2) / (x^2 + c^2), d =
+// asinh(x / c) - asinh(y / c), and the t(5) density (1 + d^2 / 5V)^-3 /
+// sqrt(V) over sqrt(y^2 + c^2).
+struct ByHand {
+    double f, a, c;
+    double spread(double y, double e, double x) const {
+        return e * e / (y * y + c * c) + (f * f * x * x + a * a) / (x * x + c * c);
+    }
+    double residual(double y, double x) const { return std::asinh(x / c) - std::asinh(y / c); }
+    double likelihood(double y, double e, double x) const {
+        const double V = spread(y, e, x), d = residual(y, x);
+        return 1.0 / (std::sqrt(y * y + c * c) * std::pow(1.0 + d * d / (5.0 * V), 3.0) * std::sqrt(V));
+    }
+    // A broadened peak: the chance that the PRE is at least y.
+    double at_least(double y, double e, double x) const {
+        return 0.5 * std::erfc(-residual(y, x) / std::sqrt(2.0 * spread(y, e, x)));
+    }
+};
+
+// Tables with everything measured and two-sided, nothing typed, no shift.
+post::Tables tables(int np, int peaks, int residues) {
+    post::Tables t;
+    t.np = np;
+    t.peaks = peaks;
+    t.residues = residues;
+    t.meas.assign(size_t(np) * peaks, 0.0);
+    t.err.assign(size_t(np) * peaks, 0.0);
+    t.measured.assign(size_t(np) * peaks, 1);
+    t.clipped.assign(size_t(np) * peaks, 0);
+    t.pred.assign(size_t(np) * residues, 0.0);
+    t.shift.assign(size_t(peaks) * 3, 0.0);
+    t.cls.assign(residues, 0);
+    return t;
+}
+
+TEST(Posterior, CostsByHand) {
+    using namespace post;
+    // Two broadened peaks of one profile share their bound (10) but not
+    // their error (1 and 4): each pair's cost is its own -2 ln Phi, at the
+    // PREs' power. A cost kept per bound alone gives the second peak the
+    // first one's costs.
+    Tables t = tables(1, 2, 2);
+    t.meas = {10.0, 10.0};
+    t.err = {1.0, 4.0};
+    t.clipped = {1, 1};
+    t.pred = {5.0, 20.0};
+    Model m;
+    m.f = 0.2;
+    m.c = 1.0;
+    m.scale = {1.0};
+    const ByHand h{0.2, 0.0, 1.0};
+    Free q = free_problem(t, PosteriorOptions{});
+    fill_costs(t, m, q);
+    for (int j = 0; j < 2; ++j)
+        for (int r = 0; r < 2; ++r)
+            EXPECT_NEAR(q.cost[size_t(j) * 2 + r], -2.0 * 0.85 * std::log(h.at_least(10.0, t.err[j], t.pred[r])), 1e-9)
+                << "peak " << j << ", residue " << r;
+    // A value's mean likelihood over 400 residues (taken on a sample of
+    // them) where every residue predicts it exactly: 1 / sqrt(y^2 + 1) /
+    // sqrt(V), V = 1/101 + 0.01 (100/101), so 1 / sqrt 2 for y = 10 +- 1,
+    // f = 0.1, whatever the sample. A sum over the sample divided by all
+    // the residues would make a peak that no residue explains look like
+    // one that a residue does, and a single profile's gross share too small.
+    Tables many = tables(1, 1, 400);
+    many.meas = {10.0};
+    many.err = {1.0};
+    many.pred.assign(400, 10.0);
+    m.f = 0.1;
+    Free all = free_problem(many, PosteriorOptions{});
+    fill_costs(many, m, all, true);
+    EXPECT_NEAR(all.mean[0], 1.0 / std::sqrt(2.0), 1e-12);
+}
+
+TEST(Posterior, MixedCostsByHand) {
+    using namespace post;
+    // One peak against two residues over two profiles, the second's
+    // predictions off by a factor of 2 and with a share 0.4 of values the
+    // predictions say nothing about, the first with none: each value's
+    // likelihood (1 - eta) L + eta mean(L) with its own profile's eta.
+    Tables t = tables(2, 1, 2);
+    t.meas = {3.0, 8.0};
+    t.err = {0.5, 1.0};
+    t.pred = {2.0, 6.0, 8.0, 1.0};  // [m * 2 + r]
+    Model m;
+    m.f = 0.2;
+    m.a = 0.3;
+    m.c = 1.0;
+    m.scale = {1.0, 2.0};
+    const std::vector<double> eta = {0.0, 0.4};
+    const ByHand h{0.2, 0.3, 1.0};
+    Free q = free_problem(t, PosteriorOptions{});
+    fill_mixed_costs(t, m, eta, q);
+    double expected[2] = {0.0, 0.0};
+    for (int p = 0; p < 2; ++p) {
+        const double y = t.meas[p], e = t.err[p];
+        const double L0 = h.likelihood(y, e, m.scale[p] * t.pred[p * 2]);
+        const double L1 = h.likelihood(y, e, m.scale[p] * t.pred[p * 2 + 1]);
+        const double mean = (L0 + L1) / 2.0;
+        EXPECT_NEAR(q.mean[p], mean, 1e-12 * mean) << "profile " << p;
+        expected[0] += -2.0 * 0.85 * std::log((1.0 - eta[p]) * L0 + eta[p] * mean);
+        expected[1] += -2.0 * 0.85 * std::log((1.0 - eta[p]) * L1 + eta[p] * mean);
+    }
+    EXPECT_NEAR(q.cost[0], expected[0], 1e-9);
+    EXPECT_NEAR(q.cost[1], expected[1], 1e-9);
+    EXPECT_NEAR(q.alone[0], -2.0 * std::log((std::exp(-expected[0] / 2) + std::exp(-expected[1] / 2)) / 2), 1e-9);
+    // Twenty profiles, each measuring 100 +- 0.001 with f = 0: residue 0
+    // predicts it, residue 1 predicts 1e6, each of its likelihoods about
+    // 1e-26 (V held at 1e-8), their product 1e-520, below the smallest
+    // double. The cost stays finite: the difference is 20 times 6 ln(1 +
+    // d^2 / 5e-8), at the PREs' power.
+    Tables far = tables(20, 1, 2);
+    far.meas.assign(20, 100.0);
+    far.err.assign(20, 0.001);
+    for (int p = 0; p < 20; ++p) {
+        far.pred[size_t(p) * 2] = 100.0;
+        far.pred[size_t(p) * 2 + 1] = 1e6;
+    }
+    Model exact;
+    exact.f = 0.0;
+    exact.c = 1.0;
+    exact.scale.assign(20, 1.0);
+    Free fq = free_problem(far, PosteriorOptions{});
+    fill_mixed_costs(far, exact, std::vector<double>(20, 0.0), fq);
+    const double d = std::asinh(1e6) - std::asinh(100.0);
+    ASSERT_TRUE(std::isfinite(fq.cost[1]));
+    EXPECT_NEAR(fq.cost[1] - fq.cost[0], 0.85 * 20 * 6 * std::log(1.0 + d * d / 5e-8), 1e-6);
+}
+
+TEST(Posterior, TheHeldOutShareByHand) {
+    using namespace post;
+    // One profile, four residues predicted 10, 30, 100 and 300 (f = 0.3).
+    // Peak 0 (10 +- 1) is residue 0's for sure, peak 1 (30 +- 2) residue
+    // 3's, a pairing the value speaks against; peak 1 is no residue's with
+    // chance 0.5. Each value's rho is its pair's likelihood over its mean
+    // one, and eta maximises w0 ln((1 - eta) rho0 + eta) + w1 ln((1 - eta)
+    // rho1 + eta), w the chance that the peak is some residue's: where the
+    // slope is 0, eta = -(w0 A0 rho1 + w1 A1 rho0) / ((w0 + w1) A0 A1),
+    // A = 1 - rho. Weights dropped or a search that walks the wrong way
+    // give another eta.
+    Tables t = tables(1, 2, 4);
+    t.meas = {10.0, 30.0};
+    t.err = {1.0, 2.0};
+    t.pred = {10.0, 30.0, 100.0, 300.0};
+    Model m;
+    m.f = 0.3;
+    m.c = 1.0;
+    m.scale = {1.0};
+    const ByHand h{0.3, 0.0, 1.0};
+    Free q = free_problem(t, PosteriorOptions{});
+    Kernel k;
+    k.cols = 4;
+    k.add(0, 1.0);
+    k.end_row();
+    k.add(3, 1.0);
+    k.end_row();
+    Marginals b;
+    b.pair = {1.0, 0.5};
+    b.row_alone = {0.0, 0.5};
+    double rho[2], w[2] = {1.0, 0.5};
+    const int paired[2] = {0, 3};
+    for (int j = 0; j < 2; ++j) {
+        double mean = 0.0;
+        for (double x : t.pred) mean += h.likelihood(t.meas[j], t.err[j], x) / 4.0;
+        rho[j] = h.likelihood(t.meas[j], t.err[j], t.pred[paired[j]]) / mean;
+    }
+    const double A0 = 1.0 - rho[0], A1 = 1.0 - rho[1];
+    const double expected = -(w[0] * A0 * rho[1] + w[1] * A1 * rho[0]) / ((w[0] + w[1]) * A0 * A1);
+    ASSERT_GT(expected, 0.05);  // inside (0, 1), where the slope is 0
+    ASSERT_LT(expected, 0.95);
+    const std::vector<double> eta = held_out(t, q, k, b, m);
+    ASSERT_EQ(eta.size(), 1u);
+    EXPECT_NEAR(eta[0], expected, 1e-9);
+}
+
+TEST(Posterior, AProfilesFactorIsNamedEitherWay) {
+    // Predictions a factor of 1.5 or more too large are as suspect as ones
+    // too small: both are named, a factor of 1.45 is not.
+    Posterior p;
+    p.computed = p.fitted = true;
+    p.f = 0.2;
+    p.scale = {1.0, 0.4, 1.6, 1.45, 1.0 / 1.45};
+    Out out(kKeep), err(kKeep);
+    write_posterior(p, "obs.txt", out, err);
+    err.flush();
+    EXPECT_NE(err.text.find("the predictions of profile 2 are off by a factor of 0.4 "), std::string::npos) << err.text;
+    EXPECT_NE(err.text.find("the predictions of profile 3 are off by a factor of 1.6 "), std::string::npos) << err.text;
+    for (const char* quiet : {"profile 1 ", "profile 4 ", "profile 5 "})
+        EXPECT_EQ(err.text.find(quiet), std::string::npos) << quiet << err.text;
 }
 
 // Tables of one pair per peak (peak j is residue j) over two profiles:
