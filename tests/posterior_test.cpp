@@ -455,6 +455,34 @@ TEST(Posterior, MixedCostsByHand) {
     EXPECT_NEAR(fq.cost[1] - fq.cost[0], 0.85 * 20 * 6 * std::log(1.0 + d * d / 5e-8), 1e-6);
 }
 
+TEST(Posterior, OneProfilesGrossShareByHand) {
+    using namespace post;
+    // One profile, ten peaks, each matched to its own residue: nine measured
+    // as predicted, one a hundred times off. Each matched value's likelihood
+    // over its mean over the residues is large for the nine and about 0 for
+    // the one, so the mixture's share of gross errors is the one in ten.
+    Tables t = tables(1, 10, 10);
+    for (int j = 0; j < 10; ++j) {
+        t.pred[j] = 2.0 * std::pow(2.0, j);
+        t.meas[j] = j == 4 ? 100.0 * t.pred[j] : t.pred[j];
+        t.err[j] = 0.05 * t.meas[j] + 0.1;
+    }
+    Model m;
+    m.f = 0.1;
+    m.c = 0.5;
+    m.scale = {1.0};
+    Free q = free_problem(t, PosteriorOptions{});
+    fill_costs(t, m, q, true);
+    std::vector<int> identity(10);
+    std::iota(identity.begin(), identity.end(), 0);
+    EXPECT_NEAR(gross_share(t, q, identity, m), 0.1, 0.01);
+    // All as predicted: no gross errors.
+    t.meas[4] = t.pred[4];
+    t.err[4] = 0.05 * t.meas[4] + 0.1;
+    fill_costs(t, m, q, true);
+    EXPECT_EQ(gross_share(t, q, identity, m), 0.0);
+}
+
 TEST(Posterior, TheHeldOutShareByHand) {
     using namespace post;
     // One profile, four residues predicted 10, 30, 100 and 300 (f = 0.3).
