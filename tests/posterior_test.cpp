@@ -772,6 +772,59 @@ TEST(Posterior, CalibratedOnGeneratedDataAndNotWhenInflated) {
 
 namespace {
 
+TEST(Posterior, OneProfileThatSaysNothingIsSetAside) {
+    // Six profiles; the first one's predictions shuffled over the residues
+    // (a site's file swapped, say). Its own share of unrelated values comes
+    // out near 1 and the others' near 0, so their mean is about a sixth,
+    // and the sure peaks stay right: taken at full weight, that profile's
+    // values would push peaks to wrong residues.
+    const std::string dir = temp_case("", "");
+    const std::string cmd = "python3 " + std::string(PREASSIGN_SOURCE) + "/bench/make_realistic.py " + dir +
+                            "/sim.txt " + dir + "/obs.txt 150 6 41 0.3";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::istringstream in(read_file(dir + "/sim.txt"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    // The first profile is the first 150 records: swap their values about.
+    std::vector<std::string> values;
+    for (int r = 0; r < 150; ++r) {
+        std::istringstream f(lines[r]);
+        std::string num, pre, type;
+        f >> num >> pre >> type;
+        values.push_back(pre);
+    }
+    std::mt19937 gen(3);
+    std::shuffle(values.begin(), values.end(), gen);
+    std::string sim;
+    for (size_t r = 0; r < lines.size(); ++r) {
+        if (r < 150) {
+            std::istringstream f(lines[r]);
+            std::string num, pre, type;
+            f >> num >> pre >> type;
+            sim += num + " " + values[r] + " " + type + "\n";
+        } else {
+            sim += lines[r] + "\n";
+        }
+    }
+    const std::string swapped = temp_case(sim, read_file(dir + "/obs.txt"));
+    const Posterior post = files_posterior(swapped + "/sim.txt", swapped + "/obs.txt");
+    ASSERT_TRUE(post.usable());
+    EXPECT_GT(post.eta, 0.1);
+    EXPECT_LT(post.eta, 0.3);
+    std::vector<int> truth;
+    std::istringstream t(read_file(dir + "/obs.txt.truth"));
+    for (int x; t >> x;) truth.push_back(x);
+    int sure = 0, sure_right = 0;
+    for (int j = 0; j < post.peaks; ++j)
+        for (int r = 0; r < post.residues; ++r)
+            if (post.p(j, r) >= 0.9) {
+                ++sure;
+                sure_right += r == truth[j];
+            }
+    EXPECT_GT(sure, 20);
+    EXPECT_GE(sure_right, 0.95 * sure) << sure_right << " of " << sure;
+}
+
 TEST(Posterior, PredictionsThatSayNothingGiveNoConfidence) {
     // Predictions shuffled over the residues in every profile: the held-out
     // profiles find them no better than chance, so no peak reaches 0.5.
