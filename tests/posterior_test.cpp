@@ -312,10 +312,7 @@ TEST(Posterior, ABoundFarAboveAPredictionStaysFinite) {
     t.pred = {0.001, 150.0, 2.0, 150.0, 2.0, 150.0, 5.0, 5.0};
     t.shift = {0.0, 0.0, 0.0};
     t.cls = {0, 0};
-    Model m;
-    m.f = 0.1;
-    m.c = 1.0;
-    m.scale = {1.0, 1.0, 1.0, 1.0};
+    const Model m{0.1, 0.0, 1.0, {1.0, 1.0, 1.0, 1.0}};  // f, floor a, c, each profile's factor
     Free q = free_problem(t, PosteriorOptions{});
     fill_mixed_costs(t, m, {0.0, 0.0, 0.0, 0.5}, q);
     const Scaled s = scaled(t, m);
@@ -373,10 +370,7 @@ TEST(Posterior, CostsByHand) {
     t.err = {1.0, 4.0};
     t.clipped = {1, 1};
     t.pred = {5.0, 20.0};
-    Model m;
-    m.f = 0.2;
-    m.c = 1.0;
-    m.scale = {1.0};
+    Model m{0.2, 0.0, 1.0, {1.0}};  // f, floor a, c, each profile's factor
     const ByHand h{0.2, 0.0, 1.0};
     Free q = free_problem(t, PosteriorOptions{});
     fill_costs(t, m, q);
@@ -410,11 +404,7 @@ TEST(Posterior, MixedCostsByHand) {
     t.meas = {3.0, 8.0};
     t.err = {0.5, 1.0};
     t.pred = {2.0, 6.0, 8.0, 1.0};  // [m * 2 + r]
-    Model m;
-    m.f = 0.2;
-    m.a = 0.3;
-    m.c = 1.0;
-    m.scale = {1.0, 2.0};
+    const Model m{0.2, 0.3, 1.0, {1.0, 2.0}};  // f, floor a, c, each profile's factor
     const std::vector<double> eta = {0.0, 0.4};
     const ByHand h{0.2, 0.3, 1.0};
     Free q = free_problem(t, PosteriorOptions{});
@@ -467,10 +457,7 @@ TEST(Posterior, OneProfilesGrossShareByHand) {
         t.meas[j] = j == 4 ? 100.0 * t.pred[j] : t.pred[j];
         t.err[j] = 0.05 * t.meas[j] + 0.1;
     }
-    Model m;
-    m.f = 0.1;
-    m.c = 0.5;
-    m.scale = {1.0};
+    const Model m{0.1, 0.0, 0.5, {1.0}};  // f, floor a, c, each profile's factor
     Free q = free_problem(t, PosteriorOptions{});
     fill_costs(t, m, q, true);
     std::vector<int> identity(10);
@@ -498,10 +485,7 @@ TEST(Posterior, TheHeldOutShareByHand) {
     t.meas = {10.0, 30.0};
     t.err = {1.0, 2.0};
     t.pred = {10.0, 30.0, 100.0, 300.0};
-    Model m;
-    m.f = 0.3;
-    m.c = 1.0;
-    m.scale = {1.0};
+    const Model m{0.3, 0.0, 1.0, {1.0}};  // f, floor a, c, each profile's factor
     const ByHand h{0.3, 0.0, 1.0};
     Free q = free_problem(t, PosteriorOptions{});
     Kernel k;

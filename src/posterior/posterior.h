@@ -63,7 +63,6 @@ struct Posterior {
     bool computed = false;          // false when some costs are not finite
     int peaks = 0, residues = 0;
     double f = 0.0;
-    double floor = 0.0;             // s^-1: the predictions' error where they are small
     std::vector<double> scale;      // each profile's factor on its predictions
     bool fitted = false;
     bool f_at_bound = false;        // fitted, and at kMaxModelError
