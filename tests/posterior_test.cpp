@@ -213,6 +213,24 @@ TEST(Posterior, OnePeakByHand) {
     EXPECT_EQ(pre_error(20, 3), 3);
 }
 
+TEST(Posterior, Chi2ByHand) {
+    // Peaks at 10 and 50 (+- 1) against residues predicted 12 and 45, and a
+    // broadened peak against one predicted 300; f given as 0.1, c the median
+    // error, 1. chi2 per value is the mean over the two two-sided values of
+    // d^2 / (V 5/3), the t's variance: the bound is no value of it.
+    Problem whole({10, 50, 5}, {1, 1, 1}, {12, 45, 300});
+    PosteriorData d = whole.data();
+    d.meas[2] = d.cap;
+    const Posterior post = compute_posterior(d, PosteriorOptions{0.1, {}});
+    ASSERT_TRUE(post.computed);
+    EXPECT_EQ(post.optimum, (std::vector<int>{0, 1, 2}));
+    auto z2 = [](double y, double p) {
+        const double V = 1.0 / (y * y + 1.0) + 0.01 * p * p / (p * p + 1.0), r = std::asinh(p) - std::asinh(y);
+        return r * r / (V * 5.0 / 3.0);
+    };
+    EXPECT_NEAR(post.chi2_per_value, (z2(10, 12) + z2(50, 45)) / 2.0, 1e-12);
+}
+
 TEST(Posterior, ABroadenedPeakIsABound) {
     // Peak 0 was too broad to measure (clipped to the cap, 15): it says only
     // that its PRE is at least the largest measured one (5), which both
