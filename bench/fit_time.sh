@@ -5,7 +5,7 @@
 # Times `predict --fit-labels` RUNS times (default 3; quote the median) and
 # scores its result against the truth, beside the true labels'.
 #
-# Usage: bench/fit_time.sh [BUILD_DIR] [RUNS]
+# Usage: bench/fit_time.sh [BUILD_DIR] [RUNS]   (FIT_ARGS: more options for the fit)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
@@ -47,7 +47,7 @@ for s in "${sites[@]}"; do ratio_args+=(--ratios "$work/set/ratios_${s/:/}.dat")
 "$bin" import "${ratio_args[@]}" --r2 12.6 --delay 0.010 --noise 0.05 -o "$work/obs.txt" 2>/dev/null
 for _ in $(seq "$runs"); do
   /usr/bin/time -f "fit: %e s, %M KB" "$bin" predict "$work/big.pdb" --nuclei methyl "${site_args[@]}" \
-    --fit-labels "$work/obs.txt" -o "$work/fit.txt" 2>&1 | tail -1
+    --fit-labels "$work/obs.txt" ${FIT_ARGS:-} -o "$work/fit.txt" 2>&1 | tail -1
 done
 for way in fit set/truth_sim; do
   "$bin" -q --posterior --table "$work/t.tsv" "$work/$way.txt" "$work/obs.txt" >/dev/null 2>&1

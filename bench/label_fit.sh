@@ -11,7 +11,7 @@
 #
 # Usage: bench/label_fit.sh [BUILD_DIR] [DATA_DIR]
 # (KINDS="amide methyl", NOISES="0.03 0.05 0.10", SEEDS="1 ... 12" and FIT_ARGS
-# narrow or vary a run.)
+# narrow or vary a run; ENSEMBLE=3 makes each true label three weighted points.)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
@@ -76,7 +76,7 @@ for kind in ${KINDS:-amide methyl}; do
     for seed in ${SEEDS:-1 2 3 4 5 6 7 8 9 10 11 12}; do
       set_dir="$work/$kind-$noise-$seed"
       python3 "$here/make_labelled.py" "$data/1nti.pdb" "$set_dir" --sites "$(IFS=,; echo "${sites[*]}")" \
-        "${gen[@]}" --noise "$noise" --missing 0.07 --seed "$seed"
+        "${gen[@]}" --noise "$noise" --missing 0.07 --seed "$seed" --ensemble "${ENSEMBLE:-1}"
       ratio_args=()
       for s in "${sites[@]}"; do ratio_args+=(--ratios "$set_dir/ratios_${s/:/}.dat"); done
       "$bin" import "${ratio_args[@]}" --r2 12.6 --delay 0.010 --noise "$noise" -o "$set_dir/obs.txt" 2>/dev/null

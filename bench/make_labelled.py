@@ -16,9 +16,17 @@ shuffled order), truth_sim.txt (the simulated-profile file from the true
 centres, noise free), truth_centres.txt (each site's centre in its residue
 frame) and truth.txt ("peak_label residue_number" lines).
 
+With --ensemble K a site's label is K points instead of one (a nitroxide on
+its flexible linker): the first drawn as above, the others 2 to 5 A from it,
+4 to 9 A from CB, on the far side from CA; Gamma2 is their weighted mean,
+weights from a flat Dirichlet held at 0.1 or more. truth_centres.txt then
+has a line per point, "SITE x y z weight". --chain keeps one chain's nuclei,
+as predict's --chain does.
+
 Usage: make_labelled.py STRUCTURE OUTDIR --sites A:17,A:36 [--nuclei amide|methyl]
        [--untyped] [--each] [--noise 0.05] [--missing 0.07] [--seed 1]
-       [--tau-c 2] [--field 750] [--r2 12.6] [--delay 0.01]
+       [--tau-c 2] [--field 750] [--r2 12.6] [--delay 0.01] [--ensemble 1]
+       [--chain A]
 """
 import argparse
 import math
@@ -78,10 +86,12 @@ def frame(res):
     return cb, e1, e2, cross(e1, e2)
 
 
-def nuclei(models, kind, untyped, each):
+def nuclei(models, kind, untyped, each, chain=None):
     """(residue key, number, type, atom names) in file order, as predict picks them."""
     out = []
     for key, res in models[0].items():
+        if chain is not None and key[0] != chain:
+            continue
         name, at = res["name"], res["atoms"]
         if kind == "amide":
             if name != "PRO":
@@ -119,10 +129,12 @@ def main():
     p.add_argument("--field", type=float, default=750.0)
     p.add_argument("--r2", type=float, default=12.6)
     p.add_argument("--delay", type=float, default=0.01)
+    p.add_argument("--ensemble", type=int, default=1)
+    p.add_argument("--chain", default=None)
     a = p.parse_args()
     rng = random.Random(a.seed)
     models = read_pdb(a.structure)
-    picks = nuclei(models, a.nuclei, a.untyped, a.each)
+    picks = nuclei(models, a.nuclei, a.untyped, a.each, a.chain)
     t, w = a.tau_c * 1e-9, 2 * math.pi * a.field * 1e6
     factor = K * (4 * t + 3 * t / (1 + w * w * t * t))
     sites = [(s.split(":")[0], int(s.split(":")[1])) for s in a.sites.split(",")]
@@ -141,21 +153,38 @@ def main():
                 break
         d = rng.uniform(5.0, 8.0)
         u = (abs(v[0]) / nv * d, v[1] / nv * d, v[2] / nv * d)
-        centres_out.append("%s:%d %.3f %.3f %.3f\n" % (chain, number, u[0], u[1], u[2]))
-        centres = []
+        points, weights = [u], [1.0]
+        if a.ensemble > 1:
+            while len(points) < a.ensemble:
+                q = tuple(u[i] + rng.uniform(-5, 5) for i in range(3))
+                apart, reach = math.dist(q, u), math.sqrt(sum(x * x for x in q))
+                if q[0] >= 0 and 2 <= apart <= 5 and 4 <= reach <= 9:
+                    points.append(q)
+            while True:
+                weights = [rng.expovariate(1.0) for _ in points]
+                weights = [x / sum(weights) for x in weights]
+                if min(weights) >= 0.1:
+                    break
+            for q, wq in zip(points, weights):
+                centres_out.append("%s:%d %.3f %.3f %.3f %.3f\n" % (chain, number, q[0], q[1], q[2], wq))
+        else:
+            centres_out.append("%s:%d %.3f %.3f %.3f\n" % (chain, number, u[0], u[1], u[2]))
+        centres = []  # per model, the label's points
         for m in models:
             cb, e1, e2, e3 = frame(m[key])
-            centres.append(tuple(cb[i] + u[0] * e1[i] + u[1] * e2[i] + u[2] * e3[i] for i in range(3)))
+            centres.append([tuple(cb[i] + q[0] * e1[i] + q[1] * e2[i] + q[2] * e3[i] for i in range(3))
+                            for q in points])
         gammas = []
         for pkey, num, typ, atoms in picks:
             total, count = 0.0, 0
-            for m, c in zip(models, centres):
+            for m, cs in zip(models, centres):
                 if pkey not in m or not all(x in m[pkey]["atoms"] for x in atoms):
                     continue
                 s = 0.0
                 for x in atoms:
-                    r2 = max(sum(q * q for q in sub(m[pkey]["atoms"][x], c)), 1e-6)
-                    s += 1 / r2 ** 3
+                    for c, wq in zip(cs, weights):
+                        r2 = max(sum(q * q for q in sub(m[pkey]["atoms"][x], c)), 1e-6)
+                        s += wq / r2 ** 3
                 total += s / len(atoms)
                 count += 1
             gammas.append(factor * total / count)

@@ -8,7 +8,9 @@
 # predicted from 1NTI with each label model, and the posterior run on each.
 # Prints, per label model: peaks with a measured ratio, those whose most
 # probable residue is right, the peaks at >= 0.9 and how many of those are
-# right, and the calibration error.
+# right, and the calibration error; then, for the fitted labels (one point
+# per site, and up to three), each site's rms ratio error at the true
+# assignment.
 #
 # Usage: bench/real_acbp.sh [BUILD_DIR] [DATA_DIR]
 set -euo pipefail
@@ -85,3 +87,39 @@ score "pseudo-atom, 6 A from CA" --label pseudo
 score "pseudo-atom, 8 A from CA" --label pseudo --label-distance 8
 score "cloud, 6 A reach from CB" --label cloud
 score "fitted to these data (--fit-labels)" --fit-labels "$work/obs.txt"
+cp "$work/sim.txt" "$work/points.txt"
+score "fitted, up to three points per label (--points 3)" --fit-labels "$work/obs.txt" --points 3
+cp "$work/sim.txt" "$work/ensembles.txt"
+
+# How well each fitted label foretells its own ratios at the true
+# assignment: the rms of measured minus predicted ratio per site.
+echo
+echo "| site | rms ratio error, one point per label | up to three points |"
+echo "|---|---|---|"
+python3 - "$data" "$work" "${sites[@]}" <<'EOF'
+import math, sys
+data, work, sites = sys.argv[1], sys.argv[2], sys.argv[3:]
+def profiles(path):
+    out, cur, prev = [], {}, None
+    for line in open(path):
+        r, g, _ = line.split()
+        if prev is not None and int(r) < prev:
+            out.append(cur)
+            cur = {}
+        cur[r], prev = float(g), int(r)
+    return out + [cur]
+fits = {name: profiles("%s/%s.txt" % (work, name)) for name in ("points", "ensembles")}
+for k, s in enumerate(sites):
+    row = []
+    for name in ("points", "ensembles"):
+        sq, n = 0.0, 0
+        for line in open("%s/exp%s.dat" % (data, s)):
+            f = line.split()
+            if len(f) < 2 or f[1] == "nan" or f[0] not in fits[name][k]:
+                continue
+            g = fits[name][k][f[0]]
+            pred = 12.6 * math.exp(-g * 0.010) / (12.6 + g)
+            sq, n = sq + (float(f[1]) - pred) ** 2, n + 1
+        row.append("%.3f" % math.sqrt(sq / n) if n else "-")
+    print("| A:%s | %s | %s |" % (s, row[0], row[1]))
+EOF

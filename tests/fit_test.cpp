@@ -10,6 +10,7 @@
 
 #include "profiles/reader.h"
 #include "fit/fit.h"
+#include "fit/label.h"
 #include "support.h"
 
 namespace {
@@ -24,10 +25,13 @@ constexpr int kSites = 3, kAmides = 40;
 const Xyz kOrigin[kSites] = {{0, 0, 0}, {24, 2, 0}, {6, 20, 14}};
 const Xyz kTrue[kSites] = {{3.0, 4.0, -3.0}, {5.0, -2.0, 2.5}, {2.0, 1.0, 5.5}};  // u, A
 
-Xyz centre(int s) {
-    const Xyz o = kOrigin[s], u = kTrue[s];
+// A point given in site s's frame, in the structure's coordinates.
+Xyz at(int s, Xyz u) {
+    const Xyz o = kOrigin[s];
     return {o.x - u.y, o.y - 1.5 - u.x, o.z - u.z};
 }
+
+Xyz centre(int s) { return at(s, kTrue[s]); }
 
 Xyz amide(int i) {  // spread over the box the sites span, none nearer a label than 4 A
     return {-6.0 + std::fmod(i * 7.3, 36.0), -8.0 + std::fmod(i * 11.9, 34.0), -6.0 + std::fmod(i * 5.1, 26.0)};
@@ -62,19 +66,30 @@ double factor() {
     return 1.23e16 * (4 * t + 3 * t / (1 + w * w * t * t));
 }
 
-double truth(int s, int i) {
-    const Xyz a = amide(i), c = centre(s);
+double gamma2_from(Xyz c, int i) {
+    const Xyz a = amide(i);
     const double d2 = (a.x - c.x) * (a.x - c.x) + (a.y - c.y) * (a.y - c.y) + (a.z - c.z) * (a.z - c.z);
     return factor() / (d2 * d2 * d2);
 }
 
+double truth(int s, int i) { return gamma2_from(centre(s), i); }
+
+// Site 1's label as two points, weighed 0.4 and 0.6, 10.5 A apart.
+const Xyz kPair[2] = {{1.0, -5.5, 3.0}, {6.0, 3.5, 1.0}};
+double two_points(int s, int i) {
+    return s != 1 ? truth(s, i) : 0.4 * gamma2_from(at(s, kPair[0]), i) + 0.6 * gamma2_from(at(s, kPair[1]), i);
+}
+
 // Peak j is amide (j * 17) % 40: the order says nothing of the residue.
-std::string observed() {
+// With `noisy`, each value off by up to 0.7 of its stated error, in a fixed
+// pseudo-random pattern.
+std::string observed(double (*gamma2)(int, int) = truth, bool noisy = false) {
     std::string text;
     char line[120];
     for (int s = 0; s < kSites; ++s)
         for (int j = 0; j < kAmides; ++j) {
-            const double v = truth(s, (j * 17) % kAmides);
+            double v = gamma2(s, (j * 17) % kAmides);
+            if (noisy) v += (0.05 * v + 0.2) * std::sin(12.9898 * (s * kAmides + j) + 78.233) * 0.7;
             std::snprintf(line, sizeof line, "%d %.9g %.9g 0 0\n", j + 1, v, 0.05 * v + 0.2);
             text += line;
         }
@@ -104,7 +119,9 @@ TEST(LabelFit, FindsLabelsThePseudoAtomMisses) {
     auto obs = make_table();
     const ReadResult obsr = read_experimental(observed(), "obs.txt", *obs);
     int rounds = 0;
-    const Fitted f = fit_labels(geometry(st, o, path), o, unfitted, *obs, obsr, FitOptions{}, [&](const std::string& line) {
+    FitOptions three;  // allowed up to three points, where one suffices
+    three.most_points = 3;
+    const Fitted f = fit_labels(geometry(st, o, path), o, unfitted, *obs, obsr, three, [&](const std::string& line) {
         EXPECT_EQ(line.rfind("fit round ", 0), 0u) << line;
         ++rounds;
     });
@@ -118,6 +135,9 @@ TEST(LabelFit, FindsLabelsThePseudoAtomMisses) {
         EXPECT_NEAR(site.distance, std::hypot(u.x, u.y, u.z), 0.5) << s;
         EXPECT_NEAR(site.amplitude, 1.0, 0.15) << s;
         EXPECT_LT(site.after, 0.5 * site.before) << s;
+        // One point describes these labels: the evidence pays for no more.
+        EXPECT_EQ(site.points.size(), 1u) << s;
+        EXPECT_EQ(site.weights, std::vector<double>{1.0}) << s;
         for (int i = 0; i < kAmides; ++i)
             EXPECT_NEAR(f.prediction.gamma2[size_t(s)][size_t(i)], truth(s, i), 0.2 * truth(s, i) + 0.05) << s << " " << i;
     }
@@ -128,6 +148,99 @@ TEST(LabelFit, FindsLabelsThePseudoAtomMisses) {
     std::snprintf(expected, sizeof expected, "HETATM    1  O   NIT Z   1    %8.3f%8.3f%8.3f  1.00  1.00           O\n",
                   f.sites[0].centre.x, f.sites[0].centre.y, f.sites[0].centre.z);
     EXPECT_NE(pdb.find(expected), std::string::npos) << pdb;
+}
+
+// A label of two weighted points, the others of one: the fit grows that
+// label alone, to two points near the true ones with their weights, and its
+// predictions follow the data where one point's cannot.
+TEST(LabelFit, GrowsALabelOfTwoPoints) {
+    const Case c;
+    auto obs = make_table();
+    const ReadResult obsr = read_experimental(observed(two_points, true), "obs.txt", *obs);
+    const Geometry g = geometry(c.st, c.o, c.path);
+    FitOptions three;
+    three.most_points = 3;
+    const Fitted f = fit_labels(g, c.o, c.unfitted, *obs, obsr, three, [](const std::string&) {});
+    EXPECT_EQ(f.sites[0].points.size(), 1u);
+    EXPECT_EQ(f.sites[2].points.size(), 1u);
+    const SiteFit& two = f.sites[1];
+    ASSERT_EQ(two.points.size(), 2u) << two.why;
+    ASSERT_EQ(two.weights.size(), 2u);
+    EXPECT_NEAR(two.weights[0] + two.weights[1], 1.0, 1e-12);
+    // In either order; a point's distance and its weight trade against each
+    // other, so the noise moves both a little.
+    const auto apart = [](const Point& p, const Xyz& q) { return std::hypot(p.x - q.x, p.y - q.y, p.z - q.z); };
+    const size_t first = apart(two.points[0], kPair[0]) < apart(two.points[1], kPair[0]) ? 0 : 1;
+    for (int k = 0; k < 2; ++k) {
+        const size_t mine = k == 0 ? first : 1 - first;
+        EXPECT_LT(apart(two.points[mine], kPair[k]), 2.5) << k;
+        EXPECT_NEAR(two.weights[mine], k == 0 ? 0.4 : 0.6, 0.2) << k;
+    }
+    for (int i = 0; i < kAmides; ++i)
+        EXPECT_NEAR(f.prediction.gamma2[1][size_t(i)], two_points(1, i), 0.1 * two_points(1, i) + 0.05) << i;
+    // The centres file: an atom per point, its weight as the occupancy.
+    const std::string pdb = centres_pdb(g, f, c.o);
+    EXPECT_EQ(std::count(pdb.begin(), pdb.end(), '\n'), 2 + 4);  // REMARK, END and four atoms
+    char occupancy[32];
+    std::snprintf(occupancy, sizeof occupancy, "%6.2f  1.00           O\n", two.weights[1]);
+    EXPECT_NE(pdb.find("HETATM    3  O   NIT Z   2"), std::string::npos) << pdb;
+    EXPECT_NE(pdb.find(occupancy), std::string::npos) << pdb;
+    // Held to one point (the default), the same data leave residuals the two
+    // points do not.
+    const Fitted single = fit_labels(g, c.o, c.unfitted, *obs, obsr, FitOptions{}, [](const std::string&) {});
+    EXPECT_EQ(single.sites[1].points.size(), 1u);
+    EXPECT_GT(single.sites[1].after, 2.0 * two.after);
+}
+
+// The label's weights, prior and Gamma2 by hand.
+TEST(LabelFit, ALabelsPointsByHand) {
+    const Case c;
+    const Geometry g = geometry(c.st, c.o, c.path);
+    const Point u1{3.0, 4.0, -3.0}, u2{5.0, -2.0, 2.5};
+    // Weights 0.25 and 0.75: the second's ln weight against the first's is ln 3.
+    label::Params p{u1.x, u1.y, u1.z, 0.0, 0.0};
+    EXPECT_EQ(label::points(p), 1);
+    p = label::with_point(p, u2, std::log(3.0));
+    ASSERT_EQ(label::points(p), 2);
+    const std::vector<double> w = label::weights(p);
+    EXPECT_NEAR(w[0], 0.25, 1e-12);
+    EXPECT_NEAR(w[1], 0.75, 1e-12);
+    EXPECT_EQ(label::point(p, 1).y, -2.0);
+    // Far apart in ln weight, still on the simplex.
+    const label::Params far = label::with_point(p, u1, 800.0);
+    const std::vector<double> wf = label::weights(far);
+    ASSERT_EQ(wf.size(), 3u);
+    EXPECT_NEAR(wf[0] + wf[1] + wf[2], 1.0, 1e-12);
+    EXPECT_NEAR(wf[2], 1.0, 1e-12);  // 800 against 0 and ln 3
+    // Gamma2: the weighted mean of each point's, at the formula's amplitude
+    // times e^0.1 (the factor as predict uses it, with the test's own).
+    label::Params q = p;
+    q[3] = 0.1;
+    label::Placed placed;
+    label::place(g, 1, q, 1.23e16 * (4 * 4e-9 + 3 * 4e-9 / (1 + std::pow(2 * M_PI * 600e6 * 4e-9, 2))), placed);
+    for (int i : {0, 7, 23}) {
+        const double hand = std::exp(0.1) * (0.25 * gamma2_from(at(1, {u1.x, u1.y, u1.z}), i) +
+                                             0.75 * gamma2_from(at(1, {u2.x, u2.y, u2.z}), i));
+        EXPECT_NEAR(label::gamma2(g, size_t(i), placed), hand, 1e-9 * hand) << i;
+    }
+    // The prior: any point behind CA (x < -1 A along CA->CB) or nearer CB
+    // than 3 A pays, the amplitude beyond e^+-1 steeply; in range, only
+    // the amplitude's normal term.
+    const label::Params good = p;
+    EXPECT_DOUBLE_EQ(label::prior_cost(good), 0.0);
+    label::Params behind = good;
+    behind[label::kBase] = -2.0;  // the second point's x: 1 A behind the bound
+    EXPECT_NEAR(label::prior_cost(behind), 4.0, 1e-12);  // ((-1 - -2) / 0.5)^2; still 5.7 A from CB
+    label::Params near = good;
+    near[label::kBase] = 0.0, near[label::kBase + 1] = 1.0, near[label::kBase + 2] = 1.5;  // 1.8 A from CB
+    EXPECT_NEAR(label::prior_cost(near), std::pow((3.0 - std::sqrt(3.25)) / 0.5, 2), 1e-12);
+    // A point of a few per cent pays below a tenth: weights 0.05 and 0.95.
+    label::Params faint = good;
+    faint[label::kBase + 3] = std::log(0.95 / 0.05);
+    EXPECT_NEAR(label::prior_cost(faint), std::pow((0.1 - 0.05) / 0.02, 2), 1e-9);
+    label::Params loud = good;
+    loud[3] = 1.2;
+    EXPECT_NEAR(label::prior_cost(loud), std::pow(1.2 / 0.3, 2) + std::pow(0.2 / 0.1, 2), 1e-9);
 }
 
 TEST(LabelFit, FromTheCommandLine) {
@@ -165,6 +278,11 @@ TEST(LabelFit, FromTheCommandLine) {
     p = run_binary({"predict", "s.pdb", "--site", "A:1", "--rounds", "3"}, "", dir);
     EXPECT_EQ(p.status, 2);
     EXPECT_EQ(p.err, "preassign: --rounds goes with --fit-labels (see --help)\n");
+    p = run_binary({"predict", "s.pdb", "--site", "A:1", "--points", "2"}, "", dir);
+    EXPECT_EQ(p.status, 2);
+    EXPECT_EQ(p.err, "preassign: --points goes with --fit-labels (see --help)\n");
+    p = run_binary({"predict", "s.pdb", "--site", "A:1", "--fit-labels", "obs.txt", "--points", "4"}, "", dir);
+    EXPECT_EQ(p.status, 2);
     p = run_binary({"predict", "s.pdb", "--site", "A:1", "--fit-labels", "obs.txt", "--centres", "obs.txt"}, "", dir);
     EXPECT_EQ(p.status, 2);
     EXPECT_NE(read_file(dir + "/obs.txt"), "");

@@ -1,5 +1,7 @@
 // preassign predict: the simulated-profile file from a structure.
 #include <optional>
+#include <sstream>
+#include <string>
 
 #include "driver/cli.h"
 #include "driver/commands.h"
@@ -26,6 +28,18 @@ std::vector<SiteName> sites_from(const std::string& path) {
         start = end + 1;
     }
     return sites;
+}
+
+// A label of more than one point, as its points and weights.
+std::string points_text(const SiteFit& f) {
+    if (f.points.size() < 2) return "";
+    std::ostringstream s;
+    s << f.points.size() << " points (";
+    for (size_t k = 0; k < f.points.size(); ++k)
+        s << (k ? "; " : "") << "(" << f.points[k].x << ", " << f.points[k].y << ", " << f.points[k].z << ") weight "
+          << f.weights[k];
+    s << "), ";
+    return s.str();
 }
 
 }  // namespace
@@ -75,6 +89,11 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
     app.add_option("--centres", centres, "with --fit-labels: write the fitted centres as pseudo-atoms to FILE (PDB)")
         ->type_name("FILE")
         ->check(given());
+    app.add_option("--points", fo.most_points,
+                   "with --fit-labels: at most this many weighted points per label (1 to 3), each kept only where "
+                   "the data pay for it; default 1")
+        ->check(given())
+        ->check(CLI::Range(1, 3));
     app.add_option("--rounds", fo.rounds, "with --fit-labels: rounds of assignment and refit; default 12")
         ->check(given())
         ->check(CLI::Range(1, 100));
@@ -96,9 +115,11 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
                : methyl == "each"  ? MethylChoice::Each
                                    : MethylChoice::Mean;
     o.label = label == "cloud" ? LabelModel::Cloud : LabelModel::Pseudo;
-    if (fit_obs.empty() && (!centres.empty() || app.count("--rounds") > 0))
-        throw Failure{kStatusUsage,
-                      std::string(centres.empty() ? "--rounds" : "--centres") + " goes with --fit-labels (see --help)"};
+    if (fit_obs.empty() && (!centres.empty() || app.count("--rounds") > 0 || app.count("--points") > 0))
+        throw Failure{kStatusUsage, std::string(!centres.empty()             ? "--centres"
+                                                : app.count("--rounds") > 0 ? "--rounds"
+                                                                            : "--points") +
+                                        " goes with --fit-labels (see --help)"};
     refuse_clashes({{"-o", output}, {"--centres", centres}},
                    {{"STRUCTURE", structure}, {"--sites", sites_file}, {"--fit-labels", fit_obs}, {"-o", output}});
 
@@ -128,7 +149,8 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
             const SiteFit& f = fit.sites[s];
             err << "preassign: predict: site " << o.sites[s].text << " fitted: centre (" << f.u.x << ", " << f.u.y
                 << ", " << f.u.z << ") A in the residue frame, (" << f.centre.x << ", " << f.centre.y << ", "
-                << f.centre.z << ") in model 1, " << f.distance << " A from CB, amplitude " << f.amplitude
+                << f.centre.z << ") in model 1, " << f.distance << " A from CB, " << points_text(f) << "amplitude "
+                << f.amplitude
                 << "; rms residual " << f.before << " unfitted, " << f.after << " fitted (in measurement errors; t scale "
                 << f.scale << "); starts as good within "
                 << f.spread << " A; " << (f.kept ? std::string("kept") : "not kept: " + f.why) << eol;

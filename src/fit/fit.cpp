@@ -5,6 +5,7 @@
 // scale to the peaks as weighed. Costs are Student t on a scale where the
 // noise is flat. The first and the last round also try random starts; the
 // last round weighs each site's peaks with its own evidence at half strength.
+// In the last rounds a label may grow by a point where the evidence pays.
 #include "fit/fit.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "fit/label.h"
 #include "io/output.h"
 #include "likelihood/pre_model.h"
 #include "likelihood/shifts.h"
@@ -22,15 +24,8 @@
 
 namespace {
 
-constexpr double kNearest = 3.0, kFarthest = 8.0;  // A from CB
-constexpr double kPriorWidth = 0.5;                // A, outside that range
-constexpr double kMostBehind = -1.0;               // A along CA->CB: the label hangs off CB, away from CA
-constexpr double kAmplitudeRange = 1.0;            // ln amplitude: within +-1
-constexpr double kAmplitudeWall = 0.1;             // and steep beyond
-// ln amplitude, normal around the formula's: distance and amplitude trade
-// against each other along the label's ray, and few peaks cannot tell them
-// apart, so the amplitude gives way first.
-constexpr double kAmplitudeSd = 0.3;
+using label::Params;
+
 constexpr size_t kMostPairs = 8;                   // residues weighed per peak in a refit
 constexpr int kScreen = 60;                       // Nelder-Mead steps for every start
 constexpr int kMostSteps = 400;                   // and for those polished
@@ -39,65 +34,39 @@ constexpr int kBalanceSteps = 200;                // of the soft assignment's sc
 constexpr double kNegligible = 30.0;              // ln: pairs that far below their row's best are left out
 constexpr double kOwnWeight = 0.5;                // a site's own evidence, in the last round's weights for its refit
 constexpr double kAloneZ = 3.0;                   // a peak no residue explains: its values this far off
-
-// u in the residue frame (A), ln amplitude, ln of the site's residual scale
-// (in measurement errors).
-using Params = std::array<double, 5>;
-constexpr int kDims = 5;
-
-Point u_of(const Params& p) { return {p[0], p[1], p[2]}; }
-
-double prior_cost(const Params& p) {
-    const double d = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
-    double c = (p[3] / kAmplitudeSd) * (p[3] / kAmplitudeSd);
-    if (std::fabs(p[3]) > kAmplitudeRange) {
-        const double z = (std::fabs(p[3]) - kAmplitudeRange) / kAmplitudeWall;
-        c += z * z;
-    }
-    if (p[0] < kMostBehind) c += ((kMostBehind - p[0]) / kPriorWidth) * ((kMostBehind - p[0]) / kPriorWidth);
-    if (d < kNearest) c += ((kNearest - d) / kPriorWidth) * ((kNearest - d) / kPriorWidth);
-    if (d > kFarthest) c += ((d - kFarthest) / kPriorWidth) * ((d - kFarthest) / kPriorWidth);
-    return c;
-}
-
-// Site s's label at p, in each model; returns the factor on <r^-6> that
-// makes Gamma2.
-double place(const Geometry& g, size_t s, const Params& p, double factor, std::vector<Point>& centres) {
-    for (size_t m = 0; m < g.models; ++m) centres[m] = in_frame(g.frames[s][m], u_of(p));
-    return factor * std::exp(p[3]);
-}
+constexpr int kGrowRounds = 3;                    // the last rounds, in which a label may grow by a point
+constexpr size_t kGrowStarts = 4;                 // starts for a new point, at least
+constexpr double kDistinct = 1.5;                 // A: an end this far from the first point is another place
+constexpr int kFolds = 5;                         // of the held-out check on a point more
 
 // Nelder-Mead, from x with the given steps; the best point and its value.
 template <typename F>
-std::pair<Params, double> minimise(F f, Params x, const Params& step, int most) {
-    constexpr int V = kDims + 1;
-    std::array<Params, V> v;
-    std::array<double, V> fv;
-    v[0] = x;
-    for (int i = 0; i < kDims; ++i) {
-        v[i + 1] = x;
-        v[i + 1][i] += step[i];
-    }
-    for (int i = 0; i < V; ++i) fv[i] = f(v[i]);
+std::pair<Params, double> minimise(F f, const Params& x, const Params& step, int most) {
+    const size_t D = x.size(), V = D + 1;
+    std::vector<Params> v(V, x);
+    std::vector<double> fv(V);
+    for (size_t i = 0; i < D; ++i) v[i + 1][i] += step[i];
+    for (size_t i = 0; i < V; ++i) fv[i] = f(v[i]);
+    std::vector<size_t> order(V);
+    Params c(D);
+    auto along = [&](size_t worst, double t) {
+        Params y(D);
+        for (size_t k = 0; k < D; ++k) y[k] = c[k] + t * (v[worst][k] - c[k]);
+        return y;
+    };
     for (int it = 0; it < most; ++it) {
-        std::array<int, V> order;
-        for (int i = 0; i < V; ++i) order[i] = i;
-        std::sort(order.begin(), order.end(), [&](int a, int b) { return fv[a] < fv[b]; });
-        const int best = order[0], worst = order[V - 1], second = order[V - 2];
+        for (size_t i = 0; i < V; ++i) order[i] = i;
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return fv[a] < fv[b]; });
+        const size_t best = order[0], worst = order[V - 1], second = order[V - 2];
         if (std::fabs(fv[worst] - fv[best]) < 1e-7 * (1.0 + std::fabs(fv[best]))) break;
-        Params c{};
-        for (int i = 0; i < V; ++i)
+        std::fill(c.begin(), c.end(), 0.0);
+        for (size_t i = 0; i < V; ++i)
             if (i != worst)
-                for (int k = 0; k < kDims; ++k) c[k] += v[i][k] / kDims;
-        auto along = [&](double t) {
-            Params y;
-            for (int k = 0; k < kDims; ++k) y[k] = c[k] + t * (v[worst][k] - c[k]);
-            return y;
-        };
-        const Params r = along(-1.0);
+                for (size_t k = 0; k < D; ++k) c[k] += v[i][k] / double(D);
+        const Params r = along(worst, -1.0);
         const double fr = f(r);
         if (fr < fv[best]) {
-            const Params e = along(-2.0);
+            const Params e = along(worst, -2.0);
             const double fe = f(e);
             if (fe < fr) {
                 v[worst] = e;
@@ -110,22 +79,22 @@ std::pair<Params, double> minimise(F f, Params x, const Params& step, int most) 
             v[worst] = r;
             fv[worst] = fr;
         } else {
-            const Params k = along(fr < fv[worst] ? -0.5 : 0.5);
+            const Params k = along(worst, fr < fv[worst] ? -0.5 : 0.5);
             const double fk = f(k);
             if (fk < std::min(fr, fv[worst])) {
                 v[worst] = k;
                 fv[worst] = fk;
             } else {
-                for (int i = 0; i < V; ++i) {
+                for (size_t i = 0; i < V; ++i) {
                     if (i == best) continue;
-                    for (int q = 0; q < kDims; ++q) v[i][q] = v[best][q] + 0.5 * (v[i][q] - v[best][q]);
+                    for (size_t q = 0; q < D; ++q) v[i][q] = v[best][q] + 0.5 * (v[i][q] - v[best][q]);
                     fv[i] = f(v[i]);
                 }
             }
         }
     }
-    int best = 0;
-    for (int i = 1; i < V; ++i)
+    size_t best = 0;
+    for (size_t i = 1; i < V; ++i)
         if (fv[i] < fv[best]) best = i;
     return {v[best], fv[best]};
 }
@@ -222,7 +191,7 @@ Params random_start(Stream& r) {
         z = 2 * r.next() - 1;
         n = std::sqrt(x * x + y * y + z * z);
     } while (n > 1.0 || n < 1e-3);
-    const double d = kNearest + (kFarthest - kNearest) * r.next();
+    const double d = label::kNearest + (label::kFarthest - label::kNearest) * r.next();
     return {std::fabs(x) / n * d, y / n * d, z / n * d, 0.0, std::log(2.0)};
 }
 
@@ -266,6 +235,66 @@ void balance(const std::vector<double>& cost, int P, int R, double T, std::vecto
         for (size_t e = start[size_t(j)]; e < start[size_t(j) + 1]; ++e) w[size_t(j) * W + size_t(col_of[e])] = value[e];
 }
 
+// The simplex's first steps: an A for a point, 0.3 for a logarithm.
+Params steps(const Params& p) {
+    Params step(p.size(), 1.0);
+    step[3] = step[4] = 0.3;
+    for (int k = 1; k < label::points(p); ++k) step[size_t(label::kBase + (k - 1) * label::kPerPoint + 3)] = 0.3;
+    return step;
+}
+
+// The label b (of -2 ln L `at_b`) grown by a point while the evidence pays
+// for it, so that one point stays where one suffices. A point more (three
+// coordinates and a weight) must lower -2 ln L by more than 4 ln n, n the
+// weight of the values fitted (the Bayesian information criterion), and
+// foretell held-out peaks better (`held_out`, -2 ln L of each fold refitted
+// without it): on real ACBP a point that passed the first alone fitted a
+// few large PREs of wrong pairs. New points start where other starts ended
+// (another place the data liked) and around the first point.
+// Starts are screened on the first model alone (`models_used` 1), as the
+// single point's are, and the best polished on all.
+template <typename F, typename H>
+Params grown(F objective, H held_out, Params b, double at_b, const std::vector<std::pair<Params, double>>& ends,
+             double n, int most_points, uint64_t seed, size_t& models_used) {
+    const double price = 4.0 * std::log(std::max(n, 2.0));
+    Stream rng{seed};
+    while (label::points(b) < std::min(most_points, label::kMostPoints)) {
+        std::vector<Point> at;
+        const Point u = label::point(b, 0);
+        std::vector<std::pair<double, Point>> other;  // the best kGrowStarts - 1 other places
+        for (const auto& e : ends) {
+            const Point v = label::point(e.first, 0);
+            if (std::isfinite(e.second) && std::hypot(v.x - u.x, v.y - u.y, v.z - u.z) > kDistinct)
+                other.push_back({e.second, v});
+        }
+        std::sort(other.begin(), other.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+        for (size_t k = 0; k < other.size() && k + 1 < kGrowStarts; ++k) at.push_back(other[k].second);
+        while (at.size() < kGrowStarts) {
+            const Params r = random_start(rng);
+            at.push_back({u.x + (r[0] - u.x) * 0.5, u.y + (r[1] - u.y) * 0.5, u.z + (r[2] - u.z) * 0.5});
+        }
+        std::pair<Params, double> best{b, HUGE_VAL};
+        models_used = 1;
+        // b itself, screened the same way, is what a point more must beat.
+        const double screened_b = minimise(objective, b, steps(b), 2 * kScreen).second;
+        for (const Point& v : at) {
+            const Params x = label::with_point(b, v, 0.0);
+            auto e = minimise(objective, x, steps(x), 2 * kScreen);
+            if (e.second < best.second) best = e;
+        }
+        models_used = 0;
+        // Polished only where the screen found half the price or more.
+        if (!(best.second + 0.5 * price < screened_b)) break;
+        best = minimise(objective, best.first, steps(best.first), kMostSteps);
+        if (!(best.second + price < at_b)) break;
+        const double before = held_out(b), after = held_out(best.first);
+        if (!(after < before)) break;
+        b = best.first;
+        at_b = best.second;
+    }
+    return b;
+}
+
 std::string text(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.3g", v);
@@ -284,7 +313,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
     simr.maxres = int(N);
     simr.records.assign(S, int(N));
     const Shape shape = combined_shape(simr, obsr);
-    std::vector<Point> scratch(g.models);
+    label::Placed scratch;
 
     // The pseudo-atom: on CA->CB, the label distance from CA.
     std::vector<Params> params(S);
@@ -298,8 +327,8 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
     auto predictions = [&](const std::vector<Params>& p) {
         std::vector<std::vector<double>> gamma(S, std::vector<double>(N));
         for (size_t s = 0; s < S; ++s) {
-            const double k = place(g, s, p[s], factor, scratch);
-            for (size_t n = 0; n < N; ++n) gamma[s][n] = k * mean_r6(g, n, scratch);
+            label::place(g, s, p[s], factor, scratch);
+            for (size_t n = 0; n < N; ++n) gamma[s][n] = label::gamma2(g, n, scratch);
         }
         return gamma;
     };
@@ -400,18 +429,45 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
             for (const Pair& q : pairs)
                 if (flat.kind[size_t(s) * size_t(d.peaks) + size_t(q.j)] == 1) weight += q.w;
             size_t models_used = 0;  // 0: all
+            // With fold >= 0, the peaks j % kFolds == fold are held out: left
+            // out of the fit, or (held) alone weighed, without the prior.
+            int fold = -1;
+            bool held = false;
             auto objective = [&](const Params& p) {
-                const double k = place(g, s, p, factor, scratch);
+                label::place(g, s, p, factor, scratch);
                 for (int r : needed)
-                    h[size_t(r)] = flat.h_of(int(s), std::min(k * mean_r6(g, size_t(r), scratch, models_used), d.cap));
+                    h[size_t(r)] = flat.h_of(int(s), std::min(label::gamma2(g, size_t(r), scratch, models_used), d.cap));
                 const double scale = std::exp(p[4]);
-                double c = prior_cost(p) + weight * 2.0 * std::log(scale);
-                for (const Pair& q : pairs) c += q.w * flat.cost_h(int(s), q.j, h[size_t(q.r)], scale);
+                if (fold < 0) {
+                    double c = label::prior_cost(p) + weight * 2.0 * std::log(scale);
+                    for (const Pair& q : pairs) c += q.w * flat.cost_h(int(s), q.j, h[size_t(q.r)], scale);
+                    return c;
+                }
+                double c = held ? 0.0 : label::prior_cost(p);
+                for (const Pair& q : pairs) {
+                    if ((q.j % kFolds == fold) != held) continue;
+                    const bool value = flat.kind[size_t(s) * size_t(d.peaks) + size_t(q.j)] == 1;
+                    c += q.w * (flat.cost_h(int(s), q.j, h[size_t(q.r)], scale) + (value ? 2.0 * std::log(scale) : 0.0));
+                }
                 return c;
             };
-            const Params step{1.0, 1.0, 1.0, 0.3, 0.3};
+            // -2 ln L of each fold's peaks under the label refitted, from x,
+            // to the other folds', summed.
+            auto held_out = [&](const Params& x) {
+                double sum = 0.0;
+                for (fold = 0; fold < kFolds; ++fold) {
+                    held = false;
+                    const Params fitted = minimise(objective, x, steps(x), kMostSteps).first;
+                    held = true;
+                    sum += objective(fitted);
+                }
+                fold = -1;
+                return sum;
+            };
+            const Params step = steps(params[s]);
+            // A label grown to more points is refitted as it is.
             std::vector<Params> starts{params[s]};
-            if (many_starts) {
+            if (many_starts && label::points(params[s]) == 1) {
                 starts.push_back(pseudo[s]);
                 Stream rng{0x5eed0000ULL + s};
                 for (int k = 0; k < fo.starts; ++k) starts.push_back(random_start(rng));
@@ -432,7 +488,10 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
             size_t best = 0;
             for (size_t k = 1; k < ends.size(); ++k)
                 if (ends[k].second < ends[best].second) best = k;
-            const Params& b = ends[best].first;
+            Params b = ends[best].first;
+            if (round + kGrowRounds >= fo.rounds && fo.most_points > 1)
+                b = grown(objective, held_out, b, ends[best].second, ends, weight, fo.most_points,
+                          0x9e0000ULL + s + 100 * size_t(round), models_used);
             moved = std::max(moved, std::hypot(b[0] - params[s][0], b[1] - params[s][1], b[2] - params[s][2]));
             params[s] = b;
             if (round + 1 == fo.rounds) {
@@ -453,8 +512,8 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                     return count > 0.0 ? std::sqrt(sum / count) : 0.0;
                 };
                 std::vector<double> fitted(N);
-                const double k = place(g, s, b, factor, scratch);
-                for (size_t n = 0; n < N; ++n) fitted[n] = k * mean_r6(g, n, scratch);
+                label::place(g, s, b, factor, scratch);
+                for (size_t n = 0; n < N; ++n) fitted[n] = label::gamma2(g, n, scratch);
                 out.sites[s].before = rms(unfitted.gamma2[s]);
                 out.sites[s].after = rms(fitted);
             }
@@ -467,7 +526,14 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
     out.prediction = unfitted;
     for (size_t s = 0; s < S; ++s) {
         SiteFit& f = out.sites[s];
-        f.u = u_of(params[s]);
+        f.weights = label::weights(params[s]);
+        f.u = {0.0, 0.0, 0.0};
+        for (int k = 0; k < label::points(params[s]); ++k) {
+            const Point p = label::point(params[s], k);
+            const double w = f.weights[size_t(k)];
+            f.points.push_back(p);
+            f.u = {f.u.x + w * p.x, f.u.y + w * p.y, f.u.z + w * p.z};
+        }
         f.centre = in_frame(g.frames[s][0], f.u);
         f.distance = std::sqrt(f.u.x * f.u.x + f.u.y * f.u.y + f.u.z * f.u.z);
         f.amplitude = std::exp(params[s][3]);
@@ -476,7 +542,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
         if (!measured[s]) {
             f.kept = false;
             f.why = "no PRE measured at this site";
-        } else if (f.spread > fo.most_spread) {
+        } else if (f.points.size() == 1 && f.spread > fo.most_spread) {
             f.kept = false;
             f.why = "starts " + text(f.spread) + " A apart fit as well: one point cannot describe this label";
         } else if (!(f.after < f.before)) {
@@ -489,16 +555,20 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
 }
 
 std::string centres_pdb(const Geometry& g, const Fitted& f, const PredictOptions& o) {
-    std::string s = "REMARK   fitted spin-label centres, one pseudo-atom per site (residue NIT, chain Z)\n";
+    std::string s = "REMARK   fitted spin-label points, NIT in chain Z, occupancy the weight\n";
     int serial = 1;
     for (size_t m = 0; m < g.models; ++m) {
         if (g.models > 1) s += "MODEL     " + std::to_string(m + 1) + "\n";
         for (size_t k = 0; k < f.sites.size(); ++k) {
-            const Point p = in_frame(g.frames[k][m], f.sites[k].u);
-            char line[100];
-            std::snprintf(line, sizeof line, "HETATM%5d  O   NIT Z%4d    %8.3f%8.3f%8.3f  1.00%6.2f           O\n",
-                          serial++, o.sites[k].number, p.x, p.y, p.z, f.sites[k].kept ? 1.0 : 0.0);
-            s += line;
+            // One atom per point, its weight as the occupancy.
+            const SiteFit& site = f.sites[k];
+            for (size_t i = 0; i < site.points.size(); ++i) {
+                const Point p = in_frame(g.frames[k][m], site.points[i]);
+                char line[100];
+                std::snprintf(line, sizeof line, "HETATM%5d  O   NIT Z%4d    %8.3f%8.3f%8.3f%6.2f%6.2f           O\n",
+                              serial++, o.sites[k].number, p.x, p.y, p.z, site.weights[i], site.kept ? 1.0 : 0.0);
+                s += line;
+            }
         }
         if (g.models > 1) s += "ENDMDL\n";
     }

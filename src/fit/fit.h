@@ -1,6 +1,7 @@
 // Spin-label centres fitted jointly with the assignment. Each site's label
-// is one point in its residue's frame, with an amplitude on the formula's
-// Gamma2: four unknowns against tens to hundreds of peaks. Rounds alternate
+// is one point in its residue's frame, or up to three weighted ones where
+// the data pay for them, with an amplitude on the formula's Gamma2: four
+// unknowns (eight, twelve) against tens to hundreds of peaks. Rounds alternate
 // a soft assignment (from the current predictions) with a refit of each
 // site to the measured PREs as weighed by it; in the last round a site's
 // peaks are weighed mostly by what the other sites say of them, so that
@@ -19,11 +20,14 @@ struct FitOptions {
     int rounds = 12;
     int starts = 8;            // random starts per site, besides the pseudo-atom
     double most_spread = 3.0;  // A: starts this far apart and as good mean one point cannot describe the label
+    int most_points = 1;       // per label, 1 to 3
 };
 
 struct SiteFit {
-    Point u;                // the centre in the residue frame (A)
+    Point u;                // the centre in the residue frame (A): the points' weighted mean
     Point centre;           // in the first model's coordinates
+    std::vector<Point> points;    // the label's points in the residue frame (A), one or more
+    std::vector<double> weights;  // theirs, summing to 1
     double distance = 0;    // from CB
     double amplitude = 1;   // on the formula's Gamma2
     double before = 0, after = 0;  // rms residual in measurement errors, unfitted and fitted
