@@ -11,16 +11,20 @@
 #
 # Usage: bench/label_fit.sh [BUILD_DIR] [DATA_DIR]
 # (KINDS="amide methyl", NOISES="0.03 0.05 0.10", SEEDS="1 ... 12" and FIT_ARGS
-# narrow or vary a run; ENSEMBLE=3 makes each true label three weighted points.)
+# narrow or vary a run; ENSEMBLE=3 makes each true label three weighted points;
+# STRUCTURE, SITES="A:40 A:120 ..." and CHAIN take another structure.)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
 data=${2:-$here/../../shared/data/acbp}
 bin=$build/preassign
-[ -f "$data/1nti.pdb" ] || { echo "label_fit.sh: no $data/1nti.pdb" >&2; exit 1; }
+pdb=${STRUCTURE:-$data/1nti.pdb}
+[ -f "$pdb" ] || { echo "label_fit.sh: no $pdb" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-sites=(A:17 A:36 A:46 A:65 A:86)
+read -r -a sites <<<"${SITES:-A:17 A:36 A:46 A:65 A:86}"
+chain=()
+[ -n "${CHAIN:-}" ] && chain=(--chain "$CHAIN")
 site_args=()
 for s in "${sites[@]}"; do site_args+=(--site "$s"); done
 
@@ -75,12 +79,12 @@ for kind in ${KINDS:-amide methyl}; do
     declare -A tot=()
     for seed in ${SEEDS:-1 2 3 4 5 6 7 8 9 10 11 12}; do
       set_dir="$work/$kind-$noise-$seed"
-      python3 "$here/make_labelled.py" "$data/1nti.pdb" "$set_dir" --sites "$(IFS=,; echo "${sites[*]}")" \
-        "${gen[@]}" --noise "$noise" --missing 0.07 --seed "$seed" --ensemble "${ENSEMBLE:-1}"
+      python3 "$here/make_labelled.py" "$pdb" "$set_dir" --sites "$(IFS=,; echo "${sites[*]}")" \
+        "${gen[@]}" "${chain[@]}" --noise "$noise" --missing 0.07 --seed "$seed" --ensemble "${ENSEMBLE:-1}"
       ratio_args=()
       for s in "${sites[@]}"; do ratio_args+=(--ratios "$set_dir/ratios_${s/:/}.dat"); done
       "$bin" import "${ratio_args[@]}" --r2 12.6 --delay 0.010 --noise "$noise" -o "$set_dir/obs.txt" 2>/dev/null
-      common=("$data/1nti.pdb" "${nuclei[@]}" "${site_args[@]}" --tau-c 2 --field 750)
+      common=("$pdb" "${nuclei[@]}" "${chain[@]}" "${site_args[@]}" --tau-c 2 --field 750)
       "$bin" predict "${common[@]}" -o "$set_dir/static.txt" 2>/dev/null
       "$bin" predict "${common[@]}" --fit-labels "$set_dir/obs.txt" ${FIT_ARGS:-} -o "$set_dir/fit.txt" 2>/dev/null
       for way in static fit truth_sim; do

@@ -21,7 +21,8 @@ its flexible linker): the first drawn as above, the others 2 to 5 A from it,
 4 to 9 A from CB, on the far side from CA; Gamma2 is their weighted mean,
 weights from a flat Dirichlet held at 0.1 or more. truth_centres.txt then
 has a line per point, "SITE x y z weight". --chain keeps one chain's nuclei,
-as predict's --chain does.
+as predict's --chain does; a structure without H gets amide H placed as
+predict places them.
 
 Usage: make_labelled.py STRUCTURE OUTDIR --sites A:17,A:36 [--nuclei amide|methyl]
        [--untyped] [--each] [--noise 0.05] [--missing 0.07] [--seed 1]
@@ -86,6 +87,27 @@ def frame(res):
     return cb, e1, e2, cross(e1, e2)
 
 
+def place_amide_h(models):
+    """A structure without H (X-ray) gets backbone H as predict places them:
+    1.01 A from N on the bisector of C(i-1)->N and CA->N, none on Pro, a
+    chain's first residue, or across a break (C-N above 2 A)."""
+    for m in models:
+        if any("H" in r["atoms"] or "HN" in r["atoms"] for r in m.values()):
+            continue
+        prev = {}
+        for key, res in m.items():
+            at, before = res["atoms"], prev.get(key[0])
+            prev[key[0]] = res
+            if res["name"] == "PRO" or before is None or not all(x in at for x in ("N", "CA")) or "C" not in before["atoms"]:
+                continue
+            n, ca, c = at["N"], at["CA"], before["atoms"]["C"]
+            if math.dist(n, c) > 2.0:
+                continue
+            a, b = unit(sub(n, c)), unit(sub(n, ca))
+            d = unit(tuple(a[i] + b[i] for i in range(3)))
+            at["H"] = tuple(n[i] + 1.01 * d[i] for i in range(3))
+
+
 def nuclei(models, kind, untyped, each, chain=None):
     """(residue key, number, type, atom names) in file order, as predict picks them."""
     out = []
@@ -134,6 +156,8 @@ def main():
     a = p.parse_args()
     rng = random.Random(a.seed)
     models = read_pdb(a.structure)
+    if a.nuclei == "amide":
+        place_amide_h(models)
     picks = nuclei(models, a.nuclei, a.untyped, a.each, a.chain)
     t, w = a.tau_c * 1e-9, 2 * math.pi * a.field * 1e6
     factor = K * (4 * t + 3 * t / (1 + w * w * t * t))

@@ -38,6 +38,12 @@ constexpr int kGrowRounds = 3;                    // the last rounds, in which a
 constexpr size_t kGrowStarts = 4;                 // starts for a new point, at least
 constexpr double kDistinct = 1.5;                 // A: an end this far from the first point is another place
 constexpr int kFolds = 5;                         // of the held-out check on a point more
+// The centres' moves, over-relaxed. On truth-known sets from a 402-residue
+// structure (six sites), taken once the centres crept 0.5 to 1 A a round and
+// stopped after twelve rounds 4 A from three of the true ones (amides at
+// noise 0.03: 578 right of 1152, the true labels 685); taken twice, 688.
+constexpr double kRelax = 2.0;
+constexpr double kMostExtra = 1.0;                // A: the early rounds' large moves are not doubled
 
 // Nelder-Mead, from x with the given steps; the best point and its value.
 template <typename F>
@@ -175,6 +181,13 @@ struct FlatValues {
         return d * d / (scale * scale);
     }
 };
+
+// A site's residual scale, in measurement errors, held at kLeastScale or
+// more: data that a label fits exactly (errors overstated, or no noise)
+// would take it towards 0 and make every other pairing infinitely worse,
+// and the site's peaks then leave the assignment.
+constexpr double kLeastScale = 0.05;
+double residual_scale(const Params& p) { return std::exp(std::max(p[4], std::log(kLeastScale))); }
 
 // A reproducible stream of uniform numbers in [0, 1).
 struct Stream {
@@ -324,6 +337,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
         pseudo[s] = {o.label_distance - std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z), 0.0, 0.0, 0.0, std::log(2.0)};
         params[s] = pseudo[s];
     }
+
     auto predictions = [&](const std::vector<Params>& p) {
         std::vector<std::vector<double>> gamma(S, std::vector<double>(N));
         for (size_t s = 0; s < S; ++s) {
@@ -363,7 +377,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
         for (int m = 0; m < d.profiles; ++m)
             for (int r = 0; r < R; ++r) hp[size_t(m)][size_t(r)] = flat.h_of(m, std::min(d.pred[size_t(m) * R + r], d.cap));
         auto site_cost = [&](int m, int j, int r) {
-            const double scale = std::exp(params[size_t(m)][4]);
+            const double scale = residual_scale(params[size_t(m)]);
             const size_t k = size_t(m) * P + j;
             if (flat.kind[k] == 0) return 0.0;
             if (r == R) return flat.kind[k] == 2 ? 2.0 * std::log(2.0) : 2.0 * std::log(scale) + 5.0 * std::log1p(kAloneZ * kAloneZ / 4.0);
@@ -437,7 +451,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 label::place(g, s, p, factor, scratch);
                 for (int r : needed)
                     h[size_t(r)] = flat.h_of(int(s), std::min(label::gamma2(g, size_t(r), scratch, models_used), d.cap));
-                const double scale = std::exp(p[4]);
+                const double scale = residual_scale(p);
                 if (fold < 0) {
                     double c = label::prior_cost(p) + weight * 2.0 * std::log(scale);
                     for (const Pair& q : pairs) c += q.w * flat.cost_h(int(s), q.j, h[size_t(q.r)], scale);
@@ -493,6 +507,15 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 b = grown(objective, held_out, b, ends[best].second, ends, weight, fo.most_points,
                           0x9e0000ULL + s + 100 * size_t(round), models_used);
             moved = std::max(moved, std::hypot(b[0] - params[s][0], b[1] - params[s][1], b[2] - params[s][2]));
+            // Each round's refit moves a centre only part of the way to where
+            // the assignment it implies would put it (the soft assignment
+            // follows the centres slowly), so before the last round the move
+            // is taken kRelax times over, the extra at most kMostExtra.
+            if (!last && label::points(b) == label::points(params[s])) {
+                const double step = std::hypot(b[0] - params[s][0], b[1] - params[s][1], b[2] - params[s][2]);
+                const double extra = step > 0.0 ? std::min((kRelax - 1.0) * step, kMostExtra) / step : 0.0;
+                for (size_t k = 0; k < 3; ++k) b[k] += extra * (b[k] - params[s][k]);
+            }
             params[s] = b;
             if (round + 1 == fo.rounds) {
                 spread[s] = 0.0;
@@ -538,7 +561,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
         f.distance = std::sqrt(f.u.x * f.u.x + f.u.y * f.u.y + f.u.z * f.u.z);
         f.amplitude = std::exp(params[s][3]);
         f.spread = spread[s];
-        f.scale = std::exp(params[s][4]);
+        f.scale = residual_scale(params[s]);
         if (!measured[s]) {
             f.kept = false;
             f.why = "no PRE measured at this site";
