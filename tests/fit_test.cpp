@@ -270,7 +270,11 @@ TEST(LabelFit, FromTheCommandLine) {
                          "--fit-labels", "obs.txt", "--rounds", "6", "--centres", "c.pdb", "-o", "fit.txt"},
                         "", dir);
     ASSERT_EQ(p.status, 0) << p.err;
-    EXPECT_NE(p.err.find("fit round 6 of 6"), std::string::npos) << p.err;
+    // Six rounds anneal; the centres still moved 0.8 A in the fifth, so a
+    // round more is to run before the last, and so on until they settle.
+    EXPECT_NE(p.err.find("fit round 5 of 7: temperature 1.32"), std::string::npos) << p.err;
+    EXPECT_NE(p.err.find("fit round 12 of 12: temperature 1,"), std::string::npos) << p.err;
+    EXPECT_EQ(p.err.find("still moved"), std::string::npos) << p.err;
     EXPECT_NE(p.err.find("site A:3 fitted: centre ("), std::string::npos) << p.err;
     // A posterior on fitted predictions judges them by residuals the fit made small.
     EXPECT_NE(p.err.find("preassign: warning: 3 of 3 sites' predictions were fitted to obs.txt: "),

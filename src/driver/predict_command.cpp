@@ -155,6 +155,9 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
                 << f.scale << "); starts as good within "
                 << f.spread << " A; " << (f.kept ? std::string("kept") : "not kept: " + f.why) << eol;
         }
+        if (!fit.settled)
+            err << "preassign: warning: the fitted centres still moved more than 0.2 A a round when the rounds ran out: "
+                << "more rounds (--rounds " << 2 * fo.rounds << ") may place them better" << eol;
         int kept = 0;
         for (const SiteFit& f : fit.sites) kept += f.kept;
         // The posterior takes predictions as made without the data it is

@@ -41,9 +41,16 @@ constexpr int kFolds = 5;                         // of the held-out check on a 
 // The centres' moves, over-relaxed. On truth-known sets from a 402-residue
 // structure (six sites), taken once the centres crept 0.5 to 1 A a round and
 // stopped after twelve rounds 4 A from three of the true ones (amides at
-// noise 0.03: 578 right of 1152, the true labels 685); taken twice, 688.
-constexpr double kRelax = 2.0;
-constexpr double kMostExtra = 1.0;                // A: the early rounds' large moves are not doubled
+// noise 0.03: 578 right of 1152, the true labels 685). Below 2, where a
+// centre near where it settles would swing about it for ever.
+constexpr double kRelax = 1.8;
+constexpr double kSettled = 0.2;                  // A: centres that move less have settled
+constexpr int kMostRoundsFactor = 3;              // rounds past the anneal: up to twice as many again
+// Nuclei x sites x models, summed over the rounds past the anneal: a round
+// at 800 x 20 x 20 takes 2 s, so such a fit gets one (30 s in all) where a
+// 400-residue protein with six sites gets all it asks for.
+constexpr double kExtraWork = 3.2e5;
+constexpr double kMostExtra = 1.0;                // A: the early rounds' large moves are not stretched
 
 // Nelder-Mead, from x with the given steps; the best point and its value.
 template <typename F>
@@ -352,8 +359,15 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
     std::vector<double> spread(S, 0.0);
     std::vector<char> measured(S, 0);  // the site has a PRE to fit to
     Out quiet(kDiscard);
-    for (int round = 0; round < fo.rounds; ++round) {
-        const bool last = round + 1 == fo.rounds, many_starts = round == 0 || last;
+    // Rounds past the anneal, at T = 1, while the centres still move: up to
+    // kMostRoundsFactor times the anneal's, within kExtraWork.
+    int all_rounds = fo.rounds;
+    const double work = double(N) * double(S) * double(g.models);
+    const int most_rounds =
+        fo.rounds + int(std::min(double((kMostRoundsFactor - 1) * fo.rounds), std::floor(kExtraWork / std::max(work, 1.0))));
+    bool unsettled = false;
+    for (int round = 0; round < all_rounds; ++round) {
+        const bool last = round + 1 == all_rounds, many_starts = round == 0 || last;
         const std::vector<std::vector<double>> gamma = predictions(params);
         auto sim = make_table();
         auto obs_c = std::make_unique<ProfileTable>(obs);
@@ -391,7 +405,8 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 total[size_t(j) * W + size_t(r)] = c;
             }
         // Softer at first, so that no early pairing is taken as settled.
-        const double temperature = fo.rounds > 1 ? std::pow(4.0, 1.0 - double(round) / (fo.rounds - 1)) : 1.0;
+        const double temperature =
+            fo.rounds > 1 ? std::pow(4.0, 1.0 - std::min(double(round) / (fo.rounds - 1), 1.0)) : 1.0;
         std::vector<double> shared, own, cost;
         balance(total, P, R, temperature, shared);
         double moved = 0.0;
@@ -503,7 +518,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
             for (size_t k = 1; k < ends.size(); ++k)
                 if (ends[k].second < ends[best].second) best = k;
             Params b = ends[best].first;
-            if (round + kGrowRounds >= fo.rounds && fo.most_points > 1)
+            if (round + kGrowRounds >= all_rounds && fo.most_points > 1)
                 b = grown(objective, held_out, b, ends[best].second, ends, weight, fo.most_points,
                           0x9e0000ULL + s + 100 * size_t(round), models_used);
             moved = std::max(moved, std::hypot(b[0] - params[s][0], b[1] - params[s][1], b[2] - params[s][2]));
@@ -517,7 +532,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 for (size_t k = 0; k < 3; ++k) b[k] += extra * (b[k] - params[s][k]);
             }
             params[s] = b;
-            if (round + 1 == fo.rounds) {
+            if (last) {
                 spread[s] = 0.0;
                 measured[s] = !pairs.empty();
                 for (const auto& [x, v] : ends)
@@ -541,7 +556,11 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 out.sites[s].after = rms(fitted);
             }
         }
-        progress("fit round " + std::to_string(round + 1) + " of " + std::to_string(fo.rounds) + ": temperature " +
+        if (round + 2 == all_rounds && fo.rounds > 1 && moved > kSettled) {
+            if (all_rounds < most_rounds) ++all_rounds;
+            else unsettled = true;
+        }
+        progress("fit round " + std::to_string(round + 1) + " of " + std::to_string(all_rounds) + ": temperature " +
                  text(temperature) + ", centres moved up to " + text(moved) + " A");
     }
 
@@ -574,6 +593,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
         }
         if (f.kept) out.prediction.gamma2[s] = gamma[s];
     }
+    out.settled = !unsettled;
     return out;
 }
 

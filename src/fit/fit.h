@@ -40,6 +40,7 @@ struct SiteFit {
 struct Fitted {
     Prediction prediction;  // fitted sites, and the unfitted ones where not kept
     std::vector<SiteFit> sites;
+    bool settled = true;    // false: the centres still moved when the rounds ran out
 };
 
 // `unfitted` is the prediction of the chosen label model; `obs` the
