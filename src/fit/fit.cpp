@@ -315,10 +315,70 @@ Params grown(F objective, H held_out, Params b, double at_b, const std::vector<s
     return b;
 }
 
+// A site's (peak, residue) pairs to refit to, from the soft assignment `w`
+// ([j * (R + 1) + r]); `kind` per peak, 0 where the site measured nothing.
+struct Pair {
+    int j, r;
+    double w;
+};
+
+std::vector<Pair> site_pairs(const std::vector<double>& w, const signed char* kind, int P, int R) {
+    const size_t W = size_t(R) + 1;
+    std::vector<Pair> pairs, cand;
+    for (int j = 0; j < P; ++j) {
+        if (kind[j] == 0) continue;
+        cand.clear();
+        double total_w = 0.0;
+        for (int r = 0; r < R; ++r) {
+            const double x = w[size_t(j) * W + size_t(r)];
+            if (x < 1e-4) continue;
+            cand.push_back({j, r, x});
+            total_w += x;
+        }
+        // The residues that carry all but 1 % of the peak's weight, at most
+        // kMostPairs: the tail costs time and moves nothing.
+        std::sort(cand.begin(), cand.end(), [](const Pair& a, const Pair& b) { return a.w > b.w; });
+        double kept = 0.0;
+        size_t n = 0;
+        while (n < cand.size() && n < kMostPairs && kept < 0.99 * total_w) kept += cand[n++].w;
+        for (size_t x = 0; x < n; ++x) pairs.push_back({j, cand[x].r, cand[x].w * total_w / kept});
+    }
+    return pairs;
+}
+
 std::string text(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.3g", v);
     return buf;
+}
+
+// A site's fitted label as it is reported (its rms before and after
+// already in `f`), and whether it is kept.
+void describe(const Geometry::Frame& first_model, const Params& p, double spread, bool measured, const FitOptions& fo,
+              SiteFit& f) {
+    f.weights = label::weights(p);
+    f.u = {0.0, 0.0, 0.0};
+    for (int k = 0; k < label::points(p); ++k) {
+        const Point x = label::point(p, k);
+        const double w = f.weights[size_t(k)];
+        f.points.push_back(x);
+        f.u = {f.u.x + w * x.x, f.u.y + w * x.y, f.u.z + w * x.z};
+    }
+    f.centre = in_frame(first_model, f.u);
+    f.distance = std::sqrt(f.u.x * f.u.x + f.u.y * f.u.y + f.u.z * f.u.z);
+    f.amplitude = std::exp(p[3]);
+    f.spread = spread;
+    f.scale = residual_scale(p);
+    if (!measured) {
+        f.kept = false;
+        f.why = "no PRE measured at this site";
+    } else if (f.points.size() == 1 && f.spread > fo.most_spread) {
+        f.kept = false;
+        f.why = "starts " + text(f.spread) + " A apart fit as well: one point cannot describe this label";
+    } else if (!(f.after < f.before)) {
+        f.kept = false;
+        f.why = "the fit does not improve on the unfitted prediction";
+    }
 }
 
 }  // namespace
@@ -425,30 +485,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 balance(cost, P, R, temperature, own);
                 weights = &own;
             }
-            struct Pair {
-                int j, r;
-                double w;
-            };
-            std::vector<Pair> pairs;
-            std::vector<Pair> cand;
-            for (int j = 0; j < P; ++j) {
-                if (flat.kind[s * size_t(P) + size_t(j)] == 0) continue;
-                cand.clear();
-                double total_w = 0.0;
-                for (int r = 0; r < R; ++r) {
-                    const double w = (*weights)[size_t(j) * W + size_t(r)];
-                    if (w < 1e-4) continue;
-                    cand.push_back({j, r, w});
-                    total_w += w;
-                }
-                // The residues that carry all but 1 % of the peak's weight,
-                // at most kMostPairs: the tail costs time and moves nothing.
-                std::sort(cand.begin(), cand.end(), [](const Pair& a, const Pair& b) { return a.w > b.w; });
-                double kept = 0.0;
-                size_t n = 0;
-                while (n < cand.size() && n < kMostPairs && kept < 0.99 * total_w) kept += cand[n++].w;
-                for (size_t x = 0; x < n; ++x) pairs.push_back({j, cand[x].r, cand[x].w * total_w / kept});
-            }
+            const std::vector<Pair> pairs = site_pairs(*weights, flat.kind.data() + s * size_t(P), P, R);
             std::vector<int> needed;
             for (const Pair& p : pairs) needed.push_back(p.r);
             std::sort(needed.begin(), needed.end());
@@ -568,29 +605,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
     out.prediction = unfitted;
     for (size_t s = 0; s < S; ++s) {
         SiteFit& f = out.sites[s];
-        f.weights = label::weights(params[s]);
-        f.u = {0.0, 0.0, 0.0};
-        for (int k = 0; k < label::points(params[s]); ++k) {
-            const Point p = label::point(params[s], k);
-            const double w = f.weights[size_t(k)];
-            f.points.push_back(p);
-            f.u = {f.u.x + w * p.x, f.u.y + w * p.y, f.u.z + w * p.z};
-        }
-        f.centre = in_frame(g.frames[s][0], f.u);
-        f.distance = std::sqrt(f.u.x * f.u.x + f.u.y * f.u.y + f.u.z * f.u.z);
-        f.amplitude = std::exp(params[s][3]);
-        f.spread = spread[s];
-        f.scale = residual_scale(params[s]);
-        if (!measured[s]) {
-            f.kept = false;
-            f.why = "no PRE measured at this site";
-        } else if (f.points.size() == 1 && f.spread > fo.most_spread) {
-            f.kept = false;
-            f.why = "starts " + text(f.spread) + " A apart fit as well: one point cannot describe this label";
-        } else if (!(f.after < f.before)) {
-            f.kept = false;
-            f.why = "the fit does not improve on the unfitted prediction";
-        }
+        describe(g.frames[s][0], params[s], spread[s], measured[s], fo, f);
         if (f.kept) out.prediction.gamma2[s] = gamma[s];
     }
     out.settled = !unsettled;
