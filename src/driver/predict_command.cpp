@@ -94,7 +94,8 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
                    "the data pay for it; default 1")
         ->check(given())
         ->check(CLI::Range(1, 3));
-    app.add_option("--rounds", fo.rounds, "with --fit-labels: rounds of assignment and refit; default 12")
+    app.add_option("--rounds", fo.rounds, "with --fit-labels: rounds of assignment and refit in the anneal (more follow while the "
+                   "centres still move); default 12")
         ->check(given())
         ->check(CLI::Range(1, 100));
     app.add_option("-o", output, "write the simulated profiles to FILE, whole or not at all; default standard output")
