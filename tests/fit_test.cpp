@@ -283,6 +283,16 @@ TEST(LabelFit, FromTheCommandLine) {
     EXPECT_EQ(read_file(dir + "/c.pdb").substr(0, 6), "REMARK");
     const std::string fitted = read_file(dir + "/fit.txt");
     EXPECT_EQ(std::count(fitted.begin(), fitted.end(), '\n'), kSites * kAmides);
+    // Two rounds' anneal and four more leave the centres still moving: said.
+    p = run_binary({"predict", "s.pdb", "--nuclei", "amide", "--site", "A:1", "--site", "A:2", "--site", "A:3",
+                    "--fit-labels", "obs.txt", "--rounds", "2"},
+                   "", dir);
+    ASSERT_EQ(p.status, 0) << p.err;
+    EXPECT_NE(p.err.find("fit round 6 of 6"), std::string::npos) << p.err;
+    EXPECT_NE(p.err.find("preassign: warning: the fitted centres still moved more than 0.2 A a round when the "
+                         "rounds ran out: more rounds (--rounds 4) may place them better\n"),
+              std::string::npos)
+        << p.err;
     // A site with nothing measured keeps its unfitted prediction, and says why.
     std::string none = observed();
     for (size_t at = 0, line = 0; line < size_t(kAmides); ++line, at = none.find('\n', at) + 1)

@@ -9,7 +9,6 @@
 #include "fit/fit.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
