@@ -5,6 +5,7 @@
 
 #include "driver/cli.h"
 #include "driver/commands.h"
+#include "driver/metal_command.h"
 #include "io/failure.h"
 #include "io/output_file.h"
 #include "profiles/reader.h"
@@ -98,11 +99,38 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
                    "centres still move); default 12")
         ->check(given())
         ->check(CLI::Range(1, 100));
+    MetalArgs ma;
+    app.add_option("--tensor", ma.tensors,
+                   "a lanthanide's tensor file (ax, rh, x, y, z, a, b, g, mueff, ...): predict its pseudocontact "
+                   "shifts, 1H then heavy atom; repeat for more metals, in profile order")
+        ->type_name("FILE")
+        ->check(given());
+    app.add_option("--metal", ma.places,
+                   "where a metal sits: an atom (A:77:CA), a point (X,Y,Z in A) or a tagged residue (A:40, its "
+                   "place fitted); one per --tensor, in order, in place of the file's x, y, z")
+        ->type_name("PLACE")
+        ->check(given());
+    app.add_flag("--metal-pre", ma.relaxation,
+                 "with --tensor: the metals' PREs of the 1H (Curie and dipolar, at --field) in place of their shifts");
     app.add_option("-o", output, "write the simulated profiles to FILE, whole or not at all; default standard output")
         ->type_name("FILE")
         ->check(given());
     if (!parse_command(app, argc, argv, out, "preassign predict STRUCTURE --site CHAIN:NUMBER [--site ...]"))
         return 0;
+    if (!ma.tensors.empty() || !ma.places.empty()) {
+        if (!sites.empty() || !sites_file.empty() || !fit_obs.empty())
+            throw Failure{kStatusUsage, "metals (--tensor, --metal) and spin-label sites (--site, --sites, "
+                                        "--fit-labels) go to separate runs, each its own simulated file (see --help)"};
+        ma.structure = structure;
+        ma.output = output;
+        o.nuclei = nuclei == "amide" ? Nuclei::Amide : Nuclei::Methyl;
+        o.methyl = methyl == "pro-R" ? MethylChoice::ProR
+                   : methyl == "pro-S" ? MethylChoice::ProS
+                   : methyl == "each"  ? MethylChoice::Each
+                                       : MethylChoice::Mean;
+        return run_metals(o, ma, out, err);
+    }
+    if (ma.relaxation) throw Failure{kStatusUsage, "--metal-pre goes with --tensor (see --help)"};
     for (const std::string& s : sites) o.sites.push_back(parse_site(s, "--site"));
     if (!sites_file.empty())
         for (const SiteName& s : sites_from(sites_file)) o.sites.push_back(s);

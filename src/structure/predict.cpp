@@ -444,12 +444,35 @@ void check_numbers(const std::vector<Pick>& picks, const std::map<Key, const Res
                                     " profiles would read back as one; give one site per run, or choose more nuclei");
 }
 
+// The other nucleus of an atom's peak: an amide H's N, a methyl carbon's
+// protons' mean (CD1: HD11, HD12, HD13); the atom itself where the file
+// lacks them.
+Vec partner_of(const Residue& r, const Atom& a, Geometry& g) {
+    if (a.hydrogen || a.name == "H" || a.name == "HN") {
+        const Atom* n = r.find("N");
+        return n ? at(*n) : at(a);
+    }
+    Vec sum{0, 0, 0};
+    int k = 0;
+    for (const char* i : {"1", "2", "3"})
+        if (const Atom* h = r.find("H" + a.name.substr(1) + i)) {
+            sum = sum + at(*h);
+            ++k;
+        }
+    if (k == 0) {
+        ++g.partners_placed;
+        return at(a);
+    }
+    return (1.0 / k) * sum;
+}
+
 // Each nucleus's atoms in every model, up to two an entry; a model lacking
 // the residue or an atom holds none, is left out of that nucleus's average,
 // and is named, as the average then stands on fewer models.
 void fill_atoms(const std::vector<Pick>& picks, const Index& index, const std::string& path, Geometry& g) {
     const size_t M = g.models;
     g.atom_at.resize(picks.size() * M * 2);
+    g.partner_at.resize(picks.size() * M * 2);
     g.atoms_in.assign(picks.size() * M, 0);
     std::vector<std::string> partial;  // nuclei some models lack
     for (size_t n = 0; n < picks.size(); ++n) {
@@ -459,7 +482,10 @@ void fill_atoms(const std::vector<Pick>& picks, const Index& index, const std::s
             int found = 0;
             if (it != index[m].end())
                 for (const std::string& name : picks[n].atoms)
-                    if (const Atom* a = it->second->find(name)) g.atom_at[(n * M + m) * 2 + found++] = at(*a);
+                    if (const Atom* a = it->second->find(name)) {
+                        g.partner_at[(n * M + m) * 2 + found] = partner_of(*it->second, *a, g);
+                        g.atom_at[(n * M + m) * 2 + found++] = at(*a);
+                    }
             if (found == int(picks[n].atoms.size()))
                 g.atoms_in[n * M + m] = found;
             else

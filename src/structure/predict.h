@@ -65,6 +65,10 @@ struct Geometry {
     size_t models = 0;
     std::vector<Point> atom_at;  // [(nucleus * models + model) * 2 + atom]
     std::vector<int> atoms_in;   // [nucleus * models + model]: its atoms there, 0 where the model lacks one
+    // Beside each atom, its partner in the peak: an amide H's N, a methyl
+    // carbon's protons' mean (the carbon itself where the file has none).
+    std::vector<Point> partner_at;  // as atom_at
+    int partners_placed = 0;        // methyl protons not in the file: their carbons stand in
     struct Frame {
         Point origin, e1, e2, e3, ca;
     };

@@ -1,0 +1,179 @@
+// The tensor's algebra and its file. The frame convention ((x, y, z) =
+// R^T (r - metal), R = Rz Ry Rz) is the one under which published calbindin
+// tensors reproduce their shifts; R and R^T exchanged they do not.
+#include "metal/tensor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+#include "io/failure.h"
+
+namespace metal {
+
+namespace {
+
+constexpr double kDeg = M_PI / 180.0;
+
+Mat3 product(const Mat3& a, const Mat3& b) {
+    Mat3 c{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k) c[i][j] += a[i][k] * b[k][j];
+    return c;
+}
+
+Mat3 about_z(double t) { return Mat3{{{std::cos(t), -std::sin(t), 0}, {std::sin(t), std::cos(t), 0}, {0, 0, 1}}}; }
+Mat3 about_y(double t) { return Mat3{{{std::cos(t), 0, std::sin(t)}, {0, 1, 0}, {-std::sin(t), 0, std::cos(t)}}}; }
+
+double degrees_in_circle(double rad) {
+    double d = rad / kDeg;
+    if (d < 0) d += 360.0;
+    return d >= 360.0 ? d - 360.0 : d;
+}
+
+}  // namespace
+
+Mat3 rotation(double a, double b, double g) {
+    return product(product(about_z(a * kDeg), about_y(b * kDeg)), about_z(g * kDeg));
+}
+
+Mat3 cartesian(const Tensor& t) {
+    const Mat3 r = rotation(t.alpha, t.beta, t.gamma);
+    const double d[3] = {-t.ax / 3.0 + t.rh / 2.0, -t.ax / 3.0 - t.rh / 2.0, 2.0 * t.ax / 3.0};
+    Mat3 c{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k) c[i][j] += r[i][k] * d[k] * r[j][k];
+    return c;
+}
+
+Tensor from_cartesian(const Mat3& chi, const Tensor& base) {
+    std::array<double, 3> value;
+    Mat3 vec;
+    Tensor t = base;
+    if (numeric::symmetric_eigen(chi, value, vec) < 0) {
+        t.ax = t.rh = NAN;
+        return t;
+    }
+    // The axes by the size of their value: x the least, z the most.
+    std::array<int, 3> o{0, 1, 2};
+    for (int i = 0; i < 3; ++i)
+        for (int j = i + 1; j < 3; ++j)
+            if (std::fabs(value[o[j]]) < std::fabs(value[o[i]])) std::swap(o[i], o[j]);
+    Mat3 r;
+    for (int c = 0; c < 3; ++c)
+        for (int k = 0; k < 3; ++k) r[k][c] = vec[k][o[c]];
+    const double det = r[0][0] * (r[1][1] * r[2][2] - r[1][2] * r[2][1]) -
+                       r[0][1] * (r[1][0] * r[2][2] - r[1][2] * r[2][0]) +
+                       r[0][2] * (r[1][0] * r[2][1] - r[1][1] * r[2][0]);
+    if (det < 0)
+        for (int k = 0; k < 3; ++k) r[k][0] = -r[k][0];
+    const double xx = value[o[0]], yy = value[o[1]], zz = value[o[2]];
+    t.ax = zz - (xx + yy) / 2.0;
+    t.rh = xx - yy;
+    const double cb = std::max(-1.0, std::min(1.0, r[2][2]));
+    t.beta = std::acos(cb) / kDeg;
+    if (std::sqrt(r[0][2] * r[0][2] + r[1][2] * r[1][2]) > 1e-12) {
+        t.alpha = degrees_in_circle(std::atan2(r[1][2], r[0][2]));
+        t.gamma = degrees_in_circle(std::atan2(r[2][1], -r[2][0]));
+    } else {  // z along the structure's z: only alpha + gamma is defined
+        t.alpha = degrees_in_circle(std::atan2(r[1][0], r[0][0]) * (cb > 0 ? 1.0 : -1.0));
+        t.gamma = 0.0;
+    }
+    return t;
+}
+
+double pcs(const Mat3& chi, const Point& m, const Point& n) {
+    const double d[3] = {n.x - m.x, n.y - m.y, n.z - m.z};
+    const double r2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+    if (!(r2 > 0.0)) return 0.0;
+    double q = 0.0;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) q += d[i] * chi[i][j] * d[j];
+    return kPcsUnit * q / (r2 * r2 * std::sqrt(r2));
+}
+
+std::array<double, 5> pcs_row(const Point& m, const Point& n) {
+    const double x = n.x - m.x, y = n.y - m.y, z = n.z - m.z;
+    const double r2 = x * x + y * y + z * z;
+    if (!(r2 > 0.0)) return {0, 0, 0, 0, 0};
+    const double f = kPcsUnit / (r2 * r2 * std::sqrt(r2));
+    return {f * (x * x - z * z), f * (y * y - z * z), f * 2 * x * y, f * 2 * x * z, f * 2 * y * z};
+}
+
+std::array<double, 5> elements(const Mat3& c) { return {c[0][0], c[1][1], c[0][1], c[0][2], c[1][2]}; }
+
+Mat3 from_elements(const std::array<double, 5>& e) {
+    return Mat3{{{e[0], e[2], e[3]}, {e[2], e[1], e[4]}, {e[3], e[4], -e[0] - e[1]}}};
+}
+
+double norm(const Mat3& c) {
+    double s = 0.0;
+    for (const auto& row : c)
+        for (double x : row) s += x * x;
+    return std::sqrt(s);
+}
+
+Tensor read_tensor(const std::string& text, const std::string& path) {
+    Tensor t;
+    std::map<std::string, double*> field = {
+        {"ax", &t.ax},       {"rh", &t.rh},       {"x", &t.at.x},       {"y", &t.at.y},     {"z", &t.at.z},
+        {"a", &t.alpha},     {"b", &t.beta},      {"g", &t.gamma},      {"mueff", &t.mueff}, {"shift", &t.shift},
+        {"B0", &t.b0},       {"temp", &t.temp},   {"t1e", &t.t1e_ps},   {"taur", &t.taur_ns}};
+    std::map<std::string, int> seen;
+    size_t start = 0;
+    for (int line = 1; start < text.size(); ++line) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string s = text.substr(start, end - start);
+        start = end + 1;
+        s = s.substr(0, s.find('#'));
+        if (s.find_first_not_of(" \t\r") == std::string::npos) continue;
+        const std::string where = path + ":" + std::to_string(line) + ": ";
+        const size_t bar = s.find('|'), colon = s.rfind(':');
+        if (bar == std::string::npos || colon == std::string::npos || colon < bar)
+            throw Failure{kStatusInput, where + "not a tensor line 'name | unit : value' (as 'ax | 1E-32 m^3 : -8.15')"};
+        std::string name = s.substr(0, bar);
+        name.erase(0, name.find_first_not_of(" \t"));
+        name.erase(name.find_last_not_of(" \t") + 1);
+        const auto it = field.find(name);
+        if (it == field.end())
+            throw Failure{kStatusInput, where + "unknown tensor field '" + name +
+                                            "' (ax, rh, x, y, z, a, b, g, mueff, shift, B0, temp, t1e, taur)"};
+        if (seen[name]++) throw Failure{kStatusInput, where + "tensor field '" + name + "' given twice"};
+        std::string v = s.substr(colon + 1);
+        v.erase(0, v.find_first_not_of(" \t"));
+        v.erase(v.find_last_not_of(" \t\r") + 1);
+        char* stop = nullptr;
+        const double x = std::strtod(v.c_str(), &stop);
+        if (v.empty() || *stop != '\0' || !std::isfinite(x))
+            throw Failure{kStatusInput, where + "tensor field '" + name + "': '" + v + "' is not a number"};
+        *it->second = x;
+    }
+    if (seen.empty()) throw Failure{kStatusInput, path + ": holds no tensor field"};
+    return t;
+}
+
+std::string tensor_text(const Tensor& t) {
+    const struct {
+        const char* name;
+        const char* unit;
+        double v;
+    } rows[] = {{"ax", "1E-32 m^3", t.ax},  {"rh", "1E-32 m^3", t.rh}, {"x", "1E-10 m", t.at.x},
+                {"y", "1E-10 m", t.at.y},   {"z", "1E-10 m", t.at.z},  {"a", "deg", t.alpha},
+                {"b", "deg", t.beta},       {"g", "deg", t.gamma},     {"mueff", "Bm", t.mueff},
+                {"shift", "ppm", t.shift},  {"B0", "T", t.b0},         {"temp", "K", t.temp},
+                {"t1e", "ps", t.t1e_ps},    {"taur", "ns", t.taur_ns}};
+    std::string s;
+    char buf[96];
+    for (const auto& r : rows) {
+        std::snprintf(buf, sizeof buf, "%-6s| %9s : %9.3f\n", r.name, r.unit, r.v);
+        s += buf;
+    }
+    return s;
+}
+
+}  // namespace metal
