@@ -182,6 +182,12 @@ std::vector<int> find_in(const Ledger& l, const PeakList& list, const PcsOptions
     return at;
 }
 
+void take_shifts(MapPeak& q, const Peak& p) {
+    q.shifts = true;
+    q.heavy = p.heavy;
+    q.proton = p.proton;
+}
+
 // A metal's diamagnetic peaks that found no id get the next ones; those of a
 // later metal are said where no map is given (with one, they are counted
 // with the rest). Map peaks without shifts take their list peak's.
@@ -193,12 +199,12 @@ void give_ids(Ledger& l, const PeakList& dia, size_t m, const IdSource& ids, std
         if (at[k] >= 0) {
             MapPeak& q = l.peaks[size_t(at[k])];
             if (size_t(at[k]) < l.from_map) ++l.found_in_map;
-            if (!q.shifts) std::tie(q.shifts, q.heavy, q.proton) = std::make_tuple(true, p.heavy, p.proton);
+            if (!q.shifts) take_shifts(q, p);
             continue;
         }
         MapPeak q;
         q.label = p.label;
-        std::tie(q.shifts, q.heavy, q.proton) = std::make_tuple(true, p.heavy, p.proton);
+        take_shifts(q, p);
         at[k] = int(add(l, q, dia.path, where(p)));
         unmatched.push_back(where(p));
     }
