@@ -73,7 +73,8 @@ std::vector<MapPeak> read_peak_map(std::string_view text, const std::string& pat
         if (line.empty()) continue;
         const std::vector<std::string> c = cells(line);
         if (col.empty()) {
-            for (size_t i = 0; i < c.size(); ++i) col[c[i]] = i;
+            for (size_t i = 0; i < c.size(); ++i)
+                if (!col.emplace(c[i], i).second) fail(path, n, "column '" + c[i] + "' named twice");
             for (const char* name : kColumns)
                 if (!col.count(name)) fail(path, n, std::string("no column '") + name + "': not a peak map");
             continue;
