@@ -39,7 +39,7 @@ TEST(PcsImport, TablesInBothFormsAndTheUnionOfTheirLabels) {
                                       "4   HN    0.5   # no error given\n\n"
                                       "7   CD1   1.25  0\n",
                                       "a.npc");
-    const PcsTable b = read_pcs_table("4, 0.25, 0.01\n9 -0.3\n", "b.npc");
+    const PcsTable b = read_pcs_table("4, 0.25, 0.01\n9 -0.3\n7 nan 0.2\n", "b.npc");
     ASSERT_EQ(a.notes, std::vector<std::string>{"line 1 read as a header"});
     EXPECT_TRUE(b.notes.empty());
     const Imported im = import_pcs_tables({a, b}, {});
@@ -47,12 +47,12 @@ TEST(PcsImport, TablesInBothFormsAndTheUnionOfTheirLabels) {
               // metal 1, 1H then heavy atom
               "1 -0.04855485 0.16 23 0\n2 0.5 0 23 0\n3 -999 0 23 0\n4 -999 0 23 0\n"
               "1 -0.03402764 0.09 23 0\n2 -999 0 23 0\n3 1.25 0 23 0\n4 -999 0 23 0\n"
-              // metal 2: label 9 is the fourth peak; no heavy atom at all
+              // metal 2: label 9 is the fourth peak; 7's nan has no error; no heavy atom at all
               "1 -999 0 23 0\n2 0.25 0.01 23 0\n3 -999 0 23 0\n4 -0.3 0 23 0\n"
               "1 -999 0 23 0\n2 -999 0 23 0\n3 -999 0 23 0\n4 -999 0 23 0\n");
     EXPECT_EQ(im.map, "peak_id\tlabel\theavy_ppm\tproton_ppm\n1\t2\t\t\n2\t4\t\t\n3\t7\t\t\n4\t9\t\t\n");
     EXPECT_TRUE(im.warnings.empty());
-    EXPECT_EQ(im.notes[1], "metal 2 (b.npc): 2 labels, 2 with a 1H PCS, 0 with a heavy-atom PCS");
+    EXPECT_EQ(im.notes[1], "metal 2 (b.npc): 3 labels, 2 with a 1H PCS, 0 with a heavy-atom PCS");
     // What a table must not hold.
     auto error = [](const std::string& text) { return failure([&] { read_pcs_table(text, "T"); }); };
     EXPECT_EQ(error("2 H 0.1\n3 H 0.05ppm\n"), "T:2: expected a number (the PCS in ppm, without a unit), found '0.05ppm'");

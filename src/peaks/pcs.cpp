@@ -62,6 +62,7 @@ PcsValue value_of(const std::vector<std::string>& f, size_t at, const std::strin
             fail(path, line, "expected a number (the PCS's error in ppm, without a unit), found '" + f[at + 1] + "'");
         if (v.err < 0.0) fail(path, line, "the error " + f[at + 1] + " is below 0");
     }
+    if (v.ppm == kNoPcs) v.err = 0.0;  // no value, no error: as every other -999
     return v;
 }
 

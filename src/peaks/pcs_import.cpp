@@ -216,8 +216,8 @@ void give_ids(Ledger& l, const PeakList& dia, size_t m, const IdSource& ids, std
 
 // A PCS from two positions, ppm. Lists give shifts to three or four
 // decimals; the difference's binary noise (0.05 as 0.04999999999999993) is
-// cut at 1e-6 ppm, far below that.
-double moved(double para, double dia) { return std::round((para - dia) * 1e6) / 1e6; }
+// cut at 1e-6 ppm, far below that (and a -0 that leaves is made 0).
+double moved(double para, double dia) { return std::round((para - dia) * 1e6) / 1e6 + 0.0; }
 
 // The metal's note accounts for every diamagnetic peak.
 std::string metal_note(const PcsLists& ml, size_t m, const DiagonalPairs& pr, size_t absent, const PcsOptions& o) {
