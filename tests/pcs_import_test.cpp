@@ -155,6 +155,8 @@ TEST(PcsImport, IdsFromAnEarlierMapLineTheFilesUp) {
     EXPECT_EQ(failure([] { read_peak_map("peak_id\tlabel\n1\tA\n", "m"); }), "m:1: no column 'heavy_ppm': not a peak map");
     EXPECT_EQ(failure([] { read_peak_map("peak_id\tlabel\theavy_ppm\tproton_ppm\n2\tA\t\t\n2\tB\t\t\n", "m"); }),
               "m:3: peak_id 2 after 2: ids must increase");
+    EXPECT_EQ(failure([] { read_peak_map("peak_id\tlabel\theavy_ppm\tproton_ppm\n1000000\tA\t\t\n", "m"); }),
+              "m:2: peak_id '1000000' is not a whole number from 1 to 999999");
     EXPECT_EQ(failure([] { read_peak_map("peak_id\tlabel\theavy_ppm\tproton_ppm\tlabel\n1\tA\t1\t2\n", "m"); }),
               "m:1: column 'label' named twice");
 }

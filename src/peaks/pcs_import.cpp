@@ -98,7 +98,7 @@ void close_notes(const Ledger& l, const IdSource& ids, const std::vector<std::ve
                             " peaks have no PCS: written as -999 in every profile");
     const auto shiftless = std::count_if(l.peaks.begin(), l.peaks.end(), [](const MapPeak& p) { return !p.shifts; });
     if (shiftless)
-        out.notes.push_back(std::to_string(shiftless) + " peaks without shifts (a PCS table gives none): 23 ppm "
+        out.notes.push_back(std::to_string(shiftless) + " peaks without shifts (a PCS table, or a map, gives none): 23 ppm "
                             "(inside both the Leu and the Val window) is written as their tested value");
 }
 

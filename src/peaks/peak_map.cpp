@@ -35,6 +35,7 @@ std::string num(double v) {
     return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
 }
 
+constexpr int kMaxId = 999999;
 constexpr const char* kColumns[] = {"peak_id", "label", "heavy_ppm", "proton_ppm"};
 
 // One row into a peak, checked against the one before.
@@ -43,8 +44,9 @@ MapPeak peak_of(const std::vector<std::string>& c, const std::map<std::string, s
     MapPeak p;
     const std::string& id = c[col.at("peak_id")];
     const auto r = std::from_chars(id.data(), id.data() + id.size(), p.id);
-    if (r.ec != std::errc() || r.ptr != id.data() + id.size() || p.id < 1)
-        fail(path, n, "peak_id '" + id + "' is not a whole number above 0");
+    // Ids past the map's go on counting from its last: a bound keeps that finite.
+    if (r.ec != std::errc() || r.ptr != id.data() + id.size() || p.id < 1 || p.id > kMaxId)
+        fail(path, n, "peak_id '" + id + "' is not a whole number from 1 to " + std::to_string(kMaxId));
     if (p.id <= last_id)
         fail(path, n, "peak_id " + id + " after " + std::to_string(last_id) + ": ids must increase");
     p.label = c[col.at("label")] == "?-?" ? "" : c[col.at("label")];

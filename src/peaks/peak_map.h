@@ -17,8 +17,9 @@ struct MapPeak {
 };
 
 // The map's peaks in its order. Throws Failure "FILE:LINE: reason": no
-// header naming the four columns, a row of another length, an id that is not
-// a whole number above the one before it, one shift without the other, a
+// header naming the four columns (or a column named twice), a row of another
+// length, an id that is not a whole number from 1 to 999999 above the one
+// before it, one shift without the other, a
 // label given twice; "FILE: holds no peaks" for a map without rows.
 std::vector<MapPeak> read_peak_map(std::string_view text, const std::string& path);
 
