@@ -114,6 +114,10 @@ TEST(Label, ProbabilitiesOutsideZeroToOneRefused) {
     EXPECT_EQ(p.out.substr(p.out.rfind("   p=")), "   p=1 9 next=12 p=0\n");
     p = label(map, kTableHead + "1\t9\t\t\t\n");
     EXPECT_EQ(p.out.substr(p.out.rfind("   ")), "   no probability\n");
+    // A column named twice once read rows one cell short of the later one.
+    p = label("peak_id\tlabel\theavy_ppm\tproton_ppm\tlabel\n1\tA\t1\t2\n", kTableHead + "1\t9\t0.95\t12\t0.01\n");
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.err, "preassign: m.map:1: column 'label' named twice\n");
 }
 
 TEST(Label, ThresholdTypesAndSmallProbabilities) {

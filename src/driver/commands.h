@@ -7,7 +7,8 @@
 // preassign predict STRUCTURE --site CHAIN:NUMBER ...: predicted PREs.
 int run_predict(int argc, const char* const* argv, Out& out, Out& err);
 
-// preassign import (--site DIA PARA)... | (--ratios FILE)...: measured PREs.
+// preassign import (--site DIA PARA)... | (--ratios FILE)...: measured PREs;
+// (--pcs TABLE)... | (--pcs-lists DIA PARA)...: measured PCS.
 int run_import(int argc, const char* const* argv, Out& out, Out& err);
 
 // preassign label MAP TABLE: the diamagnetic list again, assigned.

@@ -41,7 +41,12 @@ std::vector<Row> read_tsv(const std::string& path, const std::vector<std::string
             start = tab + 1;
         }
         if (col.empty()) {
-            for (size_t i = 0; i < r.cells.size(); ++i) col[r.cells[i]] = i;
+            // A name given twice would leave the count of columns short of the
+            // header's, and rows of that count without the later column.
+            for (size_t i = 0; i < r.cells.size(); ++i)
+                if (!col.emplace(r.cells[i], i).second)
+                    throw Failure{kStatusInput, path + ":" + std::to_string(n) + ": column '" + r.cells[i] +
+                                                    "' named twice"};
             for (const std::string& c : need)
                 if (!col.count(c))
                     throw Failure{kStatusInput, path + ":" + std::to_string(n) + ": no column '" + c + "'"};

@@ -50,6 +50,8 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
         "      predicted PREs from a structure: the SIMULATED_PROFILES file\n"
         "  preassign import (--site DIA PARA)... | (--ratios FILE)...\n"
         "      measured PREs from peak lists: the EXPERIMENTAL_PROFILES file and a peak map\n"
+        "  preassign import (--pcs TABLE)... | (--pcs-lists DIA PARA)... [--ids MAP]\n"
+        "      measured pseudocontact shifts, the same way\n"
         "  preassign label MAP TABLE\n"
         "      the peak list again in Sparky's format, labelled from a --posterior --table run\n"
         "\n"
