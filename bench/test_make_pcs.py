@@ -77,11 +77,42 @@ def check_placement_and_pre():
     # methyl: three H at 1.09 A and 109.47 deg from the bond average to 1.09/3 beyond the carbon
     assert np.allclose(mp.methyl_h_mean(np.array([1.53, 0, 0]), np.zeros(3)),
                        [1.53 + 0.363333, 0, 0], atol=1e-6)
+    # nitroxide point: 6 A from CA, on the CA->CB ray
+    assert np.allclose(mp.label_point({"CA": np.array([1.0, 1, 1]), "CB": np.array([1.0, 1, -0.53])}),
+                       [1, 1, -5], atol=1e-12)
     # Gamma2 at 10 A: 1.23e10 * (1.6e-8 + 1.2e-8/(1 + (2pi 600e6 4e-9)^2)) = 197.446 s^-1,
     # ratio 20 exp(-1.97446)/217.446; at 20 A Gamma2 3.0851, ratio 20 exp(-0.030851)/23.0851
     rng = np.random.default_rng(0)
     ratio = mp.pre_ratio(np.array([[10.0, 0, 0], [0, 20.0, 0]]), np.zeros(3), rng, 0.0)
     assert close(ratio[0], 0.0127697, 1e-6) and close(ratio[1], 0.8400398, 1e-6), ratio
+
+
+def check_draws():
+    # tensors: many draws on both pairings, each against the stated ranges and sign rule
+    rng = np.random.default_rng(5)
+    same_sign = {"Tb": 1, "Dy": 1, "Ho": 1, "Tm": -1, "Er": -1, "Yb": -1}
+    seen_pairs = set()
+    for _ in range(300):
+        (n1, ax1, rh1, r1), (n2, ax2, rh2, r2) = mp.draw_tensors(2, rng)
+        seen_pairs.add((n1, n2))
+        lo, hi, _ = mp.LANTHANIDES[n1]
+        assert lo <= abs(ax1) <= hi and abs(rh1) <= abs(ax1) / 3 + 1e-12
+        assert np.sign(ax1) * np.sign(ax2) == same_sign[n1] * same_sign[n2], (n1, n2)
+        turn = math.degrees(math.acos(min(1.0, (np.trace(r1.T @ r2) - 1) / 2)))
+        assert 10.0 - 1e-6 <= turn <= 25.0 + 1e-6
+        assert np.allclose(r2.T @ r2, np.eye(3)) and close(np.linalg.det(r2), 1.0, 1e-9)
+    assert ("Tm", "Yb") in seen_pairs and ("Tb", "Tm") in seen_pairs
+    # tags: on a 25 A line no three points lie 15 A apart, on a 40 A line the pick spreads
+    line = [(i, np.array([float(i), 0, 0])) for i in range(26)]
+    try:
+        with contextlib.redirect_stderr(io.StringIO()):
+            mp.choose_tags(line, 3, rng)
+        raise AssertionError("three tags 15 A apart on a 25 A line")
+    except SystemExit:
+        pass
+    line = [(i, np.array([float(i), 0, 0])) for i in range(41)]
+    picked = mp.choose_tags(line, 2, rng)
+    assert abs(picked[0] - picked[1]) >= 15
 
 
 def run(out, *opts):
@@ -231,7 +262,31 @@ def check_no_truth_in_inputs(tmp):
         elif f in ("metals.txt", "pre_sites.txt"):
             for row in text.splitlines():
                 assert len(row.split()) == 2 and re.fullmatch(r"\w+|\w:\d+", row.split()[-1])
-    assert os.path.exists(os.path.join(out, "ratios_2.txt"))
+    # ratios: far from the label point (6 A out along CA->CB) the hand-worked Gamma2 (197.446 s^-1
+    # at 10 A, as r^-6) plus the 0.03 noise; close to it the peak is nearly gone
+    atoms = mp.read_pdb(PDB)
+    residuals = []
+    for row in open(os.path.join(out, "pre_sites.txt")):
+        s, site = row.split()
+        res = atoms[(site.split(":")[0], int(site.split(":")[1]), "")][1]
+        label = res["CA"] + 6.0 * (res["CB"] - res["CA"]) / np.linalg.norm(res["CB"] - res["CA"])
+        near = []
+        for line in open(os.path.join(out, "ratios_%s.txt" % s)):
+            lab, value, err = line.split()
+            assert err == "0.030"
+            if truth[lab][1] == "extra":
+                continue
+            where = truth[lab][0].split(":")
+            d = np.linalg.norm(atoms[(where[0], int(where[1]), "")][1]["N"] - label)
+            if d > 30:  # there the H, 1 A from N, changes the ratio by under 0.003
+                g2 = 197.446 * (10.0 / d) ** 6
+                residuals.append(float(value) - 20 * math.exp(-0.01 * g2) / (20 + g2))
+            elif d < 7:
+                near.append(float(value))
+        assert near and max(near) < 0.3, near
+    residuals = np.array(residuals)
+    assert len(residuals) > 100
+    assert 0.026 < residuals.std() < 0.034 and abs(residuals.mean()) < 0.008, residuals.std()
     for f in ("ratios_1.txt", "ratios_2.txt"):
         assert all(len(l.split()) == 3 and l.split()[2] == "0.030"
                    for l in open(os.path.join(out, f)))
@@ -330,6 +385,7 @@ def main():
     check_shift_at_hand_points()
     check_euler_convention()
     check_placement_and_pre()
+    check_draws()
     check_calbindin_convention()
     with tempfile.TemporaryDirectory() as tmp:
         check_set_against_oracle(tmp)
