@@ -381,6 +381,36 @@ def check_calbindin_convention():
     assert np.sqrt(np.mean((obs - wrong) ** 2)) > 0.12
 
 
+def check_calbindin_blind(tmp):
+    """Every row of the public files comes back through the hidden labels unchanged, one label
+    per residue across the three metals (skipped where the data are absent)."""
+    if not os.path.isdir(CALBINDIN):
+        return
+    import blind_calbindin
+    out = os.path.join(tmp, "calbindin")
+    with contextlib.redirect_stdout(io.StringIO()):
+        blind_calbindin.main([out, "--seed", "3"])
+    truth = read_truth(os.path.join(out, "truth.txt"))
+    res_of = {lab: int(site.split(":")[1]) for lab, (site, kind) in truth.items()}
+    assert len(set(res_of.values())) == len(res_of)
+    assert [l.split() for l in open(os.path.join(out, "metals.txt"))] == \
+        [["A:77:CA", "Er"], ["A:77:CA", "Tb"], ["A:77:CA", "Yb"]]
+    files = ("calbindin_Er_HN_PCS_errors.npc", "calbindin_Tb_HN_PCS.npc", "calbindin_Yb_HN_PCS.npc")
+    all_res = set()
+    for k, name in enumerate(files, 1):
+        given = {(int(f[0]), f[1]): (float(f[2]), float(f[3]))
+                 for f in (l.split() for l in open(CALBINDIN + name))}
+        all_res |= {r for r, _ in given}
+        text = open(os.path.join(out, "pcs_%d.txt" % k)).read()
+        assert re.search(r"^\d", text, re.M) is None  # no row starts with a residue number
+        rows = read_table(os.path.join(out, "pcs_%d.txt" % k))
+        back = {(res_of[lab], atom): v for (lab, atom), v in rows.items()}
+        assert back == given, name  # Tb and Yb give error 0, Er its own column
+    assert set(res_of.values()) == all_res
+    ranks = sorted(res_of, key=res_of.get)
+    assert ranks != sorted(ranks)
+
+
 def main():
     check_shift_at_hand_points()
     check_euler_convention()
@@ -394,6 +424,7 @@ def main():
         check_noise_and_structure_noise(tmp)
         check_methyls(tmp)
         check_blind_radius(tmp)
+        check_calbindin_blind(tmp)
         # the script runs as a program too, and says what it made in one line
         r = subprocess.run([sys.executable, GEN, os.path.join(tmp, "cli"), "--seed", "5"],
                            capture_output=True, text=True, check=True)
