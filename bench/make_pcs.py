@@ -24,7 +24,7 @@ TAG_MIN_APART = 15.0  # A between tag CBs
 METAL_CLEARANCE = 4.0  # A from any heavy atom: a metal inside the protein is no tag
 
 # |ax| ranges (1e-32 m^3) and the sign relative to Tb on the same tag: Tb/Dy/Ho share a sign,
-# Tm/Er/Yb have the opposite one (Bleaney's constants; the tag's coordination sets the overall sign).
+# Tm/Er/Yb the opposite one (Bleaney's constants; the tag's coordination sets the overall sign).
 LANTHANIDES = {"Tb": (20.0, 40.0, +1), "Dy": (20.0, 40.0, +1), "Ho": (10.0, 20.0, +1),
                "Tm": (10.0, 25.0, -1), "Er": (5.0, 15.0, -1), "Yb": (2.0, 10.0, -1)}
 # Pairs loaded on one tag in practice: a strong one with a weaker or opposite one.
@@ -179,7 +179,8 @@ def perturbed(residues, rms, rng):
 def place_metal(cb, heavy, rng, tries=200):
     """A point 6-13 A from CB, clear of all heavy atoms; None where the residue has no room."""
     dirs = rng.normal(size=(tries, 3))
-    pts = cb + rng.uniform(6.0, 13.0, size=(tries, 1)) * dirs / np.linalg.norm(dirs, axis=1)[:, None]
+    dirs /= np.linalg.norm(dirs, axis=1)[:, None]
+    pts = cb + rng.uniform(6.0, 13.0, size=(tries, 1)) * dirs
     near = heavy[np.linalg.norm(heavy - cb, axis=1) < 13.0 + METAL_CLEARANCE]
     for p in pts:
         if len(near) == 0 or np.min(np.linalg.norm(near - p, axis=1)) >= METAL_CLEARANCE:

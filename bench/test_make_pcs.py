@@ -77,8 +77,32 @@ def check_placement_and_pre():
     # methyl: three H at 1.09 A and 109.47 deg from the bond average to 1.09/3 beyond the carbon
     assert np.allclose(mp.methyl_h_mean(np.array([1.53, 0, 0]), np.zeros(3)),
                        [1.53 + 0.363333, 0, 0], atol=1e-6)
+    # methyl H given in the file are averaged, under either naming; a missing one means placing
+    v = np.array
+    leu = {"CG": v([0.0, 0, 0]), "CD1": v([1.5, 0, 0]), "HD11": v([2.0, 1, 0]),
+           "HD12": v([2.0, -1, 0]), "HD13": v([2.3, 0, 0.3]), "CD2": v([0.0, 1.5, 0]),
+           "1HD2": v([0.0, 2, 1]), "2HD2": v([0.0, 2, -1]), "3HD2": v([0.3, 2.3, 0])}
+    val = {"CB": v([0.0, 0, 0]), "CG1": v([0.0, 0, 1.5]), "HG11": v([1.0, 0, 2]),
+           "HG12": v([-1.0, 0, 2]), "CG2": v([0.0, 0, -1.5])}
+    got = {(k[1], c): h for k, c, h, _ in mp.nuclei({("A", 1, ""): ("LEU", leu),
+                                                    ("A", 2, ""): ("VAL", val)}, "A", "methyl")}
+    assert np.allclose(got[(1, "CD1")], [2.1, 0, 0.1])
+    assert np.allclose(got[(1, "CD2")], [0.1, 2.1, 0])
+    assert np.allclose(got[(2, "CG1")], [0, 0, 1.5 + 0.363333], atol=1e-6)
+    assert np.allclose(got[(2, "CG2")], [0, 0, -1.5 - 0.363333], atol=1e-6)
+    # amide H is placed only across a peptide bond: a residue after a chain break has none
+    # first residue: no previous C; 3 starts after an 11 A gap; 4 is Pro; 5 brings its own H
+    chain = {}
+    backbone = (("GLY", 0.0, {}), ("ALA", 3.8, {}), ("ALA", 17.6, {}), ("PRO", 21.4, {}),
+                ("ALA", 40.0, {"H": v([40.0, -1, 0])}))
+    for num, (name, n0, extra) in enumerate(backbone, 1):
+        atoms = {"N": v([n0, 0, 0]), "CA": v([n0 + 1.2, 0.8, 0]), "C": v([n0 + 2.47, 0, 0])}
+        atoms.update(extra)
+        chain[("A", num, "")] = (name, atoms)
+    got = mp.nuclei(chain, "A", "amide")
+    assert [k[1] for k, *_ in got] == [2, 5] and np.allclose(got[1][2], [40.0, -1, 0])
     # nitroxide point: 6 A from CA, on the CA->CB ray
-    assert np.allclose(mp.label_point({"CA": np.array([1.0, 1, 1]), "CB": np.array([1.0, 1, -0.53])}),
+    assert np.allclose(mp.label_point({"CA": v([1.0, 1, 1]), "CB": v([1.0, 1, -0.53])}),
                        [1, 1, -5], atol=1e-12)
     # Gamma2 at 10 A: 1.23e10 * (1.6e-8 + 1.2e-8/(1 + (2pi 600e6 4e-9)^2)) = 197.446 s^-1,
     # ratio 20 exp(-1.97446)/217.446; at 20 A Gamma2 3.0851, ratio 20 exp(-0.030851)/23.0851
