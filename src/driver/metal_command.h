@@ -12,6 +12,10 @@ struct MetalArgs {
     std::vector<std::string> tensors;  // files, one per metal
     std::vector<std::string> places;   // --metal, one per metal where given
     bool relaxation = false;           // --metal-pre
+    std::string fit_obs;               // --fit-tensors: measured shifts, two profiles per metal
+    bool assigned = false;             // --assigned: their peak ids are residue numbers
+    bool fit_places = false;           // --fit-places: atoms' and points' metals refitted from there
+    std::string write_tensors;         // --write-tensors PREFIX: PREFIX1.txt, ...
     std::string structure, output;
 };
 

@@ -110,6 +110,18 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
                    "place fitted); one per --tensor, in order, in place of the file's x, y, z")
         ->type_name("PLACE")
         ->check(given());
+    app.add_option("--fit-tensors", ma.fit_obs,
+                   "fit each metal's tensor (and, on a tag, its place) to these measured shifts (two profiles per "
+                   "metal, 1H then heavy atom), jointly with the assignment")
+        ->type_name("OBS")
+        ->check(given());
+    app.add_flag("--assigned", ma.assigned, "with --fit-tensors: the shifts' peak ids are residue numbers (the assignment is known)");
+    app.add_flag("--fit-places", ma.fit_places,
+                 "with --fit-tensors: a metal given at an atom or a point is placed by the fit, within 3 A of there "
+                 "(a tag's always is)");
+    app.add_option("--write-tensors", ma.write_tensors, "with --fit-tensors: write each fitted tensor to PREFIXk.txt")
+        ->type_name("PREFIX")
+        ->check(given());
     app.add_flag("--metal-pre", ma.relaxation,
                  "with --tensor: the metals' PREs of the 1H (Curie and dipolar, at --field) in place of their shifts");
     app.add_option("-o", output, "write the simulated profiles to FILE, whole or not at all; default standard output")
@@ -117,7 +129,7 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
         ->check(given());
     if (!parse_command(app, argc, argv, out, "preassign predict STRUCTURE --site CHAIN:NUMBER [--site ...]"))
         return 0;
-    if (!ma.tensors.empty() || !ma.places.empty()) {
+    if (!ma.tensors.empty() || !ma.places.empty() || !ma.fit_obs.empty()) {
         if (!sites.empty() || !sites_file.empty() || !fit_obs.empty())
             throw Failure{kStatusUsage, "metals (--tensor, --metal) and spin-label sites (--site, --sites, "
                                         "--fit-labels) go to separate runs, each its own simulated file (see --help)"};
