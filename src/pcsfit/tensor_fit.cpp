@@ -25,8 +25,8 @@ using metal::Mat3;
 using Elements = std::array<double, 5>;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-constexpr double kFloor = 0.03;      // ppm: the least error a value is weighed with
-constexpr double kRelative = 0.15;   // the predictions' relative error
+constexpr double kFloor = 0.01;      // ppm: the least error a value is weighed with
+constexpr double kRelative = 0.05;   // the predictions' relative error
 // The search weighs values as if five times less precise, and four times
 // more for the predictions: at the values' own width almost every pair of a
 // trial tensor is capped, and the trials' scores say little (calbindin,
