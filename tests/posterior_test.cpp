@@ -330,7 +330,7 @@ TEST(Posterior, ABoundFarAboveAPredictionStaysFinite) {
     t.pred = {0.001, 150.0, 2.0, 150.0, 2.0, 150.0, 5.0, 5.0};
     t.shift = {0.0, 0.0, 0.0};
     t.cls = {0, 0};
-    const Model m{0.1, 0.0, 1.0, {1.0, 1.0, 1.0, 1.0}};  // f, floor a, c, each profile's factor
+    const Model m{0.1, 0.0, 1.0, {1.0, 1.0, 1.0, 1.0}, {}, 0.1, 0.02};  // f, floor a, c, each profile's factor; no shifts
     Free q = free_problem(t, PosteriorOptions{});
     fill_mixed_costs(t, m, {0.0, 0.0, 0.0, 0.5}, q);
     const Scaled s = scaled(t, m);
@@ -388,7 +388,7 @@ TEST(Posterior, CostsByHand) {
     t.err = {1.0, 4.0};
     t.clipped = {1, 1};
     t.pred = {5.0, 20.0};
-    Model m{0.2, 0.0, 1.0, {1.0}};  // f, floor a, c, each profile's factor
+    Model m{0.2, 0.0, 1.0, {1.0}, {}, 0.1, 0.02};  // f, floor a, c, each profile's factor; no shifts
     const ByHand h{0.2, 0.0, 1.0};
     Free q = free_problem(t, PosteriorOptions{});
     fill_costs(t, m, q);
@@ -422,7 +422,7 @@ TEST(Posterior, MixedCostsByHand) {
     t.meas = {3.0, 8.0};
     t.err = {0.5, 1.0};
     t.pred = {2.0, 6.0, 8.0, 1.0};  // [m * 2 + r]
-    const Model m{0.2, 0.3, 1.0, {1.0, 2.0}};  // f, floor a, c, each profile's factor
+    const Model m{0.2, 0.3, 1.0, {1.0, 2.0}, {}, 0.1, 0.02};  // f, floor a, c, each profile's factor; no shifts
     const std::vector<double> eta = {0.0, 0.4};
     const ByHand h{0.2, 0.3, 1.0};
     Free q = free_problem(t, PosteriorOptions{});
@@ -475,7 +475,7 @@ TEST(Posterior, OneProfilesGrossShareByHand) {
         t.meas[j] = j == 4 ? 100.0 * t.pred[j] : t.pred[j];
         t.err[j] = 0.05 * t.meas[j] + 0.1;
     }
-    const Model m{0.1, 0.0, 0.5, {1.0}};  // f, floor a, c, each profile's factor
+    const Model m{0.1, 0.0, 0.5, {1.0}, {}, 0.1, 0.02};  // f, floor a, c, each profile's factor; no shifts
     Free q = free_problem(t, PosteriorOptions{});
     fill_costs(t, m, q, true);
     std::vector<int> identity(10);
@@ -503,7 +503,7 @@ TEST(Posterior, TheHeldOutShareByHand) {
     t.meas = {10.0, 30.0};
     t.err = {1.0, 2.0};
     t.pred = {10.0, 30.0, 100.0, 300.0};
-    const Model m{0.3, 0.0, 1.0, {1.0}};  // f, floor a, c, each profile's factor
+    const Model m{0.3, 0.0, 1.0, {1.0}, {}, 0.1, 0.02};  // f, floor a, c, each profile's factor; no shifts
     const ByHand h{0.3, 0.0, 1.0};
     Free q = free_problem(t, PosteriorOptions{});
     Kernel k;

@@ -39,6 +39,17 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
         ->type_name("F")
         ->check(given())
         ->needs(posterior);
+    app.add_option("--pcs", o.pcs,
+                   "pseudocontact shifts beside the PREs: their simulated and experimental files (two profiles per "
+                   "metal, ppm; from predict --tensor and import --pcs, the same peaks and residues in the same "
+                   "order), weighed by --posterior")
+        ->expected(2)
+        ->type_name("SIM OBS")
+        ->check(given())
+        ->needs(posterior);
+    app.add_flag("--shifts", o.shifts,
+                 "SIM and OBS hold pseudocontact shifts (ppm), not PREs: the walk compares them as it does PREs, "
+                 "--posterior weighs them as shifts");
     app.add_option("--fix", o.fix,
                    "known pairs, lines 'peak_id residue_number' (or residue_number/K for the K-th entry with that "
                    "number), held by --optimal and --posterior")
@@ -67,7 +78,11 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
         throw Failure{kStatusUsage, "--model-error must lie between 0 and 10 (a share of the PRE) (see --help)"};
     // A result file must not overwrite an input or the other result.
     refuse_clashes({{"--table", o.table}, {"--heatmap", o.heatmap}},
-                   {{"SIM", o.sim}, {"OBS", o.obs}, {"--fix", o.fix}, {"--table", o.table}});
+                   {{"SIM", o.sim}, {"OBS", o.obs}, {"--fix", o.fix}, {"--table", o.table},
+                    {"--pcs", o.pcs.empty() ? "" : o.pcs[0]}, {"--pcs", o.pcs.empty() ? "" : o.pcs[1]}});
+    if (o.shifts && !o.pcs.empty())
+        throw Failure{kStatusUsage, "--shifts says SIM and OBS hold shifts; --pcs adds shifts to PREs: give one "
+                                    "(see --help)"};
     if (!o.fix.empty() && !o.optimal && !o.posterior)
         throw Failure{kStatusUsage, "--fix is used by --optimal and --posterior: give one of them (see --help)"};
     return o;

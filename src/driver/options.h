@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "io/output.h"
 
@@ -17,6 +18,8 @@ struct Options {
     bool posterior = false;     // also the noise-aware posterior over assignments
     double model_error = -1.0;  // the posterior's f; negative: fitted
     std::string fix;            // known pairs for --optimal and --posterior, when set
+    std::vector<std::string> pcs;  // --pcs SIM OBS: pseudocontact shifts beside the PREs, for --posterior
+    bool shifts = false;           // --shifts: SIM and OBS hold pseudocontact shifts, not PREs
 };
 
 // Parsed options, or nothing when help or the version was printed to `out`.

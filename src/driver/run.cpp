@@ -105,6 +105,17 @@ void warn_unbounded(const std::vector<int>& peaks, const ProfileTable& obs, Out&
         << "those assignments against others" << eol;
 }
 
+// The shifts' file must list the PREs' peaks (or residues) in their order.
+void check_same_entries(const ProfileTable& ours, const ProfileTable& theirs, int n, const std::string& name,
+                        const char* what) {
+    for (int i = 0; i < n; ++i)
+        if (theirs[0].id[i] != ours[0].id[i])
+            throw Failure{kStatusInput, name + ": entry " + std::to_string(i + 1) + " is " + what + " " +
+                                            std::to_string(static_cast<long long>(theirs[0].id[i])) + " where the PREs' file has " +
+                                            std::to_string(static_cast<long long>(ours[0].id[i])) +
+                                            ": every file lists the same entries in the same order (import --ids lines them up)"};
+}
+
 }  // namespace
 
 int run(int argc, const char* const* argv, Out& out, Out& err) {
@@ -140,7 +151,7 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     warn_shapes(simname, sim, obsname, obs, shape.maxres, err);
     warn_records(simname, sim, *simprofiles, "residue number", shape.maxres, true, err);
     warn_records(obsname, obs, *obsprofiles, "peak id", shape.maxres, false, err);
-    warn_negative(obsname, obs, err);
+    if (!opt.shifts) warn_negative(obsname, obs, err);
 
     Out discard(kDiscard);
     Out& echo = opt.quiet ? discard : err;
@@ -167,8 +178,18 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
                                                   opt.fix.empty() ? nullptr : &fixed);
     Posterior posterior;
     if (opt.posterior) {
-        posterior = compute_posterior(posterior_data(*simprofiles, sim, *obsprofiles, obs, shape),
-                                      PosteriorOptions{opt.model_error, fixed});
+        PosteriorData data = posterior_data(*simprofiles, sim, *obsprofiles, obs, shape);
+        if (opt.shifts) data.pcs.assign(size_t(data.profiles), 1);
+        if (!opt.pcs.empty()) {
+            auto pcs_sim = make_table();
+            auto pcs_obs = make_table();
+            const ReadResult ps = read_simulated(load_file(opt.pcs[0]), opt.pcs[0], *pcs_sim);
+            const ReadResult po = read_experimental(load_file(opt.pcs[1]), opt.pcs[1], *pcs_obs);
+            check_same_entries(*obsprofiles, *pcs_obs, data.peaks, opt.pcs[1], "peak id");
+            check_same_entries(*simprofiles, *pcs_sim, data.residues, opt.pcs[0], "residue number");
+            append_shifts(data, *pcs_sim, ps, opt.pcs[0], *pcs_obs, po, opt.pcs[1]);
+        }
+        posterior = compute_posterior(data, PosteriorOptions{opt.model_error, fixed});
         write_posterior(posterior, obsname, out, err);
         columns.posterior = &posterior;
     }

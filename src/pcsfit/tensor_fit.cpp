@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "io/failure.h"
@@ -25,7 +26,9 @@ using metal::Mat3;
 using Elements = std::array<double, 5>;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-constexpr double kFloor = 0.01;      // ppm: the least error a value is weighed with
+// ppm: the least error a value is weighed with; the posterior fits 0.03
+// ppm as the floor of calbindin's shifts against their published tensors.
+constexpr double kFloor = 0.03;
 constexpr double kRelative = 0.05;   // the predictions' relative error
 // The search weighs values as if five times less precise, and four times
 // more for the predictions: at the values' own width almost every pair of a
@@ -41,6 +44,9 @@ constexpr int kRefineRounds = 6;
 constexpr int kPolishRounds = 8;
 constexpr double kNearest = 6.0, kFarthest = 13.0;  // A: a tag's metal from its CB
 constexpr double kMostMove = 3.0;                   // A: a given place's metal refitted within this
+constexpr int kBalanceSteps = 100;                   // of the soft assignment's scaling
+constexpr double kLeastChance = 0.01;                // pairings less likely leave a soft refit
+constexpr int kSoftRounds = 6;
 constexpr double kReliable = 2.5;                    // cost per value above which a fit is not claimed
 
 struct Rows {
@@ -177,21 +183,34 @@ double one_to_one(const Problem& pb, const std::vector<double>& cost, const std:
     return sum;
 }
 
-// The tensor of metal mk from the assigned values, weighed by their error
+// A peak on a nucleus, weighed by the chance of the pairing.
+struct Pair {
+    int j, n;
+    double w;
+};
+
+std::vector<Pair> pairs_of(const std::vector<int>& a) {
+    std::vector<Pair> p;
+    for (size_t j = 0; j < a.size(); ++j)
+        if (a[j] >= 0) p.push_back({int(j), a[j], 1.0});
+    return p;
+}
+
+// The tensor of metal mk from the paired values, weighed by their error
 // and the prediction's, values far off the current one (capped) left out.
-bool refit_metal(const Problem& pb, int mk, const Rows& rows, const std::vector<int>& a, const Elements* now,
+bool refit_metal(const Problem& pb, int mk, const Rows& rows, const std::vector<Pair>& pairs, const Elements* now,
                  Elements& out) {
     std::vector<double> A, y, w;
     for (int c = 0; c < 2; ++c)
-        for (int j = 0; j < pb.d.peaks; ++j) {
-            const double v = pb.d.value[size_t(mk)][c][size_t(j)];
-            if (a[size_t(j)] < 0 || std::isnan(v)) continue;
-            const Elements& r = rows.r[c][size_t(a[size_t(j)])];
-            const double e = std::max(pb.d.error[size_t(mk)][c][size_t(j)], pb.floor);
+        for (const Pair& q : pairs) {
+            const double v = pb.d.value[size_t(mk)][c][size_t(q.j)];
+            if (std::isnan(v)) continue;
+            const Elements& r = rows.r[c][size_t(q.n)];
+            const double e = std::max(pb.d.error[size_t(mk)][c][size_t(q.j)], pb.floor);
             // Known pairs: unweighted, the Q factor by which the field
             // judges a tensor; searched ones by the value's error and the
             // prediction's, the far-off left out.
-            double wt = pb.assigned ? 1.0 : 1.0 / (e * e + pb.relative * pb.relative * v * v);
+            double wt = pb.assigned ? 1.0 : q.w / (e * e + pb.relative * pb.relative * v * v);
             if (!pb.assigned && now && value_cost(pb, v, e, dot(r, *now)) >= kCut) wt = 0.0;
             A.insert(A.end(), r.begin(), r.end());
             y.push_back(v);
@@ -209,21 +228,21 @@ std::vector<double> group_costs(const Problem& pb, int gi, const State& s) {
     return cost;
 }
 
-// Refits a group's tensors (and, with `place`, its place) to an assignment.
-double refit_group(const Problem& pb, int gi, State& s, const std::vector<int>& a, bool place) {
+// Refits a group's tensors (and, with `place`, its place) to the pairs.
+double refit_group(const Problem& pb, int gi, State& s, const std::vector<Pair>& pairs, bool place) {
     const Group& gr = pb.groups[size_t(gi)];
     auto tensors_at = [&](const Rows& rows, std::vector<Elements>& e) {
         double chi2 = 0.0;
         for (size_t k = 0; k < gr.metals.size(); ++k) {
             Elements x = e[k];
-            if (refit_metal(pb, gr.metals[k], rows, a, &e[k], x)) e[k] = x;
+            if (refit_metal(pb, gr.metals[k], rows, pairs, &e[k], x)) e[k] = x;
             for (int c = 0; c < 2; ++c)
-                for (int j = 0; j < pb.d.peaks; ++j) {
-                    const double v = pb.d.value[size_t(gr.metals[k])][c][size_t(j)];
-                    if (a[size_t(j)] < 0 || std::isnan(v)) continue;
-                    const double p = dot(rows.r[c][size_t(a[size_t(j)])], e[k]);
-                    const double er = std::max(pb.d.error[size_t(gr.metals[k])][c][size_t(j)], pb.floor);
-                    chi2 += pb.assigned ? (v - p) * (v - p) : value_cost(pb, v, er, p);
+                for (const Pair& q : pairs) {
+                    const double v = pb.d.value[size_t(gr.metals[k])][c][size_t(q.j)];
+                    if (std::isnan(v)) continue;
+                    const double p = dot(rows.r[c][size_t(q.n)], e[k]);
+                    const double er = std::max(pb.d.error[size_t(gr.metals[k])][c][size_t(q.j)], pb.floor);
+                    chi2 += q.w * (pb.assigned ? (v - p) * (v - p) : value_cost(pb, v, er, p));
                 }
         }
         return chi2;
@@ -239,6 +258,40 @@ double refit_group(const Problem& pb, int gi, State& s, const std::vector<int>& 
         s.rows = rows_of(pb.g, pb.amide, place_of(pb.g, gr, s.u));
     }
     return tensors_at(s.rows, s.e);
+}
+
+// Every pairing by its chance: exp(-cost / 2) balanced so that each peak's
+// chances (being no residue's among them) sum to 1 and no nucleus takes
+// more than 1; pairings below kLeastChance left out.
+std::vector<Pair> soft_pairs(const Problem& pb, const std::vector<double>& cost, const std::vector<double>& alone) {
+    const int P = pb.d.peaks, N = pb.N;
+    std::vector<double> k(static_cast<size_t>(P) * N), a(static_cast<size_t>(P)), col(static_cast<size_t>(N), 1.0);
+    for (int j = 0; j < P; ++j) {
+        double lo = alone[size_t(j)];
+        for (int n = 0; n < N; ++n) lo = std::min(lo, cost[size_t(j) * N + n]);
+        for (int n = 0; n < N; ++n) k[size_t(j) * N + n] = std::exp(-(cost[size_t(j) * N + n] - lo) / 2.0);
+        a[size_t(j)] = std::exp(-(alone[size_t(j)] - lo) / 2.0);
+    }
+    std::vector<double> row(size_t(P), 1.0);
+    for (int it = 0; it < kBalanceSteps; ++it) {
+        for (int j = 0; j < P; ++j) {
+            double sum = a[size_t(j)];
+            for (int n = 0; n < N; ++n) sum += k[size_t(j) * N + n] * col[size_t(n)];
+            row[size_t(j)] = 1.0 / sum;
+        }
+        for (int n = 0; n < N; ++n) {
+            double sum = 0.0;
+            for (int j = 0; j < P; ++j) sum += row[size_t(j)] * k[size_t(j) * N + n];
+            col[size_t(n)] = sum * col[size_t(n)] > 1.0 ? 1.0 / sum : col[size_t(n)];
+        }
+    }
+    std::vector<Pair> out;
+    for (int j = 0; j < P; ++j)
+        for (int n = 0; n < N; ++n) {
+            const double w = row[size_t(j)] * k[size_t(j) * N + n] * col[size_t(n)];
+            if (w >= kLeastChance) out.push_back({j, n, w});
+        }
+    return out;
 }
 
 // A turn drawn evenly over all turns (from a unit quaternion).
@@ -267,15 +320,17 @@ Elements turned(const Mat3& r, double ax, double rh) {
     return metal::elements(c);
 }
 
-// Each further metal of a group against its first, through the origin,
-// over the peaks both measured: no assignment needed.
-std::vector<double> slopes(const Problem& pb, const Group& gr) {
+// Each metal of a group against its metal `ref` (the trial tensor is
+// ref's), through the origin, over the peaks both measured: no assignment
+// needed.
+std::vector<double> slopes(const Problem& pb, const Group& gr, size_t ref) {
     std::vector<double> s(gr.metals.size(), 1.0);
-    for (size_t k = 1; k < gr.metals.size(); ++k) {
+    for (size_t k = 0; k < gr.metals.size(); ++k) {
+        if (k == ref) continue;
         double xy = 0.0, xx = 0.0;
         for (int c = 0; c < 2; ++c)
             for (int j = 0; j < pb.d.peaks; ++j) {
-                const double x = pb.d.value[size_t(gr.metals[0])][c][size_t(j)];
+                const double x = pb.d.value[size_t(gr.metals[ref])][c][size_t(j)];
                 const double y = pb.d.value[size_t(gr.metals[k])][c][size_t(j)];
                 if (std::isnan(x) || std::isnan(y)) continue;
                 xy += x * y;
@@ -300,41 +355,13 @@ std::vector<Point> trial_places(const Group& gr) {
     return out;
 }
 
-// A group's best few solutions against its own data alone.
-std::vector<State> search_group(const Problem& narrow, int gi, uint64_t& rng) {
-    Problem pb = narrow;
-    pb.floor = kSearchFloor;
-    pb.relative = kSearchRelative;
+// Trials refined by alternation at the search's width; the best few that
+// differ polished at the values' own.
+template <typename Trial>
+std::vector<State> refined_best(const Problem& pb, const Problem& narrow, int gi, std::vector<Trial>& trials,
+                                const std::vector<double>& slope, const std::vector<Point>& places,
+                                const std::vector<double>& alone) {
     const Group& gr = pb.groups[size_t(gi)];
-    const std::vector<double> s = slopes(pb, gr);
-    const std::vector<double> alone = alone_costs(pb, {gi});
-    const std::vector<Point> places = trial_places(gr);
-    const int turns = gr.site < 0 ? 600 : 16;
-    std::vector<Mat3> turn;
-    for (int t = 0; t < turns; ++t) turn.push_back(random_turn(rng));
-    const std::vector<double> sizes{1.5, 3.0, 6.0, 12.0, 24.0, 48.0};
-    struct Trial {
-        double score;
-        size_t place;
-        Elements e;
-    };
-    std::vector<Trial> trials;
-    for (size_t pi = 0; pi < places.size(); ++pi) {
-        State st;
-        st.u = places[pi];
-        st.rows = rows_of(pb.g, pb.amide, place_of(pb.g, gr, st.u));
-        for (const Mat3& r : turn)
-            for (double size : sizes)
-                for (double sign : {1.0, -1.0})
-                    for (double shape : gr.site < 0 ? std::vector<double>{0.1, 0.35, 0.6} : std::vector<double>{0.3}) {
-                        const Elements e1 = turned(r, sign * size, sign * size * shape);
-                        st.e.assign(gr.metals.size(), e1);
-                        for (size_t k = 1; k < gr.metals.size(); ++k)
-                            for (int q = 0; q < 5; ++q) st.e[k][q] = s[k] * e1[q];
-                        const double score = best_each(pb, group_costs(pb, gi, st), alone, nullptr);
-                        trials.push_back({score, pi, e1});
-                    }
-    }
     const size_t keep = std::min(trials.size(), size_t(kKeep));
     std::partial_sort(trials.begin(), trials.begin() + long(keep), trials.end(),
                       [](const Trial& a, const Trial& b) { return a.score < b.score; });
@@ -344,12 +371,12 @@ std::vector<State> search_group(const Problem& narrow, int gi, uint64_t& rng) {
         st.u = places[trials[t].place];
         st.rows = rows_of(pb.g, pb.amide, place_of(pb.g, gr, st.u));
         st.e.assign(gr.metals.size(), trials[t].e);
-        for (size_t k = 1; k < gr.metals.size(); ++k)
-            for (int q = 0; q < 5; ++q) st.e[k][q] = s[k] * trials[t].e[q];
+        for (size_t k = 0; k < gr.metals.size(); ++k)
+            for (int q = 0; q < 5; ++q) st.e[k][q] = slope[k] * trials[t].e[q];
         std::vector<int> a;
         for (int round = 0; round < kRefineRounds; ++round) {
             best_each(pb, group_costs(pb, gi, st), alone, &a);
-            refit_group(pb, gi, st, a, false);
+            refit_group(pb, gi, st, pairs_of(a), false);
         }
         st.score = best_each(pb, group_costs(pb, gi, st), alone, &a);
         refined.push_back(st);
@@ -380,9 +407,64 @@ std::vector<State> search_group(const Problem& narrow, int gi, uint64_t& rng) {
             step.floor = pb.floor + t * (narrow.floor - pb.floor);
             step.relative = pb.relative + t * (narrow.relative - pb.relative);
             one_to_one(step, group_costs(step, gi, st), alone, a);
-            refit_group(step, gi, st, a, true);
+            refit_group(step, gi, st, pairs_of(a), true);
         }
+        for (int round = 0; round < kSoftRounds; ++round)
+            refit_group(narrow, gi, st, soft_pairs(narrow, group_costs(narrow, gi, st), alone), true);
         st.score = one_to_one(narrow, group_costs(narrow, gi, st), alone, a);
+    }
+    return out;
+}
+
+// A group's best few solutions against its own data alone.
+std::vector<State> search_group(const Problem& narrow, int gi, uint64_t& rng) {
+    Problem pb = narrow;
+    pb.floor = kSearchFloor;
+    pb.relative = kSearchRelative;
+    const Group& gr = pb.groups[size_t(gi)];
+    std::vector<std::vector<double>> slope;
+    for (size_t ref = 0; ref < gr.metals.size(); ++ref) slope.push_back(slopes(pb, gr, ref));
+    const std::vector<double> alone = alone_costs(pb, {gi});
+    const std::vector<Point> places = trial_places(gr);
+    const int turns = gr.site < 0 ? 600 : 16;
+    std::vector<Mat3> turn;
+    for (int t = 0; t < turns; ++t) turn.push_back(random_turn(rng));
+    const std::vector<double> sizes{1.5, 3.0, 6.0, 12.0, 24.0, 48.0};
+    struct Trial {
+        double score;
+        size_t place, ref;
+        Elements e;
+    };
+    std::vector<Trial> trials;
+    for (size_t pi = 0; pi < places.size(); ++pi) {
+        State st;
+        st.u = places[pi];
+        st.rows = rows_of(pb.g, pb.amide, place_of(pb.g, gr, st.u));
+        // Each metal in turn lends the trial its tensor: the others' are
+        // multiples of it, which fits some metals' pairs far better than
+        // others' (calbindin: from Er's 43 of 61 right, from Tb's none).
+        for (size_t ref = 0; ref < gr.metals.size(); ++ref)
+        for (const Mat3& r : turn)
+            for (double size : sizes)
+                for (double sign : {1.0, -1.0})
+                    for (double shape : gr.site < 0 ? std::vector<double>{0.1, 0.35, 0.6} : std::vector<double>{0.3}) {
+                        const Elements e1 = turned(r, sign * size, sign * size * shape);
+                        st.e.assign(gr.metals.size(), e1);
+                        for (size_t k = 0; k < gr.metals.size(); ++k)
+                            for (int q = 0; q < 5; ++q) st.e[k][q] = slope[ref][k] * e1[q];
+                        const double score = best_each(pb, group_costs(pb, gi, st), alone, nullptr);
+                        trials.push_back({score, pi, ref, e1});
+                    }
+    }
+    // The best of each metal's trials refined, and the best few of those
+    // that differ polished: the trials of a metal whose shifts others follow
+    // loosely score well cheaply and polish badly, and would crowd out the rest.
+    std::vector<State> out;
+    for (size_t ref = 0; ref < gr.metals.size(); ++ref) {
+        std::vector<Trial> mine;
+        for (const Trial& t : trials)
+            if (t.ref == ref) mine.push_back(t);
+        for (State& st : refined_best(pb, narrow, gi, mine, slope[ref], places, alone)) out.push_back(st);
     }
     std::sort(out.begin(), out.end(), [](const State& a, const State& b) { return a.score < b.score; });
     return out;
@@ -452,8 +534,9 @@ TensorFit fit_tensors(const Geometry& g, bool amide, const Measured& d, const st
             st.u = groups[gi].site >= 0 ? Point{8.0, 0.0, 0.0} : Point{0, 0, 0};
             st.rows = rows_of(g, amide, place_of(g, groups[gi], st.u));
             st.e.assign(groups[gi].metals.size(), Elements{});
-            for (size_t k = 0; k < groups[gi].metals.size(); ++k) refit_metal(pb, groups[gi].metals[k], st.rows, a, nullptr, st.e[k]);
-            for (int round = 0; round < 3; ++round) refit_group(pb, int(gi), st, a, true);
+            const std::vector<Pair> known = pairs_of(a);
+            for (size_t k = 0; k < groups[gi].metals.size(); ++k) refit_metal(pb, groups[gi].metals[k], st.rows, known, nullptr, st.e[k]);
+            for (int round = 0; round < 3; ++round) refit_group(pb, int(gi), st, known, true);
         }
     } else {
         uint64_t rng = o.seed;
@@ -479,13 +562,27 @@ TensorFit fit_tensors(const Geometry& g, bool amide, const Measured& d, const st
                 }
         for (int round = 0; round < kPolishRounds; ++round) {
             joint(pb, state, alone, a);
-            for (size_t gi = 0; gi < groups.size(); ++gi) refit_group(pb, int(gi), state[gi], a, true);
+            for (size_t gi = 0; gi < groups.size(); ++gi) refit_group(pb, int(gi), state[gi], pairs_of(a), true);
+        }
+        // Every pairing by its chance: a matching's wrong pairs pull the
+        // tensors towards themselves.
+        for (int round = 0; round < kSoftRounds; ++round) {
+            std::vector<double> cost(size_t(d.peaks) * pb.N, 0.0);
+            for (size_t gi = 0; gi < groups.size(); ++gi) add_costs(pb, int(gi), state[gi], cost);
+            const std::vector<Pair> soft = soft_pairs(pb, cost, alone);
+            for (size_t gi = 0; gi < groups.size(); ++gi) refit_group(pb, int(gi), state[gi], soft, true);
         }
     }
     const double total = o.assigned ? 0.0 : joint(pb, state, alone, a);
     out.assignment = a;
     const int values = values_measured(d);
     out.cost_per_value = values > 0 ? total / values : 0.0;
+    if (!o.assigned) {
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "the tensors fitted jointly: a cost of %.3f per measured value (%d values)",
+                      out.cost_per_value, values);
+        out.notes.push_back(buf);
+    }
     out.metals.resize(base.size());
     for (size_t gi = 0; gi < groups.size(); ++gi) {
         const Group& gr = groups[gi];

@@ -22,6 +22,7 @@ Tables gather(const PosteriorData& d) {
     t.measured.assign(np * t.peaks, 0);
     t.clipped.assign(np * t.peaks, 0);
     t.pred = d.pred;
+    t.pcs = d.pcs;
     const double bound = largest_measured(d);
     for (int m = 0; m < t.np; ++m) {
         for (int j = 0; j < t.peaks; ++j) {
@@ -29,6 +30,13 @@ Tables gather(const PosteriorData& d) {
             const double v = d.meas[k];
             if (!is_measured(v)) continue;
             t.measured[k] = 1;
+            if (t.shifts(m)) {
+                // A shift has no ceiling, and its error no PRE's default.
+                t.meas[k] = v;
+                t.err[k] = std::min(std::max(d.err[k], kLeastError), kMostError);
+                ++t.values;
+                continue;
+            }
             t.clipped[k] = v >= d.cap;
             t.meas[k] = t.clipped[k] ? bound : v;
             t.err[k] = std::min(std::max(pre_error(t.meas[k], d.err[k]), kLeastError), kMostError);
@@ -38,7 +46,7 @@ Tables gather(const PosteriorData& d) {
     }
     std::vector<double> errors;
     for (size_t k = 0; k < t.err.size(); ++k)
-        if (t.measured[k] && !t.clipped[k]) errors.push_back(t.err[k]);
+        if (t.measured[k] && !t.clipped[k] && !t.shifts(int(k / size_t(t.peaks)))) errors.push_back(t.err[k]);
     if (!errors.empty()) {
         std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
         t.typical_error = errors[errors.size() / 2];
@@ -59,11 +67,11 @@ Scaled scaled(const Tables& t, const Model& model) {
         const double scale = model.scale.empty() ? 1.0 : model.scale[m];
         for (int j = 0; j < t.peaks; ++j) {
             const size_t k = size_t(m) * t.peaks + j;
-            if (t.measured[k]) s.value[k] = value_of(t.meas[k], t.err[k], t.clipped[k], model.c);
+            if (t.measured[k]) s.value[k] = value_in(model, m, t.meas[k], t.err[k], t.clipped[k]);
         }
         for (int r = 0; r < t.residues; ++r) {
             const size_t k = size_t(m) * t.residues + r;
-            s.pred[k] = pred_of(t.pred[k], scale, model);
+            s.pred[k] = pred_in(model, m, t.pred[k], scale);
         }
     }
     return s;

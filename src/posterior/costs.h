@@ -23,7 +23,9 @@ struct Tables {
     std::vector<int> cls;                 // residue's type class: 0 none, 1 Leu, 2 Val
     int defaulted = 0;
     int values = 0;                       // measured values, clipped ones included
-    double typical_error = 1.0;           // the median error of the two-sided values
+    double typical_error = 1.0;           // the median error of the two-sided PREs
+    std::vector<char> pcs;                // per profile, where non-empty: shifts, not PREs
+    bool shifts(int m) const { return !pcs.empty() && pcs[size_t(m)]; }
 };
 
 Tables gather(const PosteriorData& d);

@@ -18,6 +18,10 @@ constexpr double kScaleSpread = 0.5;
 constexpr double kMostLogScale = 1.5;
 constexpr int kRounds = 3;
 constexpr size_t kFitPairs = 200;
+// The shifts' relative error from 1 %, their floor from 0.002 to 1 ppm
+// (measured to 0.01-0.02 ppm; a structure's error adds more).
+constexpr double kLeastShiftError = 0.01;
+constexpr double kLeastShiftFloor = 0.002, kMostShiftFloor = 1.0;
 
 // The minimum of a function over [lo, hi] by golden sections, to `tol`.
 template <typename F>
@@ -83,7 +87,7 @@ struct Objective {
         for (size_t m = 0; m < values.size(); ++m) {
             if (only >= 0 && int(m) != only) continue;
             for (const PairValue& v : values[m]) {
-                use(cost(v.x, pred_of(v.pred, model.scale[m], model)), flat(v), v.w);
+                use(cost(v.x, pred_in(model, int(m), v.pred, model.scale[m])), flat(v), v.w);
             }
         }
     }
@@ -126,11 +130,30 @@ double quantile(std::vector<double>& v, double q) {
     return v[k];
 }
 
+// The shifts' relative error and floor (ppm), as f and a are fitted.
+void fit_shift_errors(const Objective& o, int round, Model& model) {
+    model.pcs_f = std::exp(grid_then_golden(
+        [&](double x) {
+            Model trial = model;
+            trial.pcs_f = std::exp(x);
+            return o(trial);
+        },
+        std::log(kLeastShiftError), std::log(kMaxModelError), round == 0 ? 12 : 6, 1e-3));
+    model.pcs_a = std::exp(grid_then_golden(
+        [&](double x) {
+            Model trial = model;
+            trial.pcs_a = std::exp(x);
+            return o(trial);
+        },
+        std::log(kLeastShiftFloor), std::log(kMostShiftFloor), round == 0 ? 12 : 6, 1e-3));
+}
+
 }  // namespace
 
 std::vector<double> starting_scales(const Tables& t, double c) {
     std::vector<double> scale(t.np, 1.0);
     for (int m = 0; m < t.np; ++m) {
+        if (t.shifts(m)) continue;  // signed: a tensor's size is fitted, not guessed from quantiles
         std::vector<double> y, p(t.pred.begin() + long(m) * t.residues, t.pred.begin() + long(m + 1) * t.residues);
         for (int j = 0; j < t.peaks; ++j) {
             const size_t k = size_t(m) * t.peaks + j;
@@ -152,7 +175,7 @@ std::vector<double> starting_scales(const Tables& t, double c) {
 void fit_model(const Tables& t, const std::vector<Pairing>& pairs, bool first, Model& model) {
     Objective o;
     o.values.resize(t.np);
-    std::vector<double> hi(t.np, 0.0);
+    std::vector<double> hi(t.np, 0.0), lo(t.np, 0.0);
     model.scale.resize(t.np, 1.0);
     // An even sample of the pairs: a few hundred values per profile fit three
     // numbers and a factor as well as thousands.
@@ -164,14 +187,26 @@ void fit_model(const Tables& t, const std::vector<Pairing>& pairs, bool first, M
             if (!t.measured[k]) continue;
             const double pred = t.pred[size_t(m) * t.residues + r];
             hi[m] = std::max({hi[m], t.meas[k], pred});
+            lo[m] = std::min({lo[m], t.meas[k], pred});
             if (n % stride == 0)
-                o.values[m].push_back({m, pred, w, value_of(t.meas[k], t.err[k], t.clipped[k], model.c)});
+                o.values[m].push_back({m, pred, w, value_in(model, m, t.meas[k], t.err[k], t.clipped[k])});
         }
     }
-    for (int m = 0; m < t.np; ++m) o.log_width.push_back(2.0 * std::log(std::max(std::asinh(hi[m] / model.c), 1e-12)));
+    bool pres = false, shifts = false;
+    for (int m = 0; m < t.np; ++m) {
+        // A shift's range is in ppm, on both sides of 0.
+        o.log_width.push_back(model.shifts(m) ? 2.0 * std::log(std::max(hi[m] - lo[m], 1e-6))
+                                              : 2.0 * std::log(std::max(std::asinh(hi[m] / model.c), 1e-12)));
+        (model.shifts(m) ? shifts : pres) = true;
+    }
     if (pairs.empty()) return;
     // Later calls start from the last fit and refine it once.
     for (int round = first ? 0 : kRounds - 1; round < kRounds; ++round) {
+        if (shifts) fit_shift_errors(o, round, model);
+        if (!pres) {
+            for (int step = 0; step < 3; ++step) o.gross = o.gross_share(model);
+            continue;
+        }
         model.f = std::exp(grid_then_golden(
             [&](double x) {
                 Model trial = model;

@@ -22,6 +22,7 @@
 #include "posterior/matchings.h"
 #include "posterior/terms.h"
 #include "posterior/weighing.h"
+#include "io/failure.h"
 #include "profiles/ceiling.h"
 
 using namespace post;
@@ -114,6 +115,42 @@ PosteriorData posterior_data(const ProfileTable& simt, const ReadResult& sim, co
     return d;
 }
 
+void append_shifts(PosteriorData& d, const ProfileTable& simt, const ReadResult& sim, const std::string& simname,
+                   const ProfileTable& obst, const ReadResult& obs, const std::string& obsname) {
+    const int np = std::min(sim.profiles, obs.profiles);
+    if (d.profiles + np > kMaxProfiles)
+        throw Failure{kStatusUsage, obsname + ": " + std::to_string(np) + " profiles of shifts and " +
+                                        std::to_string(d.profiles) + " of PREs, more than the " +
+                                        std::to_string(kMaxProfiles) + " a posterior weighs"};
+    if (np == 0) throw Failure{kStatusInput, obsname + ": holds no profile of shifts"};
+    for (int m = 0; m < np; ++m) {
+        if (obs.records[m] < d.peaks)
+            throw Failure{kStatusInput, obsname + ": profile " + std::to_string(m) + " lists " +
+                                            std::to_string(obs.records[m]) + " peaks where the PREs list " +
+                                            std::to_string(d.peaks) + ": every profile lists every peak, in the same order"};
+        if (sim.records[m] < d.residues)
+            throw Failure{kStatusInput, simname + ": profile " + std::to_string(m) + " lists " +
+                                            std::to_string(sim.records[m]) + " residues where the PREs' list " +
+                                            std::to_string(d.residues) + ": predict both from one structure, with the same nuclei"};
+    }
+    d.pcs.resize(size_t(d.profiles), 0);
+    std::vector<double> meas, err, pred;
+    for (int m = 0; m < d.profiles + np; ++m) {
+        const bool ours = m >= d.profiles;
+        const int k = m - d.profiles;
+        for (int j = 0; j < d.peaks; ++j) {
+            meas.push_back(ours ? obst[k].pre[j] : d.meas[size_t(m) * d.peaks + j]);
+            err.push_back(ours ? obst[k].pre_err[j] : d.err[size_t(m) * d.peaks + j]);
+        }
+        for (int r = 0; r < d.residues; ++r) pred.push_back(ours ? simt[k].pre[r] : d.pred[size_t(m) * d.residues + r]);
+    }
+    d.meas = meas;
+    d.err = err;
+    d.pred = pred;
+    d.pcs.resize(size_t(d.profiles + np), 1);
+    d.profiles += np;
+}
+
 Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt) {
     const Tables t = gather(d);
     Posterior post;
@@ -129,6 +166,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     Model model;
     model.f = post.f;
     model.c = t.typical_error;
+    model.pcs = t.pcs;
     model.scale = post.fitted ? starting_scales(t, model.c) : std::vector<double>(t.np, 1.0);
     // The model at the best matching: match, then fit to it. A given f is
     // the whole error model: no floor, no profile's factor. With one

@@ -5,6 +5,7 @@
 // matrix.
 #pragma once
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -33,7 +34,16 @@ struct PosteriorData {
     // The ceiling's cap: a measurement at it was clipped, and says only that
     // the PRE is at least the largest one measured.
     double cap = 0.0;
+    // Per profile, where non-empty: 1 for pseudocontact shifts (ppm, signed),
+    // which are weighed on a scale of their own.
+    std::vector<char> pcs;
 };
+
+// Appends the profiles of a second pair of tables, pseudocontact shifts,
+// to `d`. Throws Failure "FILE: reason" where their peaks or residues are
+// not d's, in d's order, or the profiles come to more than kMaxProfiles.
+void append_shifts(PosteriorData& d, const ProfileTable& sim, const ReadResult& simr, const std::string& simname,
+                   const ProfileTable& obs, const ReadResult& obsr, const std::string& obsname);
 
 // What a clipped measurement says the PRE is at least: the largest one
 // measured (the cap itself may come from a marker value, far above any real

@@ -37,6 +37,12 @@ struct Model {
     double a = 0.0;
     double c = 1.0;
     std::vector<double> scale;
+    // Profiles of pseudocontact shifts (ppm, signed), where non-empty: their
+    // errors add on a linear scale, the prediction's relative part pcs_f and
+    // its floor pcs_a (ppm), the tensor's and the structure's errors.
+    std::vector<char> pcs;
+    double pcs_f = 0.1, pcs_a = 0.02;
+    bool shifts(int m) const { return !pcs.empty() && pcs[size_t(m)]; }
 };
 
 // A measured value on the model's scale.
@@ -53,6 +59,10 @@ inline Value value_of(double y, double e, bool bound, double c) {
     return {std::asinh(y / c), e * e / span, std::log(span), bound, 1.0 / std::sqrt(span)};
 }
 
+// A shift on its own scale, ppm: the residual adds, the change of scale is
+// nothing, and no shift is a bound.
+inline Value shift_value_of(double y, double e) { return {y, e * e, 0.0, false, 1.0}; }
+
 // A prediction on the model's scale: g(s p) and its share of V.
 struct Pred {
     double g = 0.0, v = 0.0;
@@ -61,6 +71,19 @@ struct Pred {
 inline Pred pred_of(double p, double scale, const Model& m) {
     const double x = p > 0.0 ? p * scale : 0.0;
     return {std::asinh(x / m.c), (m.f * m.f * x * x + m.a * m.a) / (x * x + m.c * m.c)};
+}
+
+inline Pred shift_pred_of(double p, double scale, const Model& m) {
+    const double x = p * scale;
+    return {x, m.pcs_f * m.pcs_f * x * x + m.pcs_a * m.pcs_a};
+}
+
+// Profile m's value and prediction, by its kind.
+inline Value value_in(const Model& model, int m, double y, double e, bool bound) {
+    return model.shifts(m) ? shift_value_of(y, e) : value_of(y, e, bound, model.c);
+}
+inline Pred pred_in(const Model& model, int m, double p, double scale) {
+    return model.shifts(m) ? shift_pred_of(p, scale, model) : pred_of(p, scale, model);
 }
 
 inline double variance(const Value& x, const Pred& p) {
