@@ -196,6 +196,9 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
         return post;
     }
     post.f = model.f;
+    post.pcs_f = model.pcs_f;
+    post.pcs_a = model.pcs_a;
+    for (int m = 0; m < t.np; ++m) (t.shifts(m) ? post.shift_profiles : post.pre_profiles) += 1;
     post.single_profile = t.np == 1;
     const std::vector<double> eta =
         post.single_profile ? std::vector<double>{gross_share(t, q, match, model)} : held_out(t, q, k, b, model);

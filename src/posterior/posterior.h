@@ -82,6 +82,10 @@ struct Posterior {
     // fitted on held-out profiles: 0 where they foretell the data, 1 where
     // they do no better than chance.
     double eta = 0.0;
+    // Profiles of shifts: none, some (beside PREs) or all; their fitted
+    // relative error and floor (ppm).
+    int shift_profiles = 0, pre_profiles = 0;
+    double pcs_f = 0.0, pcs_a = 0.0;
     int values = 0;                 // measured values, clipped ones included
     double chi2_per_value = 0.0;    // at the optimum, over two-sided terms
     Convergence marginals;          // how the sampling of the marginals ended, and how close it came

@@ -21,9 +21,16 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
         sure += best >= 0.9;
         likely += best >= 0.5;
     }
-    out << "posterior: f = " << p.f
-        << (!p.fitted ? " (given)" : p.f_at_bound || p.f_at_least ? " (at the bound)" : " (fitted)")
-        << "  uninformative share = " << p.eta << "  chi2 per measured value = " << p.chi2_per_value
+    // A posterior made by hand (no profile counted) is one of PREs.
+    const bool pres = p.pre_profiles > 0 || p.shift_profiles == 0;
+    out << "posterior: ";
+    if (pres)
+        out << "f = " << p.f
+            << (!p.fitted ? " (given)" : p.f_at_bound || p.f_at_least ? " (at the bound)" : " (fitted)");
+    if (p.shift_profiles > 0)
+        out << (pres ? "  " : "") << "shifts' error = " << p.pcs_f << " of the shift + " << p.pcs_a
+            << " ppm" << (p.fitted ? " (fitted)" : "");
+    out << "  uninformative share = " << p.eta << "  chi2 per measured value = " << p.chi2_per_value
         << "  peaks at p >= 0.9: " << sure << "  p >= 0.5: " << likely << "  of " << p.peaks
         << "  sampling error " << p.marginals.error << eol;
     if (p.marginals.status == SampleStatus::Failed)
@@ -48,7 +55,8 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
             << "their profiles in the same order; the probabilities allow for it and stay low" << eol;
     // Where the predictions say nothing, f and chi2 describe a matching that means nothing.
     const bool informative = p.eta < 0.9;
-    if (p.f_at_bound)
+    if (!pres) {
+    } else if (p.f_at_bound)
         err << "preassign: warning: f = " << p.f << " is at the bound of its range: the predictions fit too poorly "
             << "for their error to be estimated; check the label model and the profile order, or give "
             << "--model-error" << eol;
@@ -62,11 +70,12 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
             << "): check the label model and each site's scale; fewer peaks reach 0.9, and as few as 80 % of "
             << "those may be right, not 95 %" << eol;
     for (size_t m = 0; informative && p.fitted && m < p.scale.size(); ++m)
-        if (p.scale[m] > kMostScale || p.scale[m] < 1.0 / kMostScale)
+        if ((p.shift_profiles == 0 || m < size_t(p.pre_profiles)) && (p.scale[m] > kMostScale || p.scale[m] < 1.0 / kMostScale))
             err << "preassign: warning: the predictions of profile " << int(m) + 1 << " are off by a factor of "
                 << p.scale[m] << " (fitted): check that site's label, tau_c and field; on sets with such "
                 << "factors as few as 75 % of the peaks at 0.9 or more were right" << eol;
-    if (informative && p.chi2_per_value > kMostChi2)
+    if (p.shift_profiles > 0) {
+    } else if (informative && p.chi2_per_value > kMostChi2)
         err << "preassign: warning: " << obsname << ": the residuals are larger than the error column and f allow "
             << "(chi2 per measured value = " << p.chi2_per_value
             << "): check that the third column is the PRE's standard error, in s^-1" << eol;
