@@ -120,6 +120,13 @@ int run_metals(const PredictOptions& opt, const MetalArgs& a, Out& out, Out& err
             throw Failure{kStatusInput, a.fit_obs + ": no reliable tensor fit was found (" + f.why +
                                             "): nothing is written, and no assignment should be drawn from it"};
         for (size_t k = 0; k < count; ++k) tensors[k] = f.metals[k].tensor;
+        // The posterior takes predictions as made without the data it is
+        // given; tensors fitted to them fit them better than new data would.
+        if (!a.assigned)
+            err << "preassign: warning: the tensors were fitted to " << a.fit_obs << " together with the assignment: "
+                << "a posterior run on these predictions against that file takes them as independent of it, so its "
+                << "probabilities may be surer than they are (on calbindin, 32 of 34 peaks at 0.9 or more were "
+                << "right, 94 %)" << eol;
         if (!a.write_tensors.empty())
             for (size_t k = 0; k < count; ++k) {
                 std::optional<OutputFile> t;
