@@ -608,6 +608,13 @@ TEST(MetalShifts, ModelsAveraged) {
     p = metal::predict_metals(g, o, {dy}, false, 14.1);
     EXPECT_NEAR(p.gamma2[0][0], kUnit * (2e-3 + 2.0 / 1331) / 2, 1e-12);
     EXPECT_NEAR(metal::proton_r6(g, true, 0, dy.at), (1e-6 + std::pow(11.0, -6)) / 2, 1e-18);
+    // Val 4's two methyls lack their protons in both models: two, not four.
+    o.nuclei = Nuclei::Methyl;
+    const Geometry m = geometry(st, o, path);
+    EXPECT_EQ(m.partners_placed, 2);
+    EXPECT_EQ(metal::predict_metals(m, o, {dy}, false, 14.1).warnings,
+              (std::vector<std::string>{"the structure lacks the protons of 2 methyls: their carbons stand for them in "
+                                        "the 1H PCS"}));
 }
 
 // The lines of a simulated file as numbers, each "residue value type".
@@ -694,6 +701,23 @@ TEST(MetalShifts, PredictWithTensors) {
     p = run_binary({"predict", "s.pdb", "--tensor", "T.txt", "--metal", "A:6:CA"}, "", dir);
     EXPECT_EQ(p.status, 1);
     EXPECT_EQ(p.err, "preassign: s.pdb: no atom A:6:CA (the metal given as A:6:CA)\n");
+    // One residue's nuclei in each of two profiles would read back as one profile.
+    p = run_binary({"predict", "s.pdb", "--tensor", "U.txt", "--chain", "A", "--nuclei", "amide"}, "", dir);
+    EXPECT_EQ(p.status, 0) << p.err;
+    Pdb val;
+    val.atom("CA", "VAL", 4, {0, 3, -10});
+    val.atom("CG1", "VAL", 4, {0, 0, -10});
+    val.atom("CG2", "VAL", 4, {6, 0, -8});
+    write("v.pdb", val.text);
+    p = run_binary({"predict", "v.pdb", "--tensor", "U.txt", "-o", "v.txt"}, "", dir);
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.err.substr(p.err.find("preassign: v.pdb")),
+              "preassign: v.pdb: only residue 4 gives nuclei, so the 2 profiles of the simulated file, which starts a "
+              "new profile where the residue number goes down, would read back as one: choose more nuclei\n");
+    EXPECT_EQ(read_file(dir + "/v.txt"), "");
+    p = run_binary({"predict", "v.pdb", "--tensor", "U.txt", "--metal-pre"}, "", dir);
+    EXPECT_EQ(p.status, 0) << p.err;
+    EXPECT_EQ(records(p.out).size(), 1u);
     write("bad.txt", "ax | 1E-32 m^3 : 3\nrh | 1E-32 m^3 : one\n");
     p = run_binary({"predict", "s.pdb", "--tensor", "bad.txt"}, "", dir);
     EXPECT_EQ(p.status, 1);

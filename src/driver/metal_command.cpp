@@ -107,6 +107,12 @@ int run_metals(const PredictOptions& opt, const MetalArgs& a, Out& out, Out& err
     if (g.nuclei.size() > size_t(kMaxEntries))
         throw Failure{kStatusInput, a.structure + ": " + std::to_string(g.nuclei.size()) + " nuclei, more than the " +
                                         std::to_string(kMaxEntries) + " a profile holds: choose a chain with --chain"};
+    // The simulated file starts a profile where the residue number goes down.
+    if (profiles > 1 && g.nuclei.front().residue == g.nuclei.back().residue)
+        throw Failure{kStatusInput, a.structure + ": only residue " + std::to_string(g.nuclei.front().residue) +
+                                        " gives nuclei, so the " + std::to_string(profiles) +
+                                        " profiles of the simulated file, which starts a new profile where the "
+                                        "residue number goes down, would read back as one: choose more nuclei"};
     std::vector<metal::Metal> metals(count);
     if (fit) {
         const pcsfit::Measured d = pcsfit::measured_of(*obs, obsr, int(count), a.fit_obs);
