@@ -227,8 +227,14 @@ TEST(Numeric, LeastSquaresRecoversAndRefuses) {
         line_w.push_back(1.0);
     }
     EXPECT_FALSE(numeric::least_squares(line_rows, line_y, line_w, 5, x));
-    // Singular to 1e-12: rows (1, 1) and (1, 1 + 1e-9) leave a pivot of 1e-18 / 2.
-    EXPECT_FALSE(numeric::least_squares({1, 1, 1, 1 + 1e-9}, {1, 2}, {1, 1}, 2, x));
+    // Singular to 1e-12: rows (1, 1) and (1, 1 + e) leave pivots 2 and e^2 / 2, for e = 1e-7
+    // 2.5e-15 of the first; for e = 1e-5 2.5e-11, solved: x = (1 - 1e5, 1e5).
+    EXPECT_FALSE(numeric::least_squares({1, 1, 1, 1 + 1e-7}, {1, 2}, {1, 1}, 2, x));
+    EXPECT_EQ(x, std::vector<double>{42});
+    ASSERT_TRUE(numeric::least_squares({1, 1, 1, 1 + 1e-5}, {1, 2}, {1, 1}, 2, x));
+    EXPECT_NEAR(x[1], 1e5, 10);  // the normal equations square the condition: 1e-4 of it
+    EXPECT_NEAR(x[0], 1 - 1e5, 10);
+    x = {42};
     EXPECT_EQ(x, std::vector<double>{42});
 }
 
