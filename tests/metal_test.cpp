@@ -721,9 +721,21 @@ TEST(MetalShifts, PredictWithTensors) {
               "preassign: v.pdb: only residue 4 gives nuclei, so the 2 profiles of the simulated file, which starts a "
               "new profile where the residue number goes down, would read back as one: choose more nuclei\n");
     EXPECT_EQ(read_file(dir + "/v.txt"), "");
-    p = run_binary({"predict", "v.pdb", "--tensor", "U.txt", "--metal-pre"}, "", dir);
+    p = run_binary({"predict", "v.pdb", "--tensor", "T.txt", "--metal-pre"}, "", dir);
     EXPECT_EQ(p.status, 0) << p.err;
     EXPECT_EQ(records(p.out).size(), 1u);
+    // A PRE needs the moment and the tumbling; t1e may be left out (no dipolar term).
+    write("W.txt", "ax | 1E-32 m^3 : 3\nmueff | Bm : 9.581\n");
+    p = run_binary({"predict", "s.pdb", "--tensor", "T.txt", "--tensor", "W.txt", "--metal-pre"}, "", dir);
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.err, "preassign: W.txt: --metal-pre needs the metal's mueff and taur above 0 (as 'mueff | Bm : "
+                     "9.581' and 'taur | ns : 4.25'), or every PRE would be 0\n");
+    write("V.txt", "ax | 1E-32 m^3 : 3\nmueff | Bm : 9.581\ntaur | ns : 4.25\nx | A : 1\ny | A : 2\nz | A : 3\n");
+    p = run_binary({"predict", "s.pdb", "--nuclei", "amide", "--tensor", "V.txt", "--metal-pre"}, "", dir);
+    EXPECT_EQ(p.status, 0) << p.err;
+    r = records(p.out);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_NEAR(r[0][1], 198078867.32868916 / 1e6, 1e-9 * 198.1);  // Curie alone
     write("bad.txt", "ax | 1E-32 m^3 : 3\nrh | 1E-32 m^3 : one\n");
     p = run_binary({"predict", "s.pdb", "--tensor", "bad.txt"}, "", dir);
     EXPECT_EQ(p.status, 1);

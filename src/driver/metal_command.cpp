@@ -92,6 +92,13 @@ int run_metals(const PredictOptions& opt, const MetalArgs& a, Out& out, Out& err
     refuse_clashes({{"-o", a.output}}, inputs);
     std::vector<metal::Tensor> tensors;
     for (const std::string& t : a.tensors) tensors.push_back(metal::read_tensor(load_file(t), t));
+    // Without a moment or a tumbling time every PRE would be 0: not a prediction.
+    if (a.relaxation)
+        for (size_t k = 0; k < tensors.size(); ++k)
+            if (!(tensors[k].mueff > 0.0) || !(tensors[k].taur_ns > 0.0))
+                throw Failure{kStatusInput, a.tensors[k] + ": --metal-pre needs the metal's mueff and taur above 0 "
+                                                           "(as 'mueff | Bm : 9.581' and 'taur | ns : 4.25'), or "
+                                                           "every PRE would be 0"};
     if (tensors.empty()) tensors.resize(count);
     const std::vector<metal::Place> places = places_of(a, tensors);
     for (const std::string& w : unit_warnings(o)) err << "preassign: warning: " << w << eol;
