@@ -353,6 +353,7 @@ TEST(MetalTensor, FileReadAndWritten) {
     EXPECT_EQ(t.temp, 300);
     EXPECT_EQ(t.t1e_ps, 0.189);
     EXPECT_EQ(t.taur_ns, 4.25);
+    EXPECT_TRUE(t.placed);
     // Written and read back; its first line as written.
     const std::string out = metal::tensor_text(t);
     EXPECT_EQ(out.substr(0, out.find('\n')), "ax    | 1E-32 m^3 :    -8.150");
@@ -374,6 +375,8 @@ TEST(MetalTensor, FileReadAndWritten) {
     EXPECT_EQ(few.rh, 0);
     EXPECT_EQ(few.b0, 18.79);
     EXPECT_EQ(few.temp, 298.15);
+    EXPECT_FALSE(few.placed);
+    EXPECT_FALSE(metal::read_tensor("x | A : 1\ny | A : 2\n", "F.txt").placed);
     auto error = [](const std::string& s) { return failure_of([&] { metal::read_tensor(s, "T.txt"); }); };
     EXPECT_EQ(error("ax | u : 1\nrh : 2\n"),
               "1 T.txt:2: not a tensor line 'name | unit : value' (as 'ax | 1E-32 m^3 : -8.15')");
@@ -727,7 +730,7 @@ TEST(MetalShifts, PredictWithTensors) {
     EXPECT_EQ(p.status, 0) << p.err;
     EXPECT_EQ(records(p.out).size(), 1u);
     // A PRE needs the moment and the tumbling; t1e may be left out (no dipolar term).
-    write("W.txt", "ax | 1E-32 m^3 : 3\nmueff | Bm : 9.581\n");
+    write("W.txt", "ax | 1E-32 m^3 : 3\nmueff | Bm : 9.581\nx | A : 1\ny | A : 2\nz | A : 3\n");
     p = run_binary({"predict", "s.pdb", "--tensor", "T.txt", "--tensor", "W.txt", "--metal-pre"}, "", dir);
     EXPECT_EQ(p.status, 1);
     EXPECT_EQ(p.err, "preassign: W.txt: --metal-pre needs the metal's mueff and taur above 0 (as 'mueff | Bm : "
@@ -738,6 +741,14 @@ TEST(MetalShifts, PredictWithTensors) {
     r = records(p.out);
     ASSERT_EQ(r.size(), 2u);
     EXPECT_NEAR(r[0][1], 198078867.32868916 / 1e6, 1e-9 * 198.1);  // Curie alone
+    // No place in the file and none given: not the origin.
+    write("N.txt", "ax | 1E-32 m^3 : 3\nx | A : 1\ny | A : 2\n");
+    p = run_binary({"predict", "s.pdb", "--tensor", "U.txt", "--tensor", "N.txt"}, "", dir);
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.err, "preassign: N.txt: gives no place for the metal (x, y and z, as 'x | 1E-10 m : 25.8'): add it, "
+                     "or give --metal\n");
+    p = run_binary({"predict", "s.pdb", "--tensor", "N.txt", "--metal", "1,2,3"}, "", dir);
+    EXPECT_EQ(p.status, 0) << p.err;
     write("bad.txt", "ax | 1E-32 m^3 : 3\nrh | 1E-32 m^3 : one\n");
     p = run_binary({"predict", "s.pdb", "--tensor", "bad.txt"}, "", dir);
     EXPECT_EQ(p.status, 1);

@@ -92,6 +92,12 @@ int run_metals(const PredictOptions& opt, const MetalArgs& a, Out& out, Out& err
     refuse_clashes({{"-o", a.output}}, inputs);
     std::vector<metal::Tensor> tensors;
     for (const std::string& t : a.tensors) tensors.push_back(metal::read_tensor(load_file(t), t));
+    // A file without the metal's place would put it at the origin of the structure's frame.
+    if (places.empty())
+        for (size_t k = 0; k < tensors.size(); ++k)
+            if (!tensors[k].placed)
+                throw Failure{kStatusInput, a.tensors[k] + ": gives no place for the metal (x, y and z, as "
+                                                           "'x | 1E-10 m : 25.8'): add it, or give --metal"};
     // Without a moment or a tumbling time every PRE would be 0: not a prediction.
     if (a.relaxation)
         for (size_t k = 0; k < tensors.size(); ++k)

@@ -155,6 +155,7 @@ Tensor read_tensor(const std::string& text, const std::string& path) {
         *it->second = x;
     }
     if (seen.empty()) throw Failure{kStatusInput, path + ": holds no tensor field"};
+    t.placed = seen.count("x") && seen.count("y") && seen.count("z");
     return t;
 }
 
