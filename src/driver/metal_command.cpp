@@ -93,7 +93,7 @@ int run_metals(const PredictOptions& opt, const MetalArgs& a, Out& out, Out& err
     std::vector<metal::Tensor> tensors;
     for (const std::string& t : a.tensors) tensors.push_back(metal::read_tensor(load_file(t), t));
     // A file without the metal's place would put it at the origin of the structure's frame.
-    if (places.empty())
+    if (a.places.empty())
         for (size_t k = 0; k < tensors.size(); ++k)
             if (!tensors[k].placed)
                 throw Failure{kStatusInput, a.tensors[k] + ": gives no place for the metal (x, y and z, as "
@@ -157,7 +157,7 @@ int run_metals(const PredictOptions& opt, const MetalArgs& a, Out& out, Out& err
         for (int k : gr.metals) {
             metal::Metal& m = metals[size_t(k)];
             m.tensor = tensors[size_t(k)];
-            m.name = places[size_t(k)].text;
+            m.name = a.places.empty() ? a.tensors[size_t(k)] : places[size_t(k)].text;  // the file, where it places
             m.at = gr.site >= 0 || fit ? std::vector<Point>(g.models, tensors[size_t(k)].at) : gr.start;
             if (!fit) m.tensor.at = m.at.front();
         }
