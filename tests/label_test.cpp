@@ -95,6 +95,21 @@ TEST(Label, RatioTableMapsMatchBack) {
               "methyls (give --nuclei amide for amide peaks)\n");
 }
 
+TEST(Label, PeakNamesNameNoResidue) {
+    // Hidden peak names (a PCS table's "p001", "peak12") are no residue:
+    // neither read as residue 1 and said to disagree, nor kept where sure.
+    const std::string map = kMapHead + "1\tp001\t\t\n2\tpeak12\t\t\n3\tLEU12\t\t\n4\tG7N-H\t\t\n";
+    const std::string table =
+        kTableHead + "1\t71\t0.95\t8\t0.05\n2\t12\t0.6\t5\t0.4\n3\t13\t0.6\t5\t0.4\n4\t7\t0.95\t5\t0.05\n";
+    Proc p = label(map, table, {"--nuclei", "amide"});
+    ASSERT_EQ(p.status, 0) << p.err;
+    EXPECT_EQ(p.out, "      Assignment         w1         w2   Note\n\n"
+                     "           71N-H      0.000      0.000   p=0.95 71 next=8 p=0.05 list=p001\n"
+                     "          peak12      0.000      0.000   p=0.6 12 next=5 p=0.4\n"
+                     "           LEU12      0.000      0.000   p=0.6 13 next=5 p=0.4 list=LEU12 disagrees\n"
+                     "           G7N-H      0.000      0.000   p=0.95 7 next=5 p=0.05\n");
+}
+
 TEST(Label, ProbabilitiesOutsideZeroToOneRefused) {
     const std::string map = kMapHead + "1\t?-?\t24.8\t0.7\n";
     for (const char* bad : {"inf", "5", "0.95abc", "nan", "-0.95", "1.0000001", "abc", " 0.9"}) {

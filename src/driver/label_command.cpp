@@ -79,11 +79,23 @@ std::string label_of(const std::string& residue, int type, bool amide) {
     return group + residue + "C-H";
 }
 
+// The length of a label's leading residue name: one or three capitals
+// ("L", "LEU"), or none; -1 where the letters are no residue name ("p001",
+// "peak12": a peak's name, which names no residue).
+long residue_name_length(const std::string& label) {
+    size_t i = 0;
+    bool capitals = true;
+    for (; i < label.size() && std::isalpha(static_cast<unsigned char>(label[i])); ++i)
+        if (!std::isupper(static_cast<unsigned char>(label[i]))) capitals = false;
+    return capitals && (i == 0 || i == 1 || i == 3) ? long(i) : -1;
+}
+
 // The residue number a label names: the digits after a leading residue name
 // ("L23CD1-HD1", "LEU3N-HN", a ratio table's "23"); -1 where none.
 long residue_in(const std::string& label) {
-    size_t i = 0;
-    while (i < label.size() && std::isalpha(static_cast<unsigned char>(label[i]))) ++i;
+    const long name = residue_name_length(label);
+    if (name < 0) return -1;
+    const size_t i = size_t(name);
     long v = -1;
     const auto r = std::from_chars(label.data() + i, label.data() + label.size(), v);
     return r.ec == std::errc() && v >= 0 ? v : -1;
