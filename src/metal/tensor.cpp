@@ -79,8 +79,9 @@ Tensor from_cartesian(const Mat3& chi, const Tensor& base) {
     if (std::sqrt(r[0][2] * r[0][2] + r[1][2] * r[1][2]) > 1e-12) {
         t.alpha = degrees_in_circle(std::atan2(r[1][2], r[0][2]));
         t.gamma = degrees_in_circle(std::atan2(r[2][1], -r[2][0]));
-    } else {  // z along the structure's z: only alpha + gamma is defined
-        t.alpha = degrees_in_circle(std::atan2(r[1][0], r[0][0]) * (cb > 0 ? 1.0 : -1.0));
+    } else {  // z along the structure's +z or -z: only one angle is defined, and
+              // Rz(alpha) Ry(0 or 180) has its x axis on r's first column either way
+        t.alpha = degrees_in_circle(std::atan2(r[1][0], r[0][0]));
         t.gamma = 0.0;
     }
     return t;
@@ -154,6 +155,7 @@ Tensor read_tensor(const std::string& text, const std::string& path) {
         *it->second = x;
     }
     if (seen.empty()) throw Failure{kStatusInput, path + ": holds no tensor field"};
+    t.placed = seen.count("x") && seen.count("y") && seen.count("z");
     return t;
 }
 

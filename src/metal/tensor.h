@@ -24,6 +24,7 @@ struct Tensor {
     double temp = 298.15;                           // K
     double t1e_ps = 0.0;                            // electronic relaxation time
     double taur_ns = 0.0;                           // rotational correlation time
+    bool placed = false;                            // read_tensor: x, y and z all given
 };
 
 // ppm of PCS per 1e-32 m^3 of tensor over A^3 of distance:
@@ -58,8 +59,9 @@ double norm(const Mat3& chi);
 
 // Reads "name | unit : value" lines (ax, rh, x, y, z, a, b, g, mueff, shift,
 // B0, temp, t1e, taur; any order, each at most once, missing ones left at
-// their defaults). Throws Failure "FILE:LINE: reason" for a line of another
-// form, an unknown name or a value that is not a finite number.
+// their defaults; `placed` says whether x, y and z were). Throws Failure
+// "FILE:LINE: reason" for a line of another form, an unknown name or a value
+// that is not a finite number.
 Tensor read_tensor(const std::string& text, const std::string& path);
 std::string tensor_text(const Tensor& t);
 

@@ -446,8 +446,8 @@ void check_numbers(const std::vector<Pick>& picks, const std::map<Key, const Res
 
 // The other nucleus of an atom's peak: an amide H's N, a methyl carbon's
 // protons' mean (CD1: HD11, HD12, HD13); the atom itself where the file
-// lacks them.
-Vec partner_of(const Residue& r, const Atom& a, Geometry& g) {
+// lacks them (`stood_in` set).
+Vec partner_of(const Residue& r, const Atom& a, bool& stood_in) {
     if (a.hydrogen || a.name == "H" || a.name == "HN") {
         const Atom* n = r.find("N");
         return n ? at(*n) : at(a);
@@ -460,7 +460,7 @@ Vec partner_of(const Residue& r, const Atom& a, Geometry& g) {
             ++k;
         }
     if (k == 0) {
-        ++g.partners_placed;
+        stood_in = true;
         return at(a);
     }
     return (1.0 / k) * sum;
@@ -477,13 +477,15 @@ void fill_atoms(const std::vector<Pick>& picks, const Index& index, const std::s
     std::vector<std::string> partial;  // nuclei some models lack
     for (size_t n = 0; n < picks.size(); ++n) {
         std::vector<size_t> lacking;
+        // A methyl counts once however many models lack its protons.
+        bool stood_in[2] = {false, false};
         for (size_t m = 0; m < M; ++m) {
             const auto it = index[m].find(picks[n].key);
             int found = 0;
             if (it != index[m].end())
-                for (const std::string& name : picks[n].atoms)
-                    if (const Atom* a = it->second->find(name)) {
-                        g.partner_at[(n * M + m) * 2 + found] = partner_of(*it->second, *a, g);
+                for (size_t i = 0; i < picks[n].atoms.size(); ++i)
+                    if (const Atom* a = it->second->find(picks[n].atoms[i])) {
+                        g.partner_at[(n * M + m) * 2 + found] = partner_of(*it->second, *a, stood_in[i]);
                         g.atom_at[(n * M + m) * 2 + found++] = at(*a);
                     }
             if (found == int(picks[n].atoms.size()))
@@ -491,6 +493,7 @@ void fill_atoms(const std::vector<Pick>& picks, const Index& index, const std::s
             else
                 lacking.push_back(m + 1);
         }
+        g.partners_placed += int(stood_in[0]) + int(stood_in[1]);
         if (!lacking.empty()) {
             std::string which;
             for (size_t i = 0; i < lacking.size() && i < 3; ++i) which += (i ? ", " : "") + std::to_string(lacking[i]);

@@ -68,7 +68,7 @@ struct Geometry {
     // Beside each atom, its partner in the peak: an amide H's N, a methyl
     // carbon's protons' mean (the carbon itself where the file has none).
     std::vector<Point> partner_at;  // as atom_at
-    int partners_placed = 0;        // methyl protons not in the file: their carbons stand in
+    int partners_placed = 0;        // methyls whose protons a model lacks (each once): their carbons stand in
     struct Frame {
         Point origin, e1, e2, e3, ca;
     };
