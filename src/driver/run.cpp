@@ -145,6 +145,26 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
         fixed = read_fixed_pairs(load_file(opt.fix), opt.fix, (*obsprofiles)[0], extent.peaks, (*simprofiles)[0],
                                  extent.residues);
     if (!opt.fix.empty() && fixed.empty()) err << "preassign: warning: " << opt.fix << " holds no pairs" << eol;
+    // The shifts' files are checked here too, before the walk prints: their
+    // counts against a stand-in of the PREs' extent (the values come after the ceiling).
+    std::unique_ptr<ProfileTable> pcs_sim, pcs_obs;
+    ReadResult pcs_simr, pcs_obsr;
+    if (!opt.pcs.empty()) {
+        pcs_sim = make_table();
+        pcs_obs = make_table();
+        pcs_simr = read_simulated(load_file(opt.pcs[0]), opt.pcs[0], *pcs_sim);
+        pcs_obsr = read_experimental(load_file(opt.pcs[1]), opt.pcs[1], *pcs_obs);
+        check_same_entries(*obsprofiles, *pcs_obs, extent.peaks, opt.pcs[1], "peak id");
+        check_same_entries(*simprofiles, *pcs_sim, extent.residues, opt.pcs[0], "residue number");
+        PosteriorData probe;
+        probe.profiles = extent.profiles;
+        probe.peaks = extent.peaks;
+        probe.residues = extent.residues;
+        probe.meas.assign(size_t(extent.profiles) * size_t(extent.peaks), MISSING_PRE);
+        probe.err.assign(probe.meas.size(), 0.0);
+        probe.pred.assign(size_t(extent.profiles) * size_t(extent.residues), 0.0);
+        append_shifts(probe, *pcs_sim, pcs_simr, opt.pcs[0], *pcs_obs, pcs_obsr, opt.pcs[1]);
+    }
     std::optional<OutputFile> table, heatmap;
     if (!opt.table.empty()) table.emplace(opt.table);
     if (!opt.heatmap.empty()) heatmap.emplace(opt.heatmap);
@@ -180,15 +200,7 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     if (opt.posterior) {
         PosteriorData data = posterior_data(*simprofiles, sim, *obsprofiles, obs, shape);
         if (opt.shifts) data.pcs.assign(size_t(data.profiles), 1);
-        if (!opt.pcs.empty()) {
-            auto pcs_sim = make_table();
-            auto pcs_obs = make_table();
-            const ReadResult ps = read_simulated(load_file(opt.pcs[0]), opt.pcs[0], *pcs_sim);
-            const ReadResult po = read_experimental(load_file(opt.pcs[1]), opt.pcs[1], *pcs_obs);
-            check_same_entries(*obsprofiles, *pcs_obs, data.peaks, opt.pcs[1], "peak id");
-            check_same_entries(*simprofiles, *pcs_sim, data.residues, opt.pcs[0], "residue number");
-            append_shifts(data, *pcs_sim, ps, opt.pcs[0], *pcs_obs, po, opt.pcs[1]);
-        }
+        if (!opt.pcs.empty()) append_shifts(data, *pcs_sim, pcs_simr, opt.pcs[0], *pcs_obs, pcs_obsr, opt.pcs[1]);
         posterior = compute_posterior(data, PosteriorOptions{opt.model_error, fixed});
         write_posterior(posterior, obsname, out, err);
         columns.posterior = &posterior;

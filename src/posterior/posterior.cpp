@@ -78,8 +78,13 @@ double chi2_per_value(const Tables& t, const Model& model, const std::vector<Pai
 
 double largest_measured(const PosteriorData& d) {
     double bound = 0.0;
-    for (double v : d.meas)
+    for (size_t k = 0; k < d.meas.size(); ++k) {
+        // A shift (ppm) says nothing of how large a broadened peak's PRE is.
+        const size_t m = d.peaks > 0 ? k / size_t(d.peaks) : 0;
+        if (m < d.pcs.size() && d.pcs[m]) continue;
+        const double v = d.meas[k];
         if (is_measured(v) && v < d.cap) bound = std::max(bound, v);
+    }
     return bound;
 }
 

@@ -45,8 +45,8 @@ struct PosteriorData {
 void append_shifts(PosteriorData& d, const ProfileTable& sim, const ReadResult& simr, const std::string& simname,
                    const ProfileTable& obs, const ReadResult& obsr, const std::string& obsname);
 
-// What a clipped measurement says the PRE is at least: the largest one
-// measured (the cap itself may come from a marker value, far above any real
+// What a clipped measurement says the PRE is at least: the largest PRE
+// measured, profiles of shifts left out (the cap itself may come from a marker value, far above any real
 // PRE); 0 where none is.
 double largest_measured(const PosteriorData& d);
 
