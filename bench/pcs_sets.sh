@@ -41,7 +41,7 @@ PY
     $B predict $STRUCT --chain $CHAIN --nuclei amide "${tensors[@]}" -o $S/true.sim 2>/dev/null
     $B predict $STRUCT --chain $CHAIN --nuclei amide "${sites[@]}" -o $S/pre_sim.txt 2>/dev/null
     score() {  # label, table
-        echo "| $config tags x metals, seed $seed $($PY $here/score_table.py $2 $S/truth.ids "$1" | sed 's/^|//')"
+        echo "| $config tags x metals, seed $seed |$($PY $here/score_table.py $2 $S/truth.ids "$1" | sed 's/^|//')"
         tail -n +2 $2 | sed "s/^/$1\t/" >> $W/pooled.$(echo "$1" | tr ' ,()' '____')
     }
     $B --shifts --posterior -q --table $S/true.tsv $S/true.sim $S/obs.txt >/dev/null 2>&1 && score "true tensors" $S/true.tsv
