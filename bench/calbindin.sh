@@ -112,16 +112,7 @@ echo
 # 3. Blind: shuffled, hidden labels.
 $PY $here/blind_calbindin.py --seed ${SEED:-1} $W/blind >/dev/null
 $B import --pcs $W/blind/pcs_1.txt --pcs $W/blind/pcs_2.txt --pcs $W/blind/pcs_3.txt -o $W/obs.txt --map $W/obs.map 2>/dev/null
-$PY - "$W" <<'PY'
-import sys
-W = sys.argv[1]
-truth = {l.split()[0]: l.split()[1] for l in open(W + "/blind/truth.txt")}
-with open(W + "/truth.ids", "w") as o:
-    for l in open(W + "/obs.map").readlines()[1:]:
-        f = l.split("\t")
-        r = truth.get(f[1].strip(), "-")
-        o.write("%s %s\n" % (f[0], r.split(":")[1] if ":" in r else "-1"))
-PY
+$PY $here/truth_ids.py $W/obs.map $W/blind/truth.txt $W/truth.ids
 echo "| tensors | peaks | choice right | peaks at >= 0.9 | right of those | calibration error | fit (s) |"
 echo "|---|---|---|---|---|---|---|"
 row() {  # label, then predict's metal arguments

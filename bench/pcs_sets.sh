@@ -28,16 +28,7 @@ for seed in ${SEEDS:-1 2}; do
         pcs+=(--pcs $S/pcs_$k.txt); metals+=(--metal $site); tensors+=(--tensor $S/oracle/tensor_$k.txt); k=$((k + 1))
     done < $S/metals.txt
     $B import "${pcs[@]}" --ids $S/pre.map -o $S/obs.txt --map $S/obs.map 2>/dev/null
-    $PY - $S <<'PY'
-import sys
-S = sys.argv[1]
-truth = {l.split()[0]: l.split()[1] for l in open(S + "/truth.txt")}
-with open(S + "/truth.ids", "w") as o:
-    for l in open(S + "/obs.map").readlines()[1:]:
-        f = l.split("\t")
-        r = truth.get(f[1].strip(), "-")
-        o.write("%s %s\n" % (f[0], r.split(":")[1] if ":" in r else "-1"))
-PY
+    $PY $here/truth_ids.py $S/obs.map $S/truth.txt $S/truth.ids
     $B predict $STRUCT --chain $CHAIN --nuclei amide "${tensors[@]}" -o $S/true.sim 2>/dev/null
     $B predict $STRUCT --chain $CHAIN --nuclei amide "${sites[@]}" -o $S/pre_sim.txt 2>/dev/null
     score() {  # label, table
