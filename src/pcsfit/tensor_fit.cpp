@@ -550,6 +550,106 @@ Measured measured_of(const ProfileTable& obs, const ReadResult& r, int metals, c
     return d;
 }
 
+namespace {
+
+// Known pairs: each group's tensors by least squares, its place refitted.
+std::vector<int> fit_known(const Problem& pb, std::vector<State>& state) {
+    std::vector<int> a(size_t(pb.d.peaks), -1);
+    for (int j = 0; j < pb.d.peaks; ++j)
+        for (int n = 0; n < pb.N; ++n)
+            if (pb.g.nuclei[size_t(n)].residue == pb.d.id[size_t(j)]) {
+                a[size_t(j)] = n;
+                break;
+            }
+    const std::vector<Pair> known = pairs_of(a);
+    for (size_t gi = 0; gi < pb.groups.size(); ++gi) {
+        State& st = state[gi];
+        st.u = pb.groups[gi].site >= 0 ? Point{8.0, 0.0, 0.0} : Point{0, 0, 0};
+        st.rows = rows_of(pb.g, pb.amide, place_of(pb.g, pb.groups[gi], st.u));
+        st.e.assign(pb.groups[gi].metals.size(), Elements{});
+        for (size_t k = 0; k < pb.groups[gi].metals.size(); ++k)
+            refit_metal(pb, pb.groups[gi].metals[k], st.rows, known, nullptr, st.e[k]);
+        for (int round = 0; round < 3; ++round) refit_group(pb, int(gi), st, known, true);
+    }
+    return a;
+}
+
+// The search: each group's candidates, the combination that fits all the
+// data best, polished over the matching and then over every pairing.
+void fit_blind(const Problem& pb, const std::vector<double>& alone, uint64_t seed,
+                           std::vector<State>& state, std::vector<std::vector<State>>& candidates,
+                           std::vector<std::string>& notes) {
+    const size_t G = pb.groups.size();
+    for (size_t gi = 0; gi < G; ++gi) {
+        candidates[gi] = search_group(pb, int(gi), seed);
+        state[gi] = candidates[gi].front();
+        std::string costs;
+        for (size_t c = 0; c < candidates[gi].size() && c < 4; ++c) costs += " " + std::to_string(int(candidates[gi][c].score));
+        notes.push_back("metal place " + pb.groups[gi].place.text + ": " + std::to_string(candidates[gi].size()) +
+                        " solutions polished, the best at costs" + costs);
+    }
+    std::vector<int> a;
+    double best = joint(pb, state, alone, a);
+    for (int sweep = 0; sweep < 2 && G > 1; ++sweep)
+        for (size_t gi = 0; gi < G; ++gi)
+            for (const State& c : candidates[gi]) {
+                std::vector<State> trial = state;
+                trial[gi] = c;
+                std::vector<int> b;
+                const double v = joint(pb, trial, alone, b);
+                if (v < best) {
+                    best = v;
+                    state = trial;
+                }
+            }
+    for (int round = 0; round < kPolishRounds; ++round) {
+        joint(pb, state, alone, a);
+        for (size_t gi = 0; gi < G; ++gi) refit_group(pb, int(gi), state[gi], pairs_of(a), true);
+    }
+    // Every pairing by its chance: a matching's wrong pairs pull the
+    // tensors towards themselves.
+    for (int round = 0; round < kSoftRounds; ++round) {
+        std::vector<double> cost(size_t(pb.d.peaks) * pb.N, 0.0);
+        for (size_t gi = 0; gi < G; ++gi) add_costs(pb, int(gi), state[gi], cost);
+        const std::vector<Pair> soft = soft_pairs(pb, cost, alone);
+        for (size_t gi = 0; gi < G; ++gi) refit_group(pb, int(gi), state[gi], soft, true);
+    }
+}
+
+// Metal k of a group: its tensor, Q over the assigned pairs, and how far
+// the runner-up solution lies.
+MetalFit metal_fit(const Problem& pb, const State& st, size_t k, int mk, const std::vector<int>& a,
+                   const metal::Tensor& base, const std::vector<State>& candidates, const Point& at) {
+    MetalFit f;
+    metal::Tensor t = base;
+    t.at = at;
+    f.tensor = metal::from_cartesian(metal::from_elements(st.e[k]), t);
+    double se = 0.0, sy = 0.0;
+    for (int c = 0; c < 2; ++c)
+        for (int j = 0; j < pb.d.peaks; ++j) {
+            const double v = pb.d.value[size_t(mk)][c][size_t(j)];
+            if (a[size_t(j)] < 0 || std::isnan(v)) continue;
+            const double p = dot(st.rows.r[c][size_t(a[size_t(j)])], st.e[k]);
+            se += (v - p) * (v - p);
+            sy += v * v;
+            ++f.values;
+        }
+    f.q = sy > 0.0 ? std::sqrt(se / sy) : 0.0;
+    f.spread = kNaN;
+    if (candidates.size() > 1) {
+        const State& r = candidates[1];
+        double dn = 0.0, n = 0.0;
+        for (int q = 0; q < 5; ++q) {
+            dn += (r.e[k][q] - st.e[k][q]) * (r.e[k][q] - st.e[k][q]);
+            n += st.e[k][q] * st.e[k][q];
+        }
+        f.spread = n > 0.0 ? std::sqrt(dn / n) : kNaN;
+    }
+    return f;
+}
+
+}  // namespace
+
 TensorFit fit_tensors(const Geometry& g, bool amide, const Measured& d, const std::vector<Group>& groups,
                       const std::vector<metal::Tensor>& base, const FitOptions& o) {
     const Problem pb{g, amide, d, groups, int(g.nuclei.size()), o.assigned, o.fit_places};
@@ -558,63 +658,15 @@ TensorFit fit_tensors(const Geometry& g, bool amide, const Measured& d, const st
     for (size_t gi = 0; gi < groups.size(); ++gi) all[gi] = int(gi);
     const std::vector<double> alone = alone_costs(pb, all);
     std::vector<State> state(groups.size());
-    std::vector<int> a;
     std::vector<std::vector<State>> candidates(groups.size());
-    if (o.assigned) {
-        a.assign(size_t(d.peaks), -1);
-        for (int j = 0; j < d.peaks; ++j)
-            for (int n = 0; n < pb.N; ++n)
-                if (g.nuclei[size_t(n)].residue == d.id[size_t(j)]) {
-                    a[size_t(j)] = n;
-                    break;
-                }
-        for (size_t gi = 0; gi < groups.size(); ++gi) {
-            State& st = state[gi];
-            st.u = groups[gi].site >= 0 ? Point{8.0, 0.0, 0.0} : Point{0, 0, 0};
-            st.rows = rows_of(g, amide, place_of(g, groups[gi], st.u));
-            st.e.assign(groups[gi].metals.size(), Elements{});
-            const std::vector<Pair> known = pairs_of(a);
-            for (size_t k = 0; k < groups[gi].metals.size(); ++k) refit_metal(pb, groups[gi].metals[k], st.rows, known, nullptr, st.e[k]);
-            for (int round = 0; round < 3; ++round) refit_group(pb, int(gi), st, known, true);
-        }
-    } else {
-        uint64_t rng = o.seed;
-        for (size_t gi = 0; gi < groups.size(); ++gi) {
-            candidates[gi] = search_group(pb, int(gi), rng);
-            state[gi] = candidates[gi].front();
-            std::string costs;
-            for (size_t c = 0; c < candidates[gi].size() && c < 4; ++c) costs += " " + std::to_string(int(candidates[gi][c].score));
-            out.notes.push_back("metal place " + groups[gi].place.text + ": " + std::to_string(candidates[gi].size()) +
-                                " solutions polished, the best at costs" + costs);
-        }
-        // Each group's candidate chosen against every group's data.
-        double best = joint(pb, state, alone, a);
-        for (int sweep = 0; sweep < 2 && groups.size() > 1; ++sweep)
-            for (size_t gi = 0; gi < groups.size(); ++gi)
-                for (const State& c : candidates[gi]) {
-                    std::vector<State> trial = state;
-                    trial[gi] = c;
-                    std::vector<int> b;
-                    const double v = joint(pb, trial, alone, b);
-                    if (v < best) {
-                        best = v;
-                        state = trial;
-                    }
-                }
-        for (int round = 0; round < kPolishRounds; ++round) {
-            joint(pb, state, alone, a);
-            for (size_t gi = 0; gi < groups.size(); ++gi) refit_group(pb, int(gi), state[gi], pairs_of(a), true);
-        }
-        // Every pairing by its chance: a matching's wrong pairs pull the
-        // tensors towards themselves.
-        for (int round = 0; round < kSoftRounds; ++round) {
-            std::vector<double> cost(size_t(d.peaks) * pb.N, 0.0);
-            for (size_t gi = 0; gi < groups.size(); ++gi) add_costs(pb, int(gi), state[gi], cost);
-            const std::vector<Pair> soft = soft_pairs(pb, cost, alone);
-            for (size_t gi = 0; gi < groups.size(); ++gi) refit_group(pb, int(gi), state[gi], soft, true);
-        }
+    std::vector<int> a;
+    double total = 0.0;
+    if (o.assigned)
+        a = fit_known(pb, state);
+    else {
+        fit_blind(pb, alone, o.seed, state, candidates, out.notes);
+        total = joint(pb, state, alone, a);
     }
-    const double total = o.assigned ? 0.0 : joint(pb, state, alone, a);
     out.assignment = a;
     const int values = values_measured(d);
     out.cost_per_value = values > 0 ? total / values : 0.0;
@@ -626,36 +678,10 @@ TensorFit fit_tensors(const Geometry& g, bool amide, const Measured& d, const st
     }
     out.metals.resize(base.size());
     for (size_t gi = 0; gi < groups.size(); ++gi) {
-        const Group& gr = groups[gi];
-        const std::vector<Point> at = place_of(g, gr, state[gi].u);
-        for (size_t k = 0; k < gr.metals.size(); ++k) {
-            const int mk = gr.metals[k];
-            MetalFit& f = out.metals[size_t(mk)];
-            metal::Tensor t = base[size_t(mk)];
-            t.at = at.front();
-            f.tensor = metal::from_cartesian(metal::from_elements(state[gi].e[k]), t);
-            double se = 0.0, sy = 0.0;
-            for (int c = 0; c < 2; ++c)
-                for (int j = 0; j < d.peaks; ++j) {
-                    const double v = d.value[size_t(mk)][c][size_t(j)];
-                    if (a[size_t(j)] < 0 || std::isnan(v)) continue;
-                    const double p = dot(state[gi].rows.r[c][size_t(a[size_t(j)])], state[gi].e[k]);
-                    se += (v - p) * (v - p);
-                    sy += v * v;
-                    ++f.values;
-                }
-            f.q = sy > 0.0 ? std::sqrt(se / sy) : 0.0;
-            // The runner-up solution's tensor, as a measure of how well this one is determined.
-            f.spread = kNaN;
-            if (candidates[gi].size() > 1) {
-                const State& r = candidates[gi][1];
-                double dn = 0.0, n = 0.0;
-                for (int q = 0; q < 5; ++q) {
-                    dn += (r.e[k][q] - state[gi].e[k][q]) * (r.e[k][q] - state[gi].e[k][q]);
-                    n += state[gi].e[k][q] * state[gi].e[k][q];
-                }
-                f.spread = n > 0.0 ? std::sqrt(dn / n) : kNaN;
-            }
+        const Point at = place_of(g, groups[gi], state[gi].u).front();
+        for (size_t k = 0; k < groups[gi].metals.size(); ++k) {
+            const int mk = groups[gi].metals[k];
+            out.metals[size_t(mk)] = metal_fit(pb, state[gi], k, mk, a, base[size_t(mk)], candidates[gi], at);
         }
     }
     out.reliable = o.assigned || out.cost_per_value <= kReliable;
