@@ -160,15 +160,6 @@ bool has(const std::vector<std::string>& lines, const std::string& line) {
     return false;
 }
 
-std::string failure(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const Failure& f) {
-        return f.message;
-    }
-    return "no failure";
-}
-
 const char* kHead = "      Assignment         w1         w2   Data Height\n\n";
 
 TEST(Import, UnitsThatLookWrongAreSaid) {

@@ -14,15 +14,6 @@
 
 namespace {
 
-std::string failure(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const Failure& f) {
-        return f.message;
-    }
-    return "no failure";
-}
-
 // A Sparky list of rows "label w1(heavy) w2(1H)", each of height 100.
 PeakList sparky(const std::string& path, const std::vector<std::string>& rows) {
     std::string s = "      Assignment         w1         w2   Data Height\n\n";

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "io/failure.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -74,4 +76,13 @@ Proc run_binary(const std::vector<std::string>& args, const std::string& stdout_
     if (stdout_path.empty()) p.out = read_file(out);
     if (stderr_path.empty()) p.err = read_file(err);
     return p;
+}
+
+std::string failure(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const Failure& f) {
+        return f.message;
+    }
+    return "no failure";
 }

@@ -1,6 +1,7 @@
 // Helpers shared by the tests: temporary files and running the built binary.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,3 +23,6 @@ struct Proc {
 // when given.
 Proc run_binary(const std::vector<std::string>& args, const std::string& stdout_path = "",
                 const std::string& cwd = "", const std::string& stderr_path = "");
+
+// The message of the Failure that `body` throws, or "no failure".
+std::string failure(const std::function<void()>& body);

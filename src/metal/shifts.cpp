@@ -2,7 +2,6 @@
 // and its N's: the positions come from the geometry's atoms and partners.
 #include "metal/shifts.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -17,11 +16,6 @@ Failure bad_place(const std::string& text, const std::string& what) {
     return Failure{kStatusUsage, what + ": '" + text +
                                      "' is not a metal's place: give an atom CHAIN:NUMBER:ATOM (A:77:CA), a point "
                                      "X,Y,Z in A, or a tagged residue CHAIN:NUMBER (A:40; its place is fitted)"};
-}
-
-std::string number_text(double v) {
-    char buf[32];
-    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
 }
 
 }  // namespace

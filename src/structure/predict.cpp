@@ -192,12 +192,12 @@ std::string describe(const PredictOptions& o) {
     return s;
 }
 
+}  // namespace
+
 std::string number_text(double v) {
     char buf[32];
     return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
 }
-
-}  // namespace
 
 SiteName parse_site(const std::string& text, const std::string& what) {
     SiteName s;

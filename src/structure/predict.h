@@ -104,6 +104,9 @@ inline constexpr double kPeptideBondMax = 2.0;  // A: a longer C(i-1)-N is a cha
 // Returns the number of H placed.
 int place_amide_hydrogens(Model& m, std::vector<AmideGap>* gaps = nullptr);
 
+// v in the shortest digits that read back exactly ("4", "0.1").
+std::string number_text(double v);
+
 // Warnings for --field and --tau-c values that no protein sample shows,
 // the likely sign of another unit (tesla for MHz, s or us for ns); empty
 // when both are plausible.
