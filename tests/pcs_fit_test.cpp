@@ -804,6 +804,17 @@ TEST(PcsCommand, AnUnreliableFitWritesNothing) {
     EXPECT_EQ(q.status, 0) << q.err;
     EXPECT_TRUE(std::filesystem::exists(dir + "/out.txt"));
     EXPECT_TRUE(std::filesystem::exists(dir + "/t1.txt"));
+    // Known pairs were not searched: no word of fitted predictions; a blind
+    // fit of the same shifts warns that the posterior takes them as independent.
+    EXPECT_EQ(q.err.find("were fitted to"), std::string::npos) << q.err;
+    const Proc b = run_binary({"predict", "shell.pdb", "--nuclei", "amide", "--metal", metal_at, "--fit-tensors",
+                               "good.txt", "-o", "blind.txt"},
+                              "", dir);
+    EXPECT_EQ(b.status, 0) << b.err;
+    EXPECT_NE(b.err.find("preassign: warning: the tensors were fitted to good.txt together with the assignment: "
+                         "a posterior run on these predictions against that file takes them as independent of it"),
+              std::string::npos)
+        << b.err;
 }
 
 }  // namespace

@@ -362,6 +362,25 @@ std::vector<Point> trial_places(const Group& gr) {
     return out;
 }
 
+// A solution whose place and every tensor lie within a tenth of one of
+// `those` (in the norm of the difference): the same solution, found twice.
+bool copy_of_any(const State& st, const std::vector<State>& those) {
+    for (const State& o : those) {
+        const double dx = st.u.x - o.u.x, dy = st.u.y - o.u.y, dz = st.u.z - o.u.z;
+        bool same = dx * dx + dy * dy + dz * dz < 0.25;
+        for (size_t k = 0; same && k < st.e.size(); ++k) {
+            double d = 0.0, n = 0.0;
+            for (int q = 0; q < 5; ++q) {
+                d += (st.e[k][q] - o.e[k][q]) * (st.e[k][q] - o.e[k][q]);
+                n += o.e[k][q] * o.e[k][q];
+            }
+            same = d <= 0.01 * n;
+        }
+        if (same) return true;
+    }
+    return false;
+}
+
 // Trials refined by alternation at the search's width; the best few that
 // differ polished at the values' own.
 template <typename Trial>
@@ -392,16 +411,7 @@ std::vector<State> refined_best(const Problem& pb, const Problem& narrow, int gi
     // The best few that differ: a tensor and its near copies are one solution.
     std::vector<State> out;
     for (const State& st : refined) {
-        bool copy = false;
-        for (const State& o : out) {
-            double d = 0.0, n = 0.0;
-            for (int q = 0; q < 5; ++q) {
-                d += (st.e[0][q] - o.e[0][q]) * (st.e[0][q] - o.e[0][q]);
-                n += o.e[0][q] * o.e[0][q];
-            }
-            copy = copy || d < 0.01 * n;
-        }
-        if (!copy) out.push_back(st);
+        if (!copy_of_any(st, out)) out.push_back(st);
         if (int(out.size()) == kPolish) break;
     }
     for (State& st : out) {
@@ -506,7 +516,12 @@ std::vector<State> search_group(const Problem& narrow, int gi, uint64_t& rng) {
         for (State& st : refined_best(pb, narrow, gi, mine, slope[ref], places, alone, alone_full)) out.push_back(st);
     }
     std::sort(out.begin(), out.end(), [](const State& a, const State& b) { return a.score < b.score; });
-    return out;
+    // Polished, different starts may end at one solution, which is then no
+    // runner-up of itself (exact shifts: two candidates at cost 0, refused).
+    std::vector<State> distinct;
+    for (const State& st : out)
+        if (!copy_of_any(st, distinct)) distinct.push_back(st);
+    return distinct;
 }
 
 // The joint cost of every group's state, one to one.
