@@ -5,7 +5,8 @@
 # ceiling; the generator's oracle/, which the program never sees otherwise), with the true tensors
 # and the PREs (--pcs), and with tensors fitted blind on the tags (--fit-tensors), or why none was
 # claimed. Pooled rows at the end.
-#   bench/pcs_sets.sh [BUILD_DIR]     env SEEDS="1 2", CONFIGS="2x1 2x2 3x2"
+#   bench/pcs_sets.sh [BUILD_DIR]     env SEEDS="1 2", CONFIGS="2x1 2x2 3x2", STRUCTURE_NOISE=0.3 (A,
+#                                     the nuclei moved from the structure's), FIT=0 (no blind fit)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 B=${1:-$here/../build}/preassign
@@ -18,7 +19,7 @@ for config in ${CONFIGS:-2x1 2x2}; do
 for seed in ${SEEDS:-1 2}; do
     S=$W/$config.$seed
     $PY $here/make_pcs.py $S --tags ${config%x*} --metals-per-tag ${config#*x} --noise 0.02 --missing 0.1 --extra 5 \
-        --blind-radius 12 --pre 2 --seed $seed >/dev/null
+        --blind-radius 12 --pre 2 --seed $seed --structure-noise ${STRUCTURE_NOISE:-0} >/dev/null
     read STRUCT CHAIN < $S/structure.txt
     ratios=(); sites=()
     while read k site; do ratios+=(--ratios $S/ratios_$k.txt); sites+=(--site $site); done < $S/pre_sites.txt
@@ -32,16 +33,22 @@ for seed in ${SEEDS:-1 2}; do
     $B predict $STRUCT --chain $CHAIN --nuclei amide "${tensors[@]}" -o $S/true.sim 2>/dev/null
     $B predict $STRUCT --chain $CHAIN --nuclei amide "${sites[@]}" -o $S/pre_sim.txt 2>/dev/null
     score() {  # label, table
-        echo "| $config tags x metals, seed $seed |$($PY $here/score_table.py $2 $S/truth.ids "$1" | sed 's/^|//')"
-        tail -n +2 $2 | sed "s/^/$1\t/" >> $W/pooled.$(echo "$1" | tr ' ,()' '____')
+        echo "| $config tags x metals, seed $seed |$($PY $here/score_table.py $2 $S/truth.ids "$1" \
+            --keep "$W/pooled.$1" | sed 's/^|//')"
     }
     $B --shifts --posterior -q --table $S/true.tsv $S/true.sim $S/obs.txt >/dev/null 2>&1 && score "true tensors" $S/true.tsv
     $B --posterior -q --pcs $S/true.sim $S/obs.txt --table $S/both.tsv $S/pre_sim.txt $S/pre_obs.txt >/dev/null 2>&1 &&
         score "true tensors and PREs" $S/both.tsv
-    if $B predict $STRUCT --chain $CHAIN --nuclei amide "${metals[@]}" --fit-tensors $S/obs.txt -o $S/fit.sim 2>$S/fit.err; then
+    if [ "${FIT:-1}" = 0 ]; then
+        :
+    elif $B predict $STRUCT --chain $CHAIN --nuclei amide "${metals[@]}" --fit-tensors $S/obs.txt -o $S/fit.sim 2>$S/fit.err; then
         $B --shifts --posterior -q --table $S/fit.tsv $S/fit.sim $S/obs.txt >/dev/null 2>&1 && score "fitted blind" $S/fit.tsv
     else
         echo "| $config tags x metals, seed $seed | fitted blind | no fit claimed: $(sed -n 's/.*(\(the metals at .*\)): nothing.*/\1/p; s/.*(\(the best fit leaves .*\)): nothing.*/\1/p' $S/fit.err) | | | | |"
     fi
 done
 done
+for kind in "true tensors" "true tensors and PREs" "fitted blind"; do
+    [ -s "$W/pooled.$kind" ] && echo "| pooled | $kind |$($PY $here/score_table.py --pooled "$W/pooled.$kind" x | sed 's/^| x |//')"
+done
+true
