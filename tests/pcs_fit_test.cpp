@@ -602,6 +602,69 @@ TEST(PosteriorShifts, WrongPredictionsWidenTheShiftsError) {
     EXPECT_GT(p.pcs_f, 0.12);  // fitted 0.197 (and a floor of 0.13 ppm)
 }
 
+// Profiles whose residuals at the true pairs are given: `sign[m]` times the
+// first's (0: the pairs' own pattern, orthogonal to it). Every profile
+// predicts alike, so that the residuals standardise alike.
+PosteriorData residual_set(const std::vector<int>& sign) {
+    const int n = 12;
+    const size_t np = sign.size();
+    std::unique_ptr<ProfileTable> sim = make_table(), obs = make_table();
+    std::vector<std::vector<double>> pred(np, std::vector<double>(size_t(n))), meas = pred, err = pred;
+    for (size_t m = 0; m < np; ++m)
+        for (int r = 0; r < n; ++r) {
+            pred[m][size_t(r)] = -3.0 + 0.6 * r;  // r and 10 - r: the same |p|, so the same spread
+            const double first = r % 3 == 0 ? 0.02 : -0.01;
+            // Orthogonal: r and 10 - r of opposite signs, and 5 and 11 none.
+            const double own = r == 5 || r == 11 ? 0.0 : (r < 5 ? 0.02 : -0.02);
+            meas[m][size_t(r)] = pred[m][size_t(r)] + (sign[m] == 0 ? own : sign[m] * first);
+            err[m][size_t(r)] = 0.03;
+        }
+    fill(*sim, pred, {});
+    fill(*obs, meas, err);
+    PosteriorData d = posterior_data(*sim, shape_of(int(np), n), *obs, shape_of(int(np), n, 3.0), Shape{int(np), n});
+    d.pcs.assign(np, 1);
+    return d;
+}
+
+TEST(PosteriorShifts, ShiftsThatErrTogetherCountAsOne) {
+    // n profiles count as n^2 / sum C^2; a pair's C^2 less 1 / (12 - 1), what
+    // chance gives 12 pairs. Two alike (or mirrored): 2 / (2 + 2 (1 - 1/11)).
+    const double two = 2.0 / (2.0 + 2.0 * (1.0 - 1.0 / 11.0));
+    for (const auto& [sign, want] : std::vector<std::pair<std::vector<int>, double>>{
+             {{1, 1}, two},
+             {{1, -1}, two},                                        // errors of opposite signs go together too
+             {{1, 1, 1}, 3.0 / (3.0 + 6.0 * (1.0 - 1.0 / 11.0))},  // three alike
+             {{1, 0}, 0.85}}) {                                      // none alike: the PREs' power, not 1
+        const Posterior p = compute_posterior(residual_set(sign), {});
+        ASSERT_TRUE(p.usable());
+        EXPECT_NEAR(p.shift_power, want, 1e-9) << sign.size() << " profiles, the second's sign " << sign[1];
+        for (int j = 0; j < p.peaks; ++j) EXPECT_GE(p.p(j, j), 0.5) << "peak " << j;
+    }
+    // The shifts' share of every cost goes with the power, with and without
+    // the uninformative shares: at 1 twice what it is at 0.5, beside the prior at 0.
+    const post::Tables t = post::gather(residual_set({1, 1}));
+    post::Model m;
+    m.scale.assign(2, 1.0);
+    m.pcs = {1, 1};
+    auto costs = [&](double power, bool mixed) {
+        m.shift_power = power;
+        post::Free q = post::free_problem(t, PosteriorOptions{});
+        if (mixed)
+            post::fill_mixed_costs(t, m, {0.1, 0.2}, q);
+        else
+            post::fill_costs(t, m, q);
+        return q.cost;
+    };
+    for (bool mixed : {false, true}) {
+        const std::vector<double> none = costs(0.0, mixed), half = costs(0.5, mixed), whole = costs(1.0, mixed);
+        ASSERT_EQ(none.size(), half.size());
+        for (size_t k = 0; k < none.size(); ++k) {
+            EXPECT_NE(half[k], none[k]) << k;
+            EXPECT_NEAR(whole[k] - none[k], 2.0 * (half[k] - none[k]), 1e-9 * (1.0 + std::fabs(whole[k]))) << k;
+        }
+    }
+}
+
 TEST(PosteriorShifts, PreOnlyIsUnchangedByShiftFlagsOfZero) {
     // A PRE-only posterior with flags all 0 is the one with none.
     std::unique_ptr<ProfileTable> sim = make_table(), obs = make_table();
@@ -697,7 +760,7 @@ TEST(PcsCommand, PosteriorWithShiftsEndToEnd) {
     const size_t at = p.out.rfind("posterior: f = ");
     ASSERT_NE(at, std::string::npos) << p.out;
     EXPECT_NE(p.out.find("  shifts' error = ", at), std::string::npos) << p.out.substr(at);
-    EXPECT_NE(p.out.find(" ppm (fitted)  uninformative share = ", at), std::string::npos) << p.out.substr(at);
+    EXPECT_NE(p.out.find(" ppm (fitted), taken at power ", at), std::string::npos) << p.out.substr(at);
     EXPECT_NE(p.out.find("of 6  sampling error", at), std::string::npos);
     // The shifts alone, as SIM and OBS.
     const Proc q = run_binary({"-q", "--posterior", "--shifts", "psim.txt", "pobs.txt"}, "", f.dir);

@@ -148,15 +148,23 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means) {
     const int sampled = real > 0 ? (real - 1) / stride + 1 : 0;
     const Scaled s = scaled(t, model);
     const std::vector<Pred> pred = free_predictions(t, s, q);
-    std::vector<double> variances(real), factors(real);
+    std::vector<double> variances(real), factors(real), shift_variances, shift_factors;
     ClipCache clip(t.np, real);
+    bool any_shifts = false;
+    for (int m = 0; m < t.np; ++m) any_shifts = any_shifts || t.shifts(m);
+    if (any_shifts) {
+        shift_variances.resize(size_t(real));
+        shift_factors.resize(size_t(real));
+    }
     for (int i = 0; i < q.P; ++i) {
         const int j = q.rows[i];
         double* row = q.cost.data() + size_t(i) * real;
-        double norm = 0.0;
+        double norm = 0.0, shift_norm = 0.0;
         std::fill(row, row + real, 0.0);
         std::fill(variances.begin(), variances.end(), 1.0);
         std::fill(factors.begin(), factors.end(), 1.0);
+        std::fill(shift_variances.begin(), shift_variances.end(), 1.0);
+        std::fill(shift_factors.begin(), shift_factors.end(), 1.0);
         for (int m = 0; m < t.np; ++m) {
             const size_t o = size_t(m) * t.peaks + j;
             if (!t.measured[o]) continue;
@@ -167,11 +175,12 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means) {
                 const double* c = clip.get(m, x, [&](int k) { return cost(x, p[k]); });
                 for (int k = 0; k < real; ++k) row[k] += c[k];
             } else {
-                norm += x.norm;
+                const bool shift = t.shifts(m);
+                (shift ? shift_norm : norm) += x.norm;
                 // Distinct arrays, which lets the compiler take two entries at a time.
                 const Pred* __restrict pk = p;
-                double* __restrict v = variances.data();
-                double* __restrict w = factors.data();
+                double* __restrict v = shift ? shift_variances.data() : variances.data();
+                double* __restrict w = shift ? shift_factors.data() : factors.data();
                 for (int k = 0; k < real; ++k) {
                     const double V = variance(x, pk[k]), d = pk[k].g - x.g;
                     v[k] *= V;
@@ -186,6 +195,9 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means) {
         for (int k = 0; k < real; ++k) {
             const double pre = row[k] + (kDegrees + 1.0) * std::log(factors[k]) + std::log(variances[k]) + norm;
             row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] + kEvidence * pre;
+            if (any_shifts)
+                row[k] += model.shift_power * ((kDegrees + 1.0) * std::log(shift_factors[k]) +
+                                              std::log(shift_variances[k]) + shift_norm);
         }
         q.alone[i] = real > 0 ? mean_likelihood_cost(row, real) : 0.0;
     }
@@ -199,14 +211,20 @@ void fill_mixed_costs(const Tables& t, const Model& model, const std::vector<dou
     const int real = q.R;
     const Scaled s = scaled(t, model);
     const std::vector<Pred> pred = free_predictions(t, s, q);
-    std::vector<double> dens(real), prod(real), logs(real);
+    std::vector<double> dens(real), prod_pre(real), logs_pre(real), prod_shift(real), logs_shift(real);
+    bool any_shifts = false;
+    for (int m = 0; m < t.np; ++m) any_shifts = any_shifts || t.shifts(m);
     for (int i = 0; i < q.P; ++i) {
         const int j = q.rows[i];
-        std::fill(prod.begin(), prod.end(), 1.0);
-        std::fill(logs.begin(), logs.end(), 0.0);
+        std::fill(prod_pre.begin(), prod_pre.end(), 1.0);
+        std::fill(logs_pre.begin(), logs_pre.end(), 0.0);
+        std::fill(prod_shift.begin(), prod_shift.end(), 1.0);
+        std::fill(logs_shift.begin(), logs_shift.end(), 0.0);
         for (int m = 0; m < t.np; ++m) {
             const size_t o = size_t(m) * t.peaks + j;
             if (!t.measured[o]) continue;
+            std::vector<double>& prod = t.shifts(m) ? prod_shift : prod_pre;
+            std::vector<double>& logs = t.shifts(m) ? logs_shift : logs_pre;
             const Pred* p = pred.data() + size_t(m) * real;
             double sum = 0.0;
             for (int k = 0; k < real; ++k) sum += dens[k] = density(s.value[o], p[k]);
@@ -229,8 +247,10 @@ void fill_mixed_costs(const Tables& t, const Model& model, const std::vector<dou
             }
         }
         double* row = q.cost.data() + size_t(i) * real;
-        for (int k = 0; k < real; ++k)
-            row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] - 2.0 * kEvidence * (logs[k] + std::log(prod[k]));
+        for (int k = 0; k < real; ++k) {
+            row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] - 2.0 * kEvidence * (logs_pre[k] + std::log(prod_pre[k]));
+            if (any_shifts) row[k] -= 2.0 * model.shift_power * (logs_shift[k] + std::log(prod_shift[k]));
+        }
         q.alone[i] = real > 0 ? mean_likelihood_cost(row, real) : 0.0;
     }
 }

@@ -86,6 +86,7 @@ struct Posterior {
     // relative error and floor (ppm).
     int shift_profiles = 0, pre_profiles = 0;
     double pcs_f = 0.0, pcs_a = 0.0;
+    double shift_power = 0.0;       // the power their likelihood is taken at (1 / how many count as one)
     int values = 0;                 // measured values, clipped ones included
     double chi2_per_value = 0.0;    // at the optimum, over two-sided terms
     Convergence marginals;          // how the sampling of the marginals ended, and how close it came

@@ -29,6 +29,16 @@ constexpr double kLeastVariance = 1e-8;
 constexpr double kMostVariance = 1e8;
 static_assert(kMaxProfiles <= 20, "a product over all profiles must stay in range");
 
+// The PREs' share of a pair's cost is taken at this power of their
+// likelihood. The values of one residue are not independent, as the product
+// over profiles takes them (its position enters all of them, and so does a
+// label model's error near it): taken whole, their evidence made the
+// posterior sure of wrong residues on truth-known sets from a generator
+// that shares nothing with this model (88 % right at 0.9 or more where 95 %
+// were promised); at 0.85, 97 % there, and 96 % on sets from the first
+// generator, whose values are independent (97 % taken whole).
+constexpr double kEvidence = 0.85;
+
 // The model's parameters: the predictions' relative error f (a standard
 // deviation on the log scale), their floor a and the scale's c (both s^-1),
 // and each profile's factor on its predictions.
@@ -42,6 +52,9 @@ struct Model {
     // its floor pcs_a (ppm), the tensor's and the structure's errors.
     std::vector<char> pcs;
     double pcs_f = 0.1, pcs_a = 0.02;
+    // The power the shifts' likelihood is taken at: below 1 where a
+    // residue's shifts err together (shift_power in posterior.cpp).
+    double shift_power = kEvidence;
     bool shifts(int m) const { return !pcs.empty() && pcs[size_t(m)]; }
 };
 
@@ -91,15 +104,6 @@ inline double variance(const Value& x, const Pred& p) {
     return V < kLeastVariance ? kLeastVariance : (V > kMostVariance ? kMostVariance : V);
 }
 
-// The PREs' share of a pair's cost is taken at this power of their
-// likelihood. The values of one residue are not independent, as the product
-// over profiles takes them (its position enters all of them, and so does a
-// label model's error near it): taken whole, their evidence made the
-// posterior sure of wrong residues on truth-known sets from a generator
-// that shares nothing with this model (88 % right at 0.9 or more where 95 %
-// were promised); at 0.85, 97 % there, and 96 % on sets from the first
-// generator, whose values are independent (97 % taken whole).
-constexpr double kEvidence = 0.85;
 
 // Residuals follow Student's t with kDegrees; its factors 1 + z^2 / nu are
 // held below kMostFactor, so that products of 20 stay in range.

@@ -29,7 +29,7 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
             << (!p.fitted ? " (given)" : p.f_at_bound || p.f_at_least ? " (at the bound)" : " (fitted)");
     if (p.shift_profiles > 0)
         out << (pres ? "  " : "") << "shifts' error = " << p.pcs_f << " of the shift + " << p.pcs_a
-            << " ppm" << (p.fitted ? " (fitted)" : "");
+            << " ppm" << (p.fitted ? " (fitted)" : "") << ", taken at power " << p.shift_power;
     out << "  uninformative share = " << p.eta << "  chi2 per measured value = " << p.chi2_per_value
         << "  peaks at p >= 0.9: " << sure << "  p >= 0.5: " << likely << "  of " << p.peaks
         << "  sampling error " << p.marginals.error << eol;
