@@ -100,11 +100,14 @@ PY
 }
 echo "| metal | place | tensor off (norm of the difference / norm) | place off (A) | Q |"
 echo "|---|---|---|---|---|"
-for how in kept fitted; do
-    extra=(); [ $how = fitted ] && extra=(--fit-places)
-    $B predict $S --nuclei amide "${M[@]}" --fit-tensors $W/assigned.obs --assigned "${extra[@]}" \
+for how in kept fitted apart; do
+    # apart: Yb given as a point (the calcium's), so placed on its own
+    places=("${M[@]}"); [ $how = apart ] && places=(--metal A:77:CA --metal A:77:CA --metal 25.786,9.515,6.558)
+    extra=(); [ $how != kept ] && extra=(--fit-places)
+    $B predict $S --nuclei amide "${places[@]}" --fit-tensors $W/assigned.obs --assigned "${extra[@]}" \
         --write-tensors $W/$how. -o /dev/null 2>$W/$how.err
     label="fitted from the calcium"; [ $how = kept ] && label="kept at the calcium"
+    [ $how = apart ] && label="fitted, Yb's apart"
     paste -d" " <(tensor_diff $W/$how. "$label") <(grep -o "Q [0-9.]*" $W/$how.err | awk '{print $2 " |"}')
 done
 echo

@@ -215,6 +215,33 @@ TEST(TensorFit, KnownPairsGiveThePlaceBackAndShareIt) {
     EXPECT_EQ(fb.metals[0].tensor.temp, 310.0);
 }
 
+TEST(TensorFit, ASharedPlaceSuitsSmallTensorsToo) {
+    // Metal 1 at kMetal; metal 2, a tenth of kChiB's size, 1 A along x. One
+    // place for both, found by each metal's Q^2: between the two. Weighed by
+    // squared ppm, metal 1's shifts (a hundred times metal 2's squares) would
+    // hold the place within a few hundredths of an angstrom of kMetal.
+    const Shell s = shell(30);
+    const Geometry g = amide_geometry(s.pdb);
+    Chi small = kChiB;
+    for (auto& row : small)
+        for (double& x : row) x *= 0.1;
+    const Xyz apart{kMetal.x + 1.0, kMetal.y, kMetal.z};
+    pcsfit::Measured d = measured(s, {kChiA, small}, count_up(30), count_up(30), 0.0);
+    for (int c = 0; c < 2; ++c)
+        for (int r = 0; r < 30; ++r) d.value[1][c][size_t(r)] = pcs_by_hand(small, apart, c == 0 ? s.h[size_t(r)] : s.n[size_t(r)]);
+    pcsfit::FitOptions o;
+    o.assigned = true;
+    o.fit_places = true;
+    const pcsfit::TensorFit f =
+        pcsfit::fit_tensors(g, true, d, {point_group(kMetal, {0, 1})}, {metal::Tensor{}, metal::Tensor{}}, o);
+    ASSERT_TRUE(f.reliable);
+    const Point at = f.metals[0].tensor.at;
+    const double from_first = std::hypot(at.x - kMetal.x, at.y - kMetal.y, at.z - kMetal.z);
+    const double from_second = std::hypot(at.x - apart.x, at.y - apart.y, at.z - apart.z);
+    EXPECT_GT(from_first, 0.2) << from_second;
+    EXPECT_GT(from_second, 0.2) << from_first;
+}
+
 // Peaks in a shuffled order, ids 101.. that are no residue's number.
 std::vector<int> shuffled(int n, unsigned seed) {
     std::vector<int> order = count_up(n);

@@ -243,14 +243,19 @@ double refit_group(const Problem& pb, int gi, State& s, const std::vector<Pair>&
         for (size_t k = 0; k < gr.metals.size(); ++k) {
             Elements x = e[k];
             if (refit_metal(pb, gr.metals[k], rows, pairs, &e[k], x)) e[k] = x;
+            double own = 0.0, sy = 0.0;
             for (int c = 0; c < 2; ++c)
                 for (const Pair& q : pairs) {
                     const double v = pb.d.value[size_t(gr.metals[k])][c][size_t(q.j)];
                     if (std::isnan(v)) continue;
                     const double p = dot(rows.r[c][size_t(q.n)], e[k]);
                     const double er = std::max(pb.d.error[size_t(gr.metals[k])][c][size_t(q.j)], pb.floor);
-                    chi2 += q.w * (pb.assigned ? (v - p) * (v - p) : value_cost(pb, v, er, p));
+                    own += q.w * (pb.assigned ? (v - p) * (v - p) : value_cost(pb, v, er, p));
+                    sy += v * v;
                 }
+            // Known pairs: each metal's Q^2, so that a place shared by a
+            // large and a small tensor suits both, not the large one alone.
+            chi2 += pb.assigned ? (sy > 0.0 ? own / sy : 0.0) : own;
         }
         return chi2;
     };
