@@ -667,6 +667,17 @@ TEST(PosteriorShifts, ShiftsThatErrTogetherCountAsOne) {
         EXPECT_NEAR(p.shift_power, want, 1e-9) << sign.size() << " profiles, the second's sign " << sign[1];
         for (int j = 0; j < p.peaks; ++j) EXPECT_GE(p.p(j, j), 0.5) << "peak " << j;
     }
+    // One peak 0.25 ppm off in both (about 8 errors), held to 3: its 9 beside
+    // the others' squares (about 1.8 in one profile, 3.2 in the other, their
+    // products about -0.4) gives C near 8.6 / sqrt(10.8 x 12.2) = 0.75 and a
+    // power near 2 / (2 + 2 (0.57 - 1/11)) = 0.68. Taken whole (64 in each
+    // sum) it would make them alike: C near 0.93, a power near 0.55.
+    PosteriorData gross = residual_set({1, 0});
+    for (int m = 0; m < 2; ++m) gross.meas[size_t(m) * 12 + 3] = -3.0 + 0.6 * 3 + 0.25;
+    const Posterior pg = compute_posterior(gross, {});
+    ASSERT_TRUE(pg.usable());
+    EXPECT_GT(pg.shift_power, 0.63);
+    EXPECT_LT(pg.shift_power, 0.72);
     // The shifts' share of every cost goes with the power, with and without
     // the uninformative shares: at 1 twice what it is at 0.5, beside the prior at 0.
     const post::Tables t = post::gather(residual_set({1, 1}));
