@@ -150,8 +150,7 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means) {
     const std::vector<Pred> pred = free_predictions(t, s, q);
     std::vector<double> variances(real), factors(real), shift_variances, shift_factors;
     ClipCache clip(t.np, real);
-    bool any_shifts = false;
-    for (int m = 0; m < t.np; ++m) any_shifts = any_shifts || t.shifts(m);
+    const bool any_shifts = t.any_shifts();
     if (any_shifts) {
         shift_variances.resize(size_t(real));
         shift_factors.resize(size_t(real));
@@ -212,8 +211,7 @@ void fill_mixed_costs(const Tables& t, const Model& model, const std::vector<dou
     const Scaled s = scaled(t, model);
     const std::vector<Pred> pred = free_predictions(t, s, q);
     std::vector<double> dens(real), prod_pre(real), logs_pre(real), prod_shift(real), logs_shift(real);
-    bool any_shifts = false;
-    for (int m = 0; m < t.np; ++m) any_shifts = any_shifts || t.shifts(m);
+    const bool any_shifts = t.any_shifts();
     for (int i = 0; i < q.P; ++i) {
         const int j = q.rows[i];
         std::fill(prod_pre.begin(), prod_pre.end(), 1.0);

@@ -4,6 +4,7 @@
 // need, f at a matching and that share.
 #pragma once
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,7 @@ struct Tables {
     double typical_error = 1.0;           // the median error of the two-sided PREs
     std::vector<char> pcs;                // per profile, where non-empty: shifts, not PREs
     bool shifts(int m) const { return !pcs.empty() && pcs[size_t(m)]; }
+    bool any_shifts() const { return std::any_of(pcs.begin(), pcs.end(), [](char c) { return c != 0; }); }
 };
 
 Tables gather(const PosteriorData& d);
