@@ -130,22 +130,27 @@ double quantile(std::vector<double>& v, double q) {
     return v[k];
 }
 
+// One of the model's numbers, set by `set`, fitted on a log scale between
+// the logs lo and hi with the others held; `only`: one profile's share.
+template <typename Set>
+double fitted_in_log(const Objective& o, const Model& model, Set set, double lo, double hi, int steps,
+                     int only = -1) {
+    return std::exp(grid_then_golden(
+        [&](double x) {
+            Model trial = model;
+            set(trial, std::exp(x));
+            return o(trial, only);
+        },
+        lo, hi, steps, 1e-3));
+}
+
 // The shifts' relative error and floor (ppm), as f and a are fitted.
 void fit_shift_errors(const Objective& o, int round, Model& model) {
-    model.pcs_f = std::exp(grid_then_golden(
-        [&](double x) {
-            Model trial = model;
-            trial.pcs_f = std::exp(x);
-            return o(trial);
-        },
-        std::log(kLeastShiftError), std::log(kMaxModelError), round == 0 ? 12 : 6, 1e-3));
-    model.pcs_a = std::exp(grid_then_golden(
-        [&](double x) {
-            Model trial = model;
-            trial.pcs_a = std::exp(x);
-            return o(trial);
-        },
-        std::log(kLeastShiftFloor), std::log(kMostShiftFloor), round == 0 ? 12 : 6, 1e-3));
+    const int steps = round == 0 ? 12 : 6;
+    model.pcs_f = fitted_in_log(o, model, [](Model& m, double v) { m.pcs_f = v; }, std::log(kLeastShiftError),
+                                std::log(kMaxModelError), steps);
+    model.pcs_a = fitted_in_log(o, model, [](Model& m, double v) { m.pcs_a = v; }, std::log(kLeastShiftFloor),
+                                std::log(kMostShiftFloor), steps);
 }
 
 }  // namespace
@@ -207,29 +212,14 @@ void fit_model(const Tables& t, const std::vector<Pairing>& pairs, bool first, M
             for (int step = 0; step < 3; ++step) o.gross = o.gross_share(model);
             continue;
         }
-        model.f = std::exp(grid_then_golden(
-            [&](double x) {
-                Model trial = model;
-                trial.f = std::exp(x);
-                return o(trial);
-            },
-            std::log(kLeastFittedError), std::log(kMaxModelError), round == 0 ? 12 : 6, 1e-3));
-        model.a = std::exp(grid_then_golden(
-            [&](double x) {
-                Model trial = model;
-                trial.a = std::exp(x);
-                return o(trial);
-            },
-            std::log(model.c * 1e-3), std::log(model.c * 10.0), round == 0 ? 12 : 6, 1e-3));
-        for (int m = 0; m < t.np; ++m) {
-            model.scale[m] = std::exp(grid_then_golden(
-                [&](double x) {
-                    Model trial = model;
-                    trial.scale[m] = std::exp(x);
-                    return o(trial, m);
-                },
-                -kMostLogScale, kMostLogScale, round == 0 ? 10 : 4, 1e-3));
-        }
+        const int steps = round == 0 ? 12 : 6;
+        model.f = fitted_in_log(o, model, [](Model& m, double v) { m.f = v; }, std::log(kLeastFittedError),
+                                std::log(kMaxModelError), steps);
+        model.a = fitted_in_log(o, model, [](Model& m, double v) { m.a = v; }, std::log(model.c * 1e-3),
+                                std::log(model.c * 10.0), steps);
+        for (int m = 0; m < t.np; ++m)
+            model.scale[m] = fitted_in_log(o, model, [m](Model& x, double v) { x.scale[m] = v; }, -kMostLogScale,
+                                           kMostLogScale, round == 0 ? 10 : 4, m);
         for (int step = 0; step < 3; ++step) o.gross = o.gross_share(model);
     }
 }
