@@ -463,6 +463,54 @@ TEST(Posterior, MixedCostsByHand) {
     EXPECT_NEAR(fq.cost[1] - fq.cost[0], 0.85 * 20 * 6 * std::log(1.0 + d * d / 5e-8), 1e-6);
 }
 
+TEST(Posterior, EveryRowOfALargeTableIsFilled) {
+    using namespace post;
+    // 3 profiles x 240 peaks x 240 residues, large enough to be filled in
+    // blocks of rows (on as many cores as there are): every entry, the first
+    // and last of each block included, is the sum by hand, with and without
+    // a share of unrelated values.
+    const int n = 240;
+    Tables t = tables(3, n, n);
+    for (int p = 0; p < 3; ++p)
+        for (int j = 0; j < n; ++j) {
+            t.meas[size_t(p) * n + j] = 1.0 + (j * 7 + p * 13) % 50;
+            t.err[size_t(p) * n + j] = 0.5;
+            t.pred[size_t(p) * n + j] = 1.0 + (j * 11 + p * 5) % 60;
+        }
+    const Model m{0.3, 0.0, 1.0, {1.0, 1.0, 1.0}, {}, 0.1, 0.02};  // f, floor a, c, factors; no shifts
+    const ByHand h{0.3, 0.0, 1.0};
+    const std::vector<double> eta = {0.0, 0.2, 0.5};
+    Free q = free_problem(t, PosteriorOptions{});
+    Free mixed = free_problem(t, PosteriorOptions{});
+    fill_costs(t, m, q);
+    fill_mixed_costs(t, m, eta, mixed);
+    int wrong = 0, wrong_mixed = 0;
+    for (int j = 0; j < n; ++j) {
+        double mean[3] = {0.0, 0.0, 0.0};
+        for (int p = 0; p < 3; ++p)
+            for (int r = 0; r < n; ++r) mean[p] += h.likelihood(t.meas[size_t(p) * n + j], 0.5, t.pred[size_t(p) * n + r]) / n;
+        std::vector<double> row(n);
+        for (int r = 0; r < n; ++r) {
+            double plain = 0.0, with = 0.0;
+            for (int p = 0; p < 3; ++p) {
+                const double L = h.likelihood(t.meas[size_t(p) * n + j], 0.5, t.pred[size_t(p) * n + r]);
+                plain += -2.0 * 0.85 * std::log(L);
+                with += -2.0 * 0.85 * std::log((1.0 - eta[p]) * L + eta[p] * mean[p]);
+            }
+            row[r] = plain;
+            wrong += std::abs(q.cost[size_t(j) * n + r] - plain) > 1e-9 * std::max(1.0, std::abs(plain));
+            wrong_mixed += std::abs(mixed.cost[size_t(j) * n + r] - with) > 1e-9 * std::max(1.0, std::abs(with));
+        }
+        // Alone, a peak's cost is -2 ln of its mean likelihood.
+        const double lo = *std::min_element(row.begin(), row.end());
+        double sum = 0.0;
+        for (double c : row) sum += std::exp(-(c - lo) / 2.0);
+        EXPECT_NEAR(q.alone[j], lo - 2.0 * std::log(sum / n), 1e-9 * std::max(1.0, std::abs(lo))) << "peak " << j;
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(wrong_mixed, 0);
+}
+
 TEST(Posterior, OneProfilesGrossShareByHand) {
     using namespace post;
     // One profile, ten peaks, each matched to its own residue: nine measured

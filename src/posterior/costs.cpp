@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 #include "likelihood/shifts.h"
 #include "posterior/terms.h"
@@ -135,6 +136,26 @@ struct ClipCache {
     }
 };
 
+// Rows of the cost matrix are independent: large tables are filled in
+// blocks of rows on as many threads as the machine offers (each block with
+// its own work arrays), which changes no number.
+constexpr size_t kThreadedWork = 1 << 17;
+
+template <typename F>
+void in_row_blocks(int rows, size_t work, F body) {
+    const unsigned offered = std::thread::hardware_concurrency();
+    const int n = work < kThreadedWork || offered < 2 ? 1 : int(std::min(offered, 8u));
+    if (n == 1 || rows < 2 * n) {
+        body(0, rows);
+        return;
+    }
+    std::vector<std::thread> threads;
+    for (int b = 1; b < n; ++b)
+        threads.emplace_back(body, int(long(rows) * b / n), int(long(rows) * (b + 1) / n));
+    body(0, int(rows / n));
+    for (std::thread& th : threads) th.join();
+}
+
 // The costs with eta = 0. The logarithms are taken once per entry, of the
 // products of the variances and of the t's factors over the profiles
 // (each held in range, so that 20 of them stay in range). With
@@ -148,58 +169,60 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means) {
     const int sampled = real > 0 ? (real - 1) / stride + 1 : 0;
     const Scaled s = scaled(t, model);
     const std::vector<Pred> pred = free_predictions(t, s, q);
-    std::vector<double> variances(real), factors(real), shift_variances, shift_factors;
-    ClipCache clip(t.np, real);
     const bool any_shifts = t.any_shifts();
-    if (any_shifts) {
-        shift_variances.resize(size_t(real));
-        shift_factors.resize(size_t(real));
-    }
-    for (int i = 0; i < q.P; ++i) {
-        const int j = q.rows[i];
-        double* row = q.cost.data() + size_t(i) * real;
-        double norm = 0.0, shift_norm = 0.0;
-        std::fill(row, row + real, 0.0);
-        std::fill(variances.begin(), variances.end(), 1.0);
-        std::fill(factors.begin(), factors.end(), 1.0);
-        std::fill(shift_variances.begin(), shift_variances.end(), 1.0);
-        std::fill(shift_factors.begin(), shift_factors.end(), 1.0);
-        for (int m = 0; m < t.np; ++m) {
-            const size_t o = size_t(m) * t.peaks + j;
-            if (!t.measured[o]) continue;
-            const Pred* p = pred.data() + size_t(m) * real;
-            const Value& x = s.value[o];
-            double sum = 0.0;
-            if (x.bound) {
-                const double* c = clip.get(m, x, [&](int k) { return cost(x, p[k]); });
-                for (int k = 0; k < real; ++k) row[k] += c[k];
-            } else {
-                const bool shift = t.shifts(m);
-                (shift ? shift_norm : norm) += x.norm;
-                // Distinct arrays, which lets the compiler take two entries at a time.
-                const Pred* __restrict pk = p;
-                double* __restrict v = shift ? shift_variances.data() : variances.data();
-                double* __restrict w = shift ? shift_factors.data() : factors.data();
-                for (int k = 0; k < real; ++k) {
-                    const double V = variance(x, pk[k]), d = pk[k].g - x.g;
-                    v[k] *= V;
-                    w[k] *= factor(d, V);
+    in_row_blocks(q.P, size_t(q.P) * real * t.np, [&](int first, int last) {
+        std::vector<double> variances(real), factors(real), shift_variances, shift_factors;
+        ClipCache clip(t.np, real);
+        if (any_shifts) {
+            shift_variances.resize(size_t(real));
+            shift_factors.resize(size_t(real));
+        }
+        for (int i = first; i < last; ++i) {
+            const int j = q.rows[i];
+            double* row = q.cost.data() + size_t(i) * real;
+            double norm = 0.0, shift_norm = 0.0;
+            std::fill(row, row + real, 0.0);
+            std::fill(variances.begin(), variances.end(), 1.0);
+            std::fill(factors.begin(), factors.end(), 1.0);
+            std::fill(shift_variances.begin(), shift_variances.end(), 1.0);
+            std::fill(shift_factors.begin(), shift_factors.end(), 1.0);
+            for (int m = 0; m < t.np; ++m) {
+                const size_t o = size_t(m) * t.peaks + j;
+                if (!t.measured[o]) continue;
+                const Pred* p = pred.data() + size_t(m) * real;
+                const Value& x = s.value[o];
+                double sum = 0.0;
+                if (x.bound) {
+                    const double* c = clip.get(m, x, [&](int k) { return cost(x, p[k]); });
+                    for (int k = 0; k < real; ++k) row[k] += c[k];
+                } else {
+                    const bool shift = t.shifts(m);
+                    (shift ? shift_norm : norm) += x.norm;
+                    // Distinct arrays, which lets the compiler take two entries at a time.
+                    const Pred* __restrict pk = p;
+                    double* __restrict v = shift ? shift_variances.data() : variances.data();
+                    double* __restrict w = shift ? shift_factors.data() : factors.data();
+                    for (int k = 0; k < real; ++k) {
+                        const double V = variance(x, pk[k]), d = pk[k].g - x.g;
+                        v[k] *= V;
+                        w[k] *= factor(d, V);
+                    }
+                }
+                if (means) {
+                    for (int k = 0; k < sampled; ++k) sum += density(x, p[k * stride]);
+                    q.mean[size_t(i) * t.np + m] = sampled > 0 ? sum / sampled : 0.0;
                 }
             }
-            if (means) {
-                for (int k = 0; k < sampled; ++k) sum += density(x, p[k * stride]);
-                q.mean[size_t(i) * t.np + m] = sampled > 0 ? sum / sampled : 0.0;
+            for (int k = 0; k < real; ++k) {
+                const double pre = row[k] + (kDegrees + 1.0) * std::log(factors[k]) + std::log(variances[k]) + norm;
+                row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] + kEvidence * pre;
+                if (any_shifts)
+                    row[k] += model.shift_power * ((kDegrees + 1.0) * std::log(shift_factors[k]) +
+                                                  std::log(shift_variances[k]) + shift_norm);
             }
+            q.alone[i] = real > 0 ? mean_likelihood_cost(row, real) : 0.0;
         }
-        for (int k = 0; k < real; ++k) {
-            const double pre = row[k] + (kDegrees + 1.0) * std::log(factors[k]) + std::log(variances[k]) + norm;
-            row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] + kEvidence * pre;
-            if (any_shifts)
-                row[k] += model.shift_power * ((kDegrees + 1.0) * std::log(shift_factors[k]) +
-                                              std::log(shift_variances[k]) + shift_norm);
-        }
-        q.alone[i] = real > 0 ? mean_likelihood_cost(row, real) : 0.0;
-    }
+    });
 }
 
 // The costs with each profile's share eta of values that the predictions
@@ -210,47 +233,49 @@ void fill_mixed_costs(const Tables& t, const Model& model, const std::vector<dou
     const int real = q.R;
     const Scaled s = scaled(t, model);
     const std::vector<Pred> pred = free_predictions(t, s, q);
-    std::vector<double> dens(real), prod_pre(real), logs_pre(real), prod_shift(real), logs_shift(real);
     const bool any_shifts = t.any_shifts();
-    for (int i = 0; i < q.P; ++i) {
-        const int j = q.rows[i];
-        std::fill(prod_pre.begin(), prod_pre.end(), 1.0);
-        std::fill(logs_pre.begin(), logs_pre.end(), 0.0);
-        std::fill(prod_shift.begin(), prod_shift.end(), 1.0);
-        std::fill(logs_shift.begin(), logs_shift.end(), 0.0);
-        for (int m = 0; m < t.np; ++m) {
-            const size_t o = size_t(m) * t.peaks + j;
-            if (!t.measured[o]) continue;
-            std::vector<double>& prod = t.shifts(m) ? prod_shift : prod_pre;
-            std::vector<double>& logs = t.shifts(m) ? logs_shift : logs_pre;
-            const Pred* p = pred.data() + size_t(m) * real;
-            double sum = 0.0;
-            for (int k = 0; k < real; ++k) sum += dens[k] = density(s.value[o], p[k]);
-            const double mean = real > 0 ? sum / real : 0.0;
-            q.mean[size_t(i) * t.np + m] = mean;
-            const double eta = share[size_t(m)];
-            for (int k = 0; k < real; ++k) {
-                // Likelihoods within [1e-50, 1e50] join the product, which
-                // stays within [1e-300, 1e300]; others go to the logarithm,
-                // from the cost itself where they underflow.
-                const double l = (1.0 - eta) * dens[k] + eta * mean;
-                if (l > 1e-50 && l < 1e50)
-                    prod[k] *= l;
-                else
-                    logs[k] += l > 1e-300 ? std::log(l) : -cost(s.value[o], p[k]) / 2.0;
-                if (!(prod[k] > 1e-250 && prod[k] < 1e250)) {
-                    logs[k] += std::log(prod[k]);
-                    prod[k] = 1.0;
+    in_row_blocks(q.P, size_t(q.P) * real * t.np, [&](int first, int last) {
+        std::vector<double> dens(real), prod_pre(real), logs_pre(real), prod_shift(real), logs_shift(real);
+        for (int i = first; i < last; ++i) {
+            const int j = q.rows[i];
+            std::fill(prod_pre.begin(), prod_pre.end(), 1.0);
+            std::fill(logs_pre.begin(), logs_pre.end(), 0.0);
+            std::fill(prod_shift.begin(), prod_shift.end(), 1.0);
+            std::fill(logs_shift.begin(), logs_shift.end(), 0.0);
+            for (int m = 0; m < t.np; ++m) {
+                const size_t o = size_t(m) * t.peaks + j;
+                if (!t.measured[o]) continue;
+                std::vector<double>& prod = t.shifts(m) ? prod_shift : prod_pre;
+                std::vector<double>& logs = t.shifts(m) ? logs_shift : logs_pre;
+                const Pred* p = pred.data() + size_t(m) * real;
+                double sum = 0.0;
+                for (int k = 0; k < real; ++k) sum += dens[k] = density(s.value[o], p[k]);
+                const double mean = real > 0 ? sum / real : 0.0;
+                q.mean[size_t(i) * t.np + m] = mean;
+                const double eta = share[size_t(m)];
+                for (int k = 0; k < real; ++k) {
+                    // Likelihoods within [1e-50, 1e50] join the product, which
+                    // stays within [1e-300, 1e300]; others go to the logarithm,
+                    // from the cost itself where they underflow.
+                    const double l = (1.0 - eta) * dens[k] + eta * mean;
+                    if (l > 1e-50 && l < 1e50)
+                        prod[k] *= l;
+                    else
+                        logs[k] += l > 1e-300 ? std::log(l) : -cost(s.value[o], p[k]) / 2.0;
+                    if (!(prod[k] > 1e-250 && prod[k] < 1e250)) {
+                        logs[k] += std::log(prod[k]);
+                        prod[k] = 1.0;
+                    }
                 }
             }
+            double* row = q.cost.data() + size_t(i) * real;
+            for (int k = 0; k < real; ++k) {
+                row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] - 2.0 * kEvidence * (logs_pre[k] + std::log(prod_pre[k]));
+                if (any_shifts) row[k] -= 2.0 * model.shift_power * (logs_shift[k] + std::log(prod_shift[k]));
+            }
+            q.alone[i] = real > 0 ? mean_likelihood_cost(row, real) : 0.0;
         }
-        double* row = q.cost.data() + size_t(i) * real;
-        for (int k = 0; k < real; ++k) {
-            row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] - 2.0 * kEvidence * (logs_pre[k] + std::log(prod_pre[k]));
-            if (any_shifts) row[k] -= 2.0 * model.shift_power * (logs_shift[k] + std::log(prod_shift[k]));
-        }
-        q.alone[i] = real > 0 ? mean_likelihood_cost(row, real) : 0.0;
-    }
+    });
 }
 
 }  // namespace post
