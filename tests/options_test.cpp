@@ -325,7 +325,8 @@ TEST(Options, OneProfileGivesProbabilitiesAndPaddingRowsCarryIdZero) {
     // a copy of the last record (peak 2) just past it, which a padding row
     // must not show as its id. One profile: nothing can be held out, so the
     // share of unrelated values is the gross errors' at the best matching
-    // (none here), not 1; f fits below the errors' own spread: said.
+    // (none here), not 1; f, which one profile's matching fits away, is
+    // held at a typical prediction's error: said, and no chi2 warning.
     const std::string dir = temp_case("1 5 1\n2 50 1\n3 500 1\n4 20 1\n", "1 48 5 23 0\n2 6 1 23 0\n");
     const std::string table = dir + "/t.tsv";
     const Proc p = run_binary({"-q", "--posterior", "--table", table, "sim.txt", "obs.txt"}, "", dir);
@@ -336,11 +337,14 @@ TEST(Options, OneProfileGivesProbabilitiesAndPaddingRowsCarryIdZero) {
     while (std::getline(rows, line)) ids.push_back(line.substr(0, line.find('\t', line.find('\t') + 1)));
     EXPECT_EQ(ids, (std::vector<std::string>{"peak_index\tpeak_id", "0\t1", "1\t2", "2\t0", "3\t0"}));
     EXPECT_NE(p.out.find("uninformative share = 0  "), std::string::npos) << p.out;
-    EXPECT_NE(p.out.find("(at the bound)"), std::string::npos) << p.out;
+    EXPECT_NE(p.out.find("f = 0.25"), std::string::npos) << p.out;
+    EXPECT_NE(p.out.find(" (held)"), std::string::npos) << p.out;
     EXPECT_NE(p.err.find("with one profile nothing can be held out"), std::string::npos) << p.err;
-    EXPECT_NE(p.err.find("is at the low end of its range"), std::string::npos) << p.err;
+    EXPECT_NE(p.err.find("f is held at no less than 0.25, a typical prediction's error"), std::string::npos) << p.err;
+    EXPECT_EQ(p.err.find("is at the low end of its range"), std::string::npos) << p.err;
+    EXPECT_EQ(p.err.find("the residuals are smaller"), std::string::npos) << p.err;
     EXPECT_EQ(p.err.find("foretell no better than chance"), std::string::npos) << p.err;
-    EXPECT_NE(p.out.find("p >= 0.5: 2  of 2"), std::string::npos) << p.out;
+    EXPECT_NE(p.out.find("p >= 0.5: 1  of 2"), std::string::npos) << p.out;
     // Peaks outnumber residues: the padding residue (index 1) is numbered 0.
     const std::string more = temp_case("7 5 1\n", "1 5 1 23 0\n2 50 1 23 0\n");
     const Proc q = run_binary({"-q", "--table", more + "/t.tsv", "sim.txt", "obs.txt"}, "", more);

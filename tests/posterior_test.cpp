@@ -875,6 +875,40 @@ TEST(Posterior, OneProfileThatSaysNothingIsSetAside) {
     EXPECT_GE(sure_right, 0.95 * sure) << sure_right << " of " << sure;
 }
 
+TEST(Posterior, OneProfileCannotMeasureItsError) {
+    // 30 peaks measured exactly as their residues' predictions (1 to 88,
+    // error 5 %). With one profile the best matching puts any values in the
+    // predictions' order, so its residuals say nothing of f: f is held at
+    // 0.25, a typical prediction's error. The same values in two profiles
+    // must agree on one residue, and f is fitted far below it.
+    const int n = 30;
+    for (int profiles : {1, 2}) {
+        auto sim = make_table(), obs = make_table();
+        for (int m = 0; m < profiles; ++m)
+            for (int r = 0; r < n; ++r) {
+                const double v = 1.0 + 3.0 * ((r * 7 + m * 11) % n);
+                (*sim)[m].pre[r] = v;
+                (*sim)[m].restype[r] = 0;
+                (*obs)[m].pre[r] = v;
+                (*obs)[m].pre_err[r] = 0.05 * v;
+            }
+        ReadResult rs, ro;
+        rs.profiles = ro.profiles = profiles;
+        rs.records.assign(profiles, n);
+        ro.records.assign(profiles, n);
+        ro.maxobs = 100;
+        const Posterior post = compute_posterior(posterior_data(*sim, rs, *obs, ro, Shape{profiles, n}), {});
+        ASSERT_TRUE(post.usable()) << profiles;
+        if (profiles == 1) {
+            EXPECT_NEAR(post.f, 0.25, 0.01);
+            EXPECT_TRUE(post.f_held);
+        } else {
+            EXPECT_LT(post.f, 0.1);
+            EXPECT_FALSE(post.f_held);
+        }
+    }
+}
+
 TEST(Posterior, PredictionsThatSayNothingGiveNoConfidence) {
     // Predictions shuffled over the residues in every profile: the held-out
     // profiles find them no better than chance, so no peak reaches 0.5.

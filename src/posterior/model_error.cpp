@@ -213,7 +213,8 @@ void fit_model(const Tables& t, const std::vector<Pairing>& pairs, bool first, M
             continue;
         }
         const int steps = round == 0 ? 12 : 6;
-        model.f = fitted_in_log(o, model, [](Model& m, double v) { m.f = v; }, std::log(kLeastFittedError),
+        const double least = t.np == 1 ? kOneProfileLeastError : kLeastFittedError;
+        model.f = fitted_in_log(o, model, [](Model& m, double v) { m.f = v; }, std::log(least),
                                 std::log(kMaxModelError), steps);
         model.a = fitted_in_log(o, model, [](Model& m, double v) { m.a = v; }, std::log(model.c * 1e-3),
                                 std::log(model.c * 10.0), steps);

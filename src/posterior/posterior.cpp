@@ -271,6 +271,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
         post.single_profile ? std::vector<double>{gross_share(t, q, match, model)} : held_out(t, q, k, b, model);
     post.f_at_bound = post.fitted && post.f >= kMaxModelError * 0.999;
     post.f_at_least = post.fitted && post.f <= kLeastFittedError * 1.001;
+    post.f_held = post.fitted && post.single_profile && post.f <= kOneProfileLeastError * 1.001;
     post.scale = model.scale;
     post.eta = 0.0;
     for (double e : eta) post.eta += e / double(eta.size());

@@ -26,7 +26,10 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
     out << "posterior: ";
     if (pres)
         out << "f = " << p.f
-            << (!p.fitted ? " (given)" : p.f_at_bound || p.f_at_least ? " (at the bound)" : " (fitted)");
+            << (!p.fitted                    ? " (given)"
+                : p.f_held                     ? " (held)"
+                : p.f_at_bound || p.f_at_least ? " (at the bound)"
+                                               : " (fitted)");
     if (p.shift_profiles > 0)
         out << (pres ? "  " : "") << "shifts' error = " << p.pcs_f << " of the shift + " << p.pcs_a
             << " ppm" << (p.fitted ? " (fitted)" : "") << ", taken at power " << p.shift_power;
@@ -43,7 +46,10 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
     if (p.single_profile)
         err << "preassign: warning: with one profile nothing can be held out to check that the predictions foretell "
             << "the measured PREs (a wrong label model or another site's profile would fit as well): the "
-            << "probabilities take them as right up to f; check the label model" << eol;
+            << "probabilities take them as right up to f; check the label model. Nor can one profile measure f "
+            << "(its best matching puts the values in the predictions' order): f is held at no less than "
+            << kOneProfileLeastError << ", a typical prediction's error; give --model-error if yours are known"
+            << eol;
     if (p.single_profile && p.eta >= kUninformative)
         err << "preassign: warning: an estimated " << int(p.eta * 100.0 + 0.5)
             << " % of the measured PREs fit their best residue worse than a residue drawn at random would: check "
@@ -79,7 +85,7 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
         err << "preassign: warning: " << obsname << ": the residuals are larger than the error column and f allow "
             << "(chi2 per measured value = " << p.chi2_per_value
             << "): check that the third column is the PRE's standard error, in s^-1" << eol;
-    else if (informative && p.chi2_per_value > 0.0 && p.chi2_per_value < kLeastChi2)
+    else if (informative && !p.single_profile && p.chi2_per_value > 0.0 && p.chi2_per_value < kLeastChi2)
         err << "preassign: warning: " << obsname << ": the residuals are smaller than the error column claims "
             << "(chi2 per measured value = " << p.chi2_per_value
             << "): check that the third column is the PRE's standard error; errors overstated make the "
