@@ -242,6 +242,33 @@ TEST(TensorFit, ASharedPlaceSuitsSmallTensorsToo) {
     EXPECT_GT(from_second, 0.2) << from_first;
 }
 
+TEST(TensorFit, APlaceIsFoundFromWhatIsMeasured) {
+    // The metal 1 A along x from where the place starts, and a second metal
+    // sharing the place with nothing measured: the place comes back from the
+    // first's shifts, its heavy atoms' alone too (no 1H measured), and the
+    // second tensor stays unfitted (all 0) with no value.
+    const Shell s = shell(30);
+    const Geometry g = amide_geometry(s.pdb);
+    const Xyz start{kMetal.x - 1.0, kMetal.y, kMetal.z};
+    pcsfit::FitOptions o;
+    o.assigned = true;
+    o.fit_places = true;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    pcsfit::Measured d = measured(s, {kChiA, kChiB}, count_up(30), count_up(30), 0.0);
+    for (int c = 0; c < 2; ++c)
+        for (double& v : d.value[1][size_t(c)]) v = nan;
+    pcsfit::Measured heavy = d;
+    for (double& v : heavy.value[0][0]) v = nan;
+    for (const pcsfit::Measured& m : {d, heavy}) {
+        const pcsfit::TensorFit f =
+            pcsfit::fit_tensors(g, true, m, {point_group(start, {0, 1})}, {metal::Tensor{}, metal::Tensor{}}, o);
+        const Point at = f.metals[0].tensor.at;
+        EXPECT_LT(std::hypot(at.x - kMetal.x, at.y - kMetal.y, at.z - kMetal.z), 0.05) << at.x << " " << at.y << " " << at.z;
+        EXPECT_LT(frobenius_gap(kChiA, metal::cartesian(f.metals[0].tensor)), 0.02);
+        EXPECT_EQ(f.metals[1].values, 0);
+    }
+}
+
 // Peaks in a shuffled order, ids 101.. that are no residue's number.
 std::vector<int> shuffled(int n, unsigned seed) {
     std::vector<int> order = count_up(n);
@@ -627,6 +654,22 @@ TEST(PosteriorShifts, WrongPredictionsWidenTheShiftsError) {
     const Posterior p = compute_posterior(s.data, {});
     ASSERT_TRUE(p.computed);
     EXPECT_GT(p.pcs_f, 0.12);  // fitted 0.197 (and a floor of 0.13 ppm)
+}
+
+TEST(PosteriorShifts, NoiseOfOneSizeIsAFloor) {
+    // 0.1 ppm of noise beyond the stated 0.03 on every shift, the same at
+    // every size: a floor near sqrt(0.1^2 - 0.03^2) = 0.095 ppm (a t fitted
+    // to a normal is narrower, about 0.08; 0.057 to 0.090 over the noise's
+    // seeds 1 to 15), and the relative error at its least, 0.01.
+    ShiftSet s = shift_set(24);
+    std::mt19937 gen(1);
+    std::normal_distribution<double> noise(0.0, 0.1);
+    for (double& y : s.data.meas) y += noise(gen);
+    const Posterior p = compute_posterior(s.data, {});
+    ASSERT_TRUE(p.usable());
+    EXPECT_GT(p.pcs_a, 0.05);
+    EXPECT_LT(p.pcs_a, 0.13);
+    EXPECT_LT(p.pcs_f, 0.03);
 }
 
 // Shift profiles, peak j being residue j: per profile its predictions, the
