@@ -803,10 +803,22 @@ TEST(PosteriorShifts, CorrelationsOfKnownSizeGiveTheirPower) {
             pred.push_back(flat);
             errs.push_back(err);
         }
-        const Posterior p = compute_posterior(shift_profiles(pred, k.res, errs), {});
-        ASSERT_TRUE(p.usable()) << k.what;
-        EXPECT_NEAR(p.shift_power, k.want, 1e-9) << k.what;
-        for (int j = 0; j < p.peaks; ++j) EXPECT_GE(p.p(j, j), 0.9) << k.what << ", peak " << j;
+        // As given, and with the peaks listed last to first (peak j is then
+        // residue 11 - j): each residual is its peak's against its residue's.
+        const PosteriorData d = shift_profiles(pred, k.res, errs);
+        PosteriorData back = d;
+        for (size_t m = 0; m < pred.size(); ++m)
+            for (size_t j = 0; j < size_t(n); ++j) {
+                back.meas[m * n + j] = d.meas[m * n + size_t(n) - 1 - j];
+                back.err[m * n + j] = d.err[m * n + size_t(n) - 1 - j];
+            }
+        for (const bool reversed : {false, true}) {
+            const Posterior p = compute_posterior(reversed ? back : d, {});
+            ASSERT_TRUE(p.usable()) << k.what;
+            EXPECT_NEAR(p.shift_power, k.want, 1e-9) << k.what << (reversed ? ", reversed" : "");
+            for (int j = 0; j < p.peaks; ++j)
+                EXPECT_GE(p.p(j, reversed ? n - 1 - j : j), 0.9) << k.what << ", peak " << j;
+        }
     }
     // A given model error is the whole error model: the PREs' power, however
     // alike the shifts err.
