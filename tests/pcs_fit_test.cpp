@@ -263,7 +263,8 @@ TEST(TensorFit, APlaceIsFoundFromWhatIsMeasured) {
         const pcsfit::TensorFit f =
             pcsfit::fit_tensors(g, true, m, {point_group(start, {0, 1})}, {metal::Tensor{}, metal::Tensor{}}, o);
         const Point at = f.metals[0].tensor.at;
-        EXPECT_LT(std::hypot(at.x - kMetal.x, at.y - kMetal.y, at.z - kMetal.z), 0.05) << at.x << " " << at.y << " " << at.z;
+        EXPECT_LT(std::hypot(at.x - kMetal.x, at.y - kMetal.y, at.z - kMetal.z), 0.05)
+            << at.x << " " << at.y << " " << at.z;
         EXPECT_LT(frobenius_gap(kChiA, metal::cartesian(f.metals[0].tensor)), 0.02);
         EXPECT_EQ(f.metals[1].values, 0);
     }
@@ -681,7 +682,8 @@ PosteriorData shift_profiles(const std::vector<std::vector<double>>& pred, const
     std::unique_ptr<ProfileTable> sim = make_table(), obs = make_table();
     std::vector<std::vector<double>> meas = pred;
     for (size_t m = 0; m < np; ++m)
-        for (size_t r = 0; r < size_t(n); ++r) meas[m][r] = std::isnan(res[m][r]) ? MISSING_PRE : pred[m][r] + res[m][r];
+        for (size_t r = 0; r < size_t(n); ++r)
+            meas[m][r] = std::isnan(res[m][r]) ? MISSING_PRE : pred[m][r] + res[m][r];
     fill(*sim, pred, {});
     fill(*obs, meas, err);
     PosteriorData d = posterior_data(*sim, shape_of(int(np), n), *obs, shape_of(int(np), n, 3.0), Shape{int(np), n});
@@ -956,7 +958,8 @@ TEST(PosteriorShifts, FarOffShiftsStayAtTheirPower) {
     for (int r = 0; r < 2; ++r) {
         double sum = 0.0;
         for (int k = 0; k < np; ++k)
-            sum += cost(value_in(m, k, t.meas[size_t(k)], 0.03, false), pred_in(m, k, t.pred[size_t(k) * 2 + size_t(r)], 1.0));
+            sum += cost(value_in(m, k, t.meas[size_t(k)], 0.03, false),
+                        pred_in(m, k, t.pred[size_t(k) * 2 + size_t(r)], 1.0));
         EXPECT_NEAR(q.cost[size_t(r)], 0.4 * sum, 1e-9 * (1.0 + 0.4 * sum)) << r;
         EXPECT_NEAR(qm.cost[size_t(r)], 0.4 * sum, 1e-9 * (1.0 + 0.4 * sum)) << r;
     }
