@@ -242,6 +242,34 @@ TEST(TensorFit, ASharedPlaceSuitsSmallTensorsToo) {
     EXPECT_GT(from_second, 0.2) << from_first;
 }
 
+TEST(TensorFit, APlaceIsFoundFromWhatIsMeasured) {
+    // The metal 1 A along x from where the place starts, and a second metal
+    // sharing the place with nothing measured: the place comes back from the
+    // first's shifts, its heavy atoms' alone too (no 1H measured), and the
+    // second tensor stays unfitted (all 0) with no value.
+    const Shell s = shell(30);
+    const Geometry g = amide_geometry(s.pdb);
+    const Xyz start{kMetal.x - 1.0, kMetal.y, kMetal.z};
+    pcsfit::FitOptions o;
+    o.assigned = true;
+    o.fit_places = true;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    pcsfit::Measured d = measured(s, {kChiA, kChiB}, count_up(30), count_up(30), 0.0);
+    for (int c = 0; c < 2; ++c)
+        for (double& v : d.value[1][size_t(c)]) v = nan;
+    pcsfit::Measured heavy = d;
+    for (double& v : heavy.value[0][0]) v = nan;
+    for (const pcsfit::Measured& m : {d, heavy}) {
+        const pcsfit::TensorFit f =
+            pcsfit::fit_tensors(g, true, m, {point_group(start, {0, 1})}, {metal::Tensor{}, metal::Tensor{}}, o);
+        const Point at = f.metals[0].tensor.at;
+        EXPECT_LT(std::hypot(at.x - kMetal.x, at.y - kMetal.y, at.z - kMetal.z), 0.05)
+            << at.x << " " << at.y << " " << at.z;
+        EXPECT_LT(frobenius_gap(kChiA, metal::cartesian(f.metals[0].tensor)), 0.02);
+        EXPECT_EQ(f.metals[1].values, 0);
+    }
+}
+
 // Peaks in a shuffled order, ids 101.. that are no residue's number.
 std::vector<int> shuffled(int n, unsigned seed) {
     std::vector<int> order = count_up(n);
@@ -629,28 +657,57 @@ TEST(PosteriorShifts, WrongPredictionsWidenTheShiftsError) {
     EXPECT_GT(p.pcs_f, 0.12);  // fitted 0.197 (and a floor of 0.13 ppm)
 }
 
+TEST(PosteriorShifts, NoiseOfOneSizeIsAFloor) {
+    // 0.1 ppm of noise beyond the stated 0.03 on every shift, the same at
+    // every size: a floor near sqrt(0.1^2 - 0.03^2) = 0.095 ppm (a t fitted
+    // to a normal is narrower, about 0.08; 0.057 to 0.090 over the noise's
+    // seeds 1 to 15), and the relative error at its least, 0.01.
+    ShiftSet s = shift_set(24);
+    std::mt19937 gen(1);
+    std::normal_distribution<double> noise(0.0, 0.1);
+    for (double& y : s.data.meas) y += noise(gen);
+    const Posterior p = compute_posterior(s.data, {});
+    ASSERT_TRUE(p.usable());
+    EXPECT_GT(p.pcs_a, 0.05);
+    EXPECT_LT(p.pcs_a, 0.13);
+    EXPECT_LT(p.pcs_f, 0.03);
+}
+
+// Shift profiles, peak j being residue j: per profile its predictions, the
+// residuals at the true pairs (NaN: not measured) and the errors (ppm).
+PosteriorData shift_profiles(const std::vector<std::vector<double>>& pred, const std::vector<std::vector<double>>& res,
+                             const std::vector<std::vector<double>>& err) {
+    const size_t np = pred.size();
+    const int n = int(pred[0].size());
+    std::unique_ptr<ProfileTable> sim = make_table(), obs = make_table();
+    std::vector<std::vector<double>> meas = pred;
+    for (size_t m = 0; m < np; ++m)
+        for (size_t r = 0; r < size_t(n); ++r)
+            meas[m][r] = std::isnan(res[m][r]) ? MISSING_PRE : pred[m][r] + res[m][r];
+    fill(*sim, pred, {});
+    fill(*obs, meas, err);
+    PosteriorData d = posterior_data(*sim, shape_of(int(np), n), *obs, shape_of(int(np), n, 3.0), Shape{int(np), n});
+    d.pcs.assign(np, 1);
+    return d;
+}
+
 // Profiles whose residuals at the true pairs are given: `sign[m]` times the
 // first's (0: the pairs' own pattern, orthogonal to it). Every profile
 // predicts alike, so that the residuals standardise alike.
 PosteriorData residual_set(const std::vector<int>& sign) {
     const int n = 12;
     const size_t np = sign.size();
-    std::unique_ptr<ProfileTable> sim = make_table(), obs = make_table();
-    std::vector<std::vector<double>> pred(np, std::vector<double>(size_t(n))), meas = pred, err = pred;
+    std::vector<std::vector<double>> pred(np, std::vector<double>(size_t(n))), res = pred, err = pred;
     for (size_t m = 0; m < np; ++m)
         for (int r = 0; r < n; ++r) {
             pred[m][size_t(r)] = -3.0 + 0.6 * r;  // r and 10 - r: the same |p|, so the same spread
             const double first = r % 3 == 0 ? 0.02 : -0.01;
             // Orthogonal: r and 10 - r of opposite signs, and 5 and 11 none.
             const double own = r == 5 || r == 11 ? 0.0 : (r < 5 ? 0.02 : -0.02);
-            meas[m][size_t(r)] = pred[m][size_t(r)] + (sign[m] == 0 ? own : sign[m] * first);
+            res[m][size_t(r)] = sign[m] == 0 ? own : sign[m] * first;
             err[m][size_t(r)] = 0.03;
         }
-    fill(*sim, pred, {});
-    fill(*obs, meas, err);
-    PosteriorData d = posterior_data(*sim, shape_of(int(np), n), *obs, shape_of(int(np), n, 3.0), Shape{int(np), n});
-    d.pcs.assign(np, 1);
-    return d;
+    return shift_profiles(pred, res, err);
 }
 
 TEST(PosteriorShifts, ShiftsThatErrTogetherCountAsOne) {
@@ -707,6 +764,204 @@ TEST(PosteriorShifts, ShiftsThatErrTogetherCountAsOne) {
             EXPECT_NE(half[k], none[k]) << k;
             EXPECT_NEAR(whole[k] - none[k], 2.0 * (half[k] - none[k]), 1e-9 * (1.0 + std::fabs(whole[k]))) << k;
         }
+    }
+}
+
+TEST(PosteriorShifts, CorrelationsOfKnownSizeGiveTheirPower) {
+    // Profile 0 tells the residues apart and has no residuals (its C is
+    // none). The others predict 1.5 ppm at every residue, so that their
+    // residuals standardise alike and correlate as the patterns do: u
+    // alternates, w goes in twos, each of mean 0 and orthogonal to the other.
+    const int n = 12;
+    std::vector<double> c(n), zero(n, 0.0), flat(n, 1.5), err(n, 0.03), u(n), w(n), uw(n), minus_uw(n);
+    for (int r = 0; r < n; ++r) {
+        c[size_t(r)] = -3.3 + 0.6 * r;
+        u[size_t(r)] = r % 2 == 0 ? 0.02 : -0.02;
+        w[size_t(r)] = (r / 2) % 2 == 0 ? 0.02 : -0.02;
+        uw[size_t(r)] = u[size_t(r)] + w[size_t(r)];
+        minus_uw[size_t(r)] = -uw[size_t(r)];
+    }
+    // u measured at the first three peaks only, and at the first two.
+    const double nan = std::nan("");
+    std::vector<double> u3 = u, u2 = u;
+    for (int r = 3; r < n; ++r) u3[size_t(r)] = nan;
+    for (int r = 2; r < n; ++r) u2[size_t(r)] = nan;
+    struct Case {
+        std::vector<std::vector<double>> res;
+        double want;
+        const char* what;
+    };
+    // n profiles at n / (n + 2 sum over pairs of (C^2 - 1 / (pairs - 1))),
+    // pairs whose C^2 chance explains adding nothing; at most 0.85.
+    for (const Case& k : std::vector<Case>{
+             {{zero, u, uw}, 3.0 / (3.0 + 2.0 * (0.5 - 1.0 / 11.0)), "C = 1 / sqrt 2"},
+             {{zero, u, minus_uw}, 3.0 / (3.0 + 2.0 * (0.5 - 1.0 / 11.0)), "C = -1 / sqrt 2"},
+             {{zero, u, w}, 0.85, "C = 0"},
+             {{zero, u, u, w}, 4.0 / (4.0 + 2.0 * (1.0 - 1.0 / 11.0)), "two alike beside one apart"},
+             {{zero, u, u3}, 3.0 / (3.0 + 2.0 * (1.0 - 1.0 / 2.0)), "alike at three pairs"},
+             {{zero, u, u2}, 0.85, "alike at two pairs, which any two are"}}) {
+        std::vector<std::vector<double>> pred{c}, errs{err};
+        for (size_t m = 1; m < k.res.size(); ++m) {
+            pred.push_back(flat);
+            errs.push_back(err);
+        }
+        // As given, and with the peaks listed last to first (peak j is then
+        // residue 11 - j): each residual is its peak's against its residue's.
+        const PosteriorData d = shift_profiles(pred, k.res, errs);
+        PosteriorData back = d;
+        for (size_t m = 0; m < pred.size(); ++m)
+            for (size_t j = 0; j < size_t(n); ++j) {
+                back.meas[m * n + j] = d.meas[m * n + size_t(n) - 1 - j];
+                back.err[m * n + j] = d.err[m * n + size_t(n) - 1 - j];
+            }
+        for (const bool reversed : {false, true}) {
+            const Posterior p = compute_posterior(reversed ? back : d, {});
+            ASSERT_TRUE(p.usable()) << k.what;
+            EXPECT_NEAR(p.shift_power, k.want, 1e-9) << k.what << (reversed ? ", reversed" : "");
+            for (int j = 0; j < p.peaks; ++j)
+                EXPECT_GE(p.p(j, reversed ? n - 1 - j : j), 0.9) << k.what << ", peak " << j;
+        }
+    }
+    // A given model error is the whole error model: the PREs' power, however
+    // alike the shifts err.
+    PosteriorOptions given;
+    given.model_error = 0.2;
+    const Posterior g = compute_posterior(residual_set({1, 1}), given);
+    ASSERT_TRUE(g.usable());
+    EXPECT_EQ(g.shift_power, 0.85);
+}
+
+TEST(PosteriorShifts, AGrossResidualIsHeldOnEitherSide) {
+    // ShiftsThatErrTogetherCountAsOne's peak 0.25 ppm off in both profiles,
+    // and the same set mirrored (every shift and prediction of the other
+    // sign): the residuals change sign, their correlations do not, and the
+    // gross one is held at -3 as it was at 3.
+    PosteriorData gross = residual_set({1, 0});
+    for (int m = 0; m < 2; ++m) gross.meas[size_t(m) * 12 + 3] = -3.0 + 0.6 * 3 + 0.25;
+    PosteriorData mirrored = gross;
+    for (double& y : mirrored.meas) y = -y;
+    for (double& x : mirrored.pred) x = -x;
+    const Posterior a = compute_posterior(gross, {}), b = compute_posterior(mirrored, {});
+    ASSERT_TRUE(a.usable());
+    ASSERT_TRUE(b.usable());
+    EXPECT_GT(b.shift_power, 0.63);
+    EXPECT_LT(b.shift_power, 0.72);
+    EXPECT_NEAR(b.shift_power, a.shift_power, 1e-12);
+}
+
+TEST(PosteriorShifts, EachKindIsTakenAtItsOwnPower) {
+    // One PRE profile and one of shifts, either first, over 2 peaks and 3
+    // residues; peak 1 has no shift measured. A pair's cost is its prior,
+    // the PRE's -2 ln L at the PREs' 0.85 and the shift's at the shifts'
+    // own power (0.4 here), each value's term as TheShiftTermByHand has it;
+    // with shares eta, each value's L is (1 - eta) L + eta (its mean over
+    // the residues).
+    using namespace post;
+    for (const int pre : {0, 1}) {
+        const int pcs = 1 - pre;
+        auto at = [](int m, int j) { return size_t(m) * 2 + size_t(j); };
+        Tables t;
+        t.np = 2;
+        t.peaks = 2;
+        t.residues = 3;
+        t.meas.assign(4, 0.0);
+        t.err.assign(4, 0.0);
+        t.measured.assign(4, 1);
+        t.clipped.assign(4, 0);
+        t.meas[at(pre, 0)] = 12.0;
+        t.err[at(pre, 0)] = 1.5;
+        t.meas[at(pre, 1)] = 3.0;
+        t.err[at(pre, 1)] = 0.5;
+        t.meas[at(pcs, 0)] = -0.42;
+        t.err[at(pcs, 0)] = 0.03;
+        t.measured[at(pcs, 1)] = 0;
+        t.pred.assign(6, 0.0);
+        const double pre_pred[3] = {10.0, 4.0, 25.0}, pcs_pred[3] = {-0.5, 0.3, -0.1};
+        for (int r = 0; r < 3; ++r) {
+            t.pred[size_t(pre) * 3 + size_t(r)] = pre_pred[r];
+            t.pred[size_t(pcs) * 3 + size_t(r)] = pcs_pred[r];
+        }
+        t.pcs.assign(2, 0);
+        t.pcs[size_t(pcs)] = 1;
+        t.shift = {0.0, 0.7, 1.9, 0.4, 0.0, 3.1};
+        t.cls = {0, 2, 1};
+        post::Model m;
+        m.f = 0.2;
+        m.a = 0.3;
+        m.c = 1.0;
+        m.scale.assign(2, 1.0);
+        m.scale[size_t(pre)] = 1.2;
+        m.scale[size_t(pcs)] = 0.8;
+        m.pcs = t.pcs;
+        m.pcs_f = 0.05;
+        m.pcs_a = 0.02;
+        m.shift_power = 0.4;
+        auto value = [&](int p, int j) { return value_in(m, p, t.meas[at(p, j)], t.err[at(p, j)], false); };
+        auto pred = [&](int p, int r) { return pred_in(m, p, t.pred[size_t(p) * 3 + size_t(r)], m.scale[size_t(p)]); };
+        const std::vector<double> eta = pre == 0 ? std::vector<double>{0.1, 0.3} : std::vector<double>{0.3, 0.1};
+        auto mixed = [&](int p, int j, int r) {
+            double mean = 0.0;
+            for (int k = 0; k < 3; ++k) mean += density(value(p, j), pred(p, k)) / 3.0;
+            return (1.0 - eta[size_t(p)]) * density(value(p, j), pred(p, r)) + eta[size_t(p)] * mean;
+        };
+        Free q = free_problem(t, PosteriorOptions{}), qm = q;
+        fill_costs(t, m, q);
+        fill_mixed_costs(t, m, eta, qm);
+        for (int j = 0; j < 2; ++j)
+            for (int r = 0; r < 3; ++r) {
+                const double prior = t.shift[size_t(j) * 3 + size_t(t.cls[size_t(r)])];
+                double want = prior + 0.85 * cost(value(pre, j), pred(pre, r));
+                double want_mixed = prior - 2.0 * 0.85 * std::log(mixed(pre, j, r));
+                if (j == 0) {
+                    want += 0.4 * cost(value(pcs, j), pred(pcs, r));
+                    want_mixed -= 2.0 * 0.4 * std::log(mixed(pcs, j, r));
+                }
+                const size_t k = size_t(j) * 3 + size_t(r);
+                EXPECT_NEAR(q.cost[k], want, 1e-9) << "PREs in profile " << pre << ", peak " << j << ", residue " << r;
+                EXPECT_NEAR(qm.cost[k], want_mixed, 1e-9) << "PREs in profile " << pre << ", peak " << j << ", residue "
+                                                          << r;
+            }
+    }
+}
+
+TEST(PosteriorShifts, FarOffShiftsStayAtTheirPower) {
+    // Sixteen shift profiles, one peak 500 ppm or more off residue 1's
+    // every prediction: the product of its likelihoods (about 1e-22 each)
+    // leaves the range of a double and is carried as a logarithm, still at
+    // the shifts' power, with shares of 0 as without them.
+    using namespace post;
+    const int np = 16;
+    Tables t;
+    t.np = np;
+    t.peaks = 1;
+    t.residues = 2;
+    t.pcs.assign(size_t(np), 1);
+    for (int m = 0; m < np; ++m) {
+        t.meas.push_back(500.0 + 10.0 * m);
+        t.err.push_back(0.03);
+        t.measured.push_back(1);
+        t.clipped.push_back(0);
+        t.pred.push_back(500.0 + 10.0 * m - 0.02);
+        t.pred.push_back(0.0);
+    }
+    t.shift = {0.0, 0.0, 0.0};
+    t.cls = {0, 0};
+    post::Model m;
+    m.scale.assign(size_t(np), 1.0);
+    m.pcs = t.pcs;
+    m.pcs_f = 0.05;
+    m.pcs_a = 0.02;
+    m.shift_power = 0.4;
+    Free q = free_problem(t, PosteriorOptions{}), qm = q;
+    fill_costs(t, m, q);
+    fill_mixed_costs(t, m, std::vector<double>(size_t(np), 0.0), qm);
+    for (int r = 0; r < 2; ++r) {
+        double sum = 0.0;
+        for (int k = 0; k < np; ++k)
+            sum += cost(value_in(m, k, t.meas[size_t(k)], 0.03, false),
+                        pred_in(m, k, t.pred[size_t(k) * 2 + size_t(r)], 1.0));
+        EXPECT_NEAR(q.cost[size_t(r)], 0.4 * sum, 1e-9 * (1.0 + 0.4 * sum)) << r;
+        EXPECT_NEAR(qm.cost[size_t(r)], 0.4 * sum, 1e-9 * (1.0 + 0.4 * sum)) << r;
     }
 }
 

@@ -595,6 +595,35 @@ TEST(Posterior, AProfilesFactorIsNamedEitherWay) {
         EXPECT_EQ(err.text.find(quiet), std::string::npos) << quiet << err.text;
 }
 
+TEST(Posterior, TheLineStatesTheShiftsPower) {
+    // The shifts' error, whether it was fitted, and the power their
+    // likelihood was taken at, alone and after the PREs' f.
+    auto line = [](Posterior p) {
+        p.computed = true;
+        p.pcs_f = 0.057;
+        p.pcs_a = 0.026;
+        p.shift_profiles = 2;
+        Out out(kKeep), err(kKeep);
+        write_posterior(p, "obs.txt", out, err);
+        out.flush();
+        return out.text;
+    };
+    const std::string tail =
+        "  uninformative share = 0  chi2 per measured value = 0  peaks at p >= 0.9: 0  p >= 0.5: 0  of 0  sampling "
+        "error 0\n";
+    Posterior fitted;
+    fitted.fitted = true;
+    fitted.shift_power = 0.74;
+    EXPECT_EQ(line(fitted),
+              "posterior: shifts' error = 0.057 of the shift + 0.026 ppm (fitted), taken at power 0.74" + tail);
+    Posterior given;
+    given.f = 0.2;
+    given.pre_profiles = 1;
+    given.shift_power = 0.85;
+    EXPECT_EQ(line(given),
+              "posterior: f = 0.2 (given)  shifts' error = 0.057 of the shift + 0.026 ppm, taken at power 0.85" + tail);
+}
+
 // Tables of one pair per peak (peak j is residue j) over two profiles:
 // measured values drawn by `draw(pre, gen)` from predictions spread evenly
 // on a log scale from 0.05 to 500, errors 0.05 y + 0.2.
