@@ -163,7 +163,7 @@ TEST(Posterior, OnePeakByHand) {
     // profile's factor), untyped residues predicted below and above it. On
     // the scale asinh(x / c), c the typical error (1), a residual d has the
     // spread V = f^2 p^2 / (p^2 + 1) + 1 / (100^2 + 1) and the density
-    // (1 + d^2 / 5V)^-3 / sqrt(V), taken at the power 0.85. Alone, a row's
+    // (1 + d^2 / 5V)^-3 / sqrt(V), taken at the power 0.9. Alone, a row's
     // probabilities are exact:
     // seen x L for a residue, extras x L0 x (1 - seen) for no residue, L0 the
     // mean likelihood over the residues; a residue below exp(-10) of the
@@ -187,7 +187,7 @@ TEST(Posterior, OnePeakByHand) {
     EXPECT_EQ(post.eta, 0.0);  // one profile: nothing is held out
     auto likelihood = [](double p) {
         const double V = 0.0025 * p * p / (p * p + 1) + 1.0 / 10001, d = std::asinh(p) - std::asinh(100.0);
-        return std::pow(1 / (std::sqrt(V) * std::pow(1 + d * d / (5 * V), 3)), 0.85);  // at the power 0.85
+        return std::pow(1 / (std::sqrt(V) * std::pow(1 + d * d / (5 * V), 3)), 0.9);  // at the power 0.9
     };
     const double extras = 0.02 + 0.5, seen = (1 - extras) / R;
     double mean = 0, best = 0;
@@ -338,7 +338,7 @@ TEST(Posterior, ABoundFarAboveAPredictionStaysFinite) {
     for (int p = 0; p < 3; ++p) expected += cost(s.value[p], s.pred[2 * p]) - cost(s.value[p], s.pred[2 * p + 1]);
     EXPECT_GT(cost(s.value[1], s.pred[2]), 800.0);  // the second profile's bound alone: about 1e-182
     EXPECT_TRUE(std::isfinite(q.cost[0]));
-    EXPECT_NEAR(q.cost[0] - q.cost[1], 0.85 * expected, 1e-6 * expected);  // the PREs' power
+    EXPECT_NEAR(q.cost[0] - q.cost[1], 0.9 * expected, 1e-6 * expected);  // the PREs' power
 }
 
 // The likelihood of y +- e against a prediction x on the scale asinh(. / c),
@@ -394,7 +394,7 @@ TEST(Posterior, CostsByHand) {
     fill_costs(t, m, q);
     for (int j = 0; j < 2; ++j)
         for (int r = 0; r < 2; ++r)
-            EXPECT_NEAR(q.cost[size_t(j) * 2 + r], -2.0 * 0.85 * std::log(h.at_least(10.0, t.err[j], t.pred[r])), 1e-9)
+            EXPECT_NEAR(q.cost[size_t(j) * 2 + r], -2.0 * 0.9 * std::log(h.at_least(10.0, t.err[j], t.pred[r])), 1e-9)
                 << "peak " << j << ", residue " << r;
     // A value's mean likelihood over 400 residues (taken on a sample of
     // them) where every residue predicts it exactly: 1 / sqrt(y^2 + 1) /
@@ -434,8 +434,8 @@ TEST(Posterior, MixedCostsByHand) {
         const double L1 = h.likelihood(y, e, m.scale[p] * t.pred[p * 2 + 1]);
         const double mean = (L0 + L1) / 2.0;
         EXPECT_NEAR(q.mean[p], mean, 1e-12 * mean) << "profile " << p;
-        expected[0] += -2.0 * 0.85 * std::log((1.0 - eta[p]) * L0 + eta[p] * mean);
-        expected[1] += -2.0 * 0.85 * std::log((1.0 - eta[p]) * L1 + eta[p] * mean);
+        expected[0] += -2.0 * 0.9 * std::log((1.0 - eta[p]) * L0 + eta[p] * mean);
+        expected[1] += -2.0 * 0.9 * std::log((1.0 - eta[p]) * L1 + eta[p] * mean);
     }
     EXPECT_NEAR(q.cost[0], expected[0], 1e-9);
     EXPECT_NEAR(q.cost[1], expected[1], 1e-9);
@@ -460,7 +460,7 @@ TEST(Posterior, MixedCostsByHand) {
     fill_mixed_costs(far, exact, std::vector<double>(20, 0.0), fq);
     const double d = std::asinh(1e6) - std::asinh(100.0);
     ASSERT_TRUE(std::isfinite(fq.cost[1]));
-    EXPECT_NEAR(fq.cost[1] - fq.cost[0], 0.85 * 20 * 6 * std::log(1.0 + d * d / 5e-8), 1e-6);
+    EXPECT_NEAR(fq.cost[1] - fq.cost[0], 0.9 * 20 * 6 * std::log(1.0 + d * d / 5e-8), 1e-6);
 }
 
 TEST(Posterior, EveryRowOfALargeTableIsFilled) {
@@ -494,8 +494,8 @@ TEST(Posterior, EveryRowOfALargeTableIsFilled) {
             double plain = 0.0, with = 0.0;
             for (int p = 0; p < 3; ++p) {
                 const double L = h.likelihood(t.meas[size_t(p) * n + j], 0.5, t.pred[size_t(p) * n + r]);
-                plain += -2.0 * 0.85 * std::log(L);
-                with += -2.0 * 0.85 * std::log((1.0 - eta[p]) * L + eta[p] * mean[p]);
+                plain += -2.0 * 0.9 * std::log(L);
+                with += -2.0 * 0.9 * std::log((1.0 - eta[p]) * L + eta[p] * mean[p]);
             }
             row[r] = plain;
             wrong += std::abs(q.cost[size_t(j) * n + r] - plain) > 1e-9 * std::max(1.0, std::abs(plain));

@@ -215,7 +215,7 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means) {
             }
             for (int k = 0; k < real; ++k) {
                 const double pre = row[k] + (kDegrees + 1.0) * std::log(factors[k]) + std::log(variances[k]) + norm;
-                row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] + kEvidence * pre;
+                row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] + kPrePower * pre;
                 if (any_shifts)
                     row[k] += model.shift_power * ((kDegrees + 1.0) * std::log(shift_factors[k]) +
                                                   std::log(shift_variances[k]) + shift_norm);
@@ -270,7 +270,7 @@ void fill_mixed_costs(const Tables& t, const Model& model, const std::vector<dou
             }
             double* row = q.cost.data() + size_t(i) * real;
             for (int k = 0; k < real; ++k) {
-                row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] - 2.0 * kEvidence * (logs_pre[k] + std::log(prod_pre[k]));
+                row[k] = t.shift[size_t(j) * 3 + t.cls[q.cols[k]]] - 2.0 * kPrePower * (logs_pre[k] + std::log(prod_pre[k]));
                 if (any_shifts) row[k] -= 2.0 * model.shift_power * (logs_shift[k] + std::log(prod_shift[k]));
             }
             q.alone[i] = real > 0 ? mean_likelihood_cost(row, real) : 0.0;

@@ -73,6 +73,11 @@ struct Pairing {
 };
 void fit_model(const Tables& t, const std::vector<Pairing>& pairs, bool first, Model& model);
 
+// Where each peak's PRE likelihood over all the free residues says the
+// matching's floor and profiles' factors are not worth their numbers, the
+// model without them; f refitted to that likelihood either way.
+void choose_error_model(const Tables& t, const Free& q, Model& model);
+
 // Each profile's share eta on held-out profiles, from the marginals `b`
 // over the pairs of kernel `k`, sampled with `model`.
 std::vector<double> held_out(const Tables& t, const Free& q, const Kernel& k, const Marginals& b,

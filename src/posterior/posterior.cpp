@@ -253,6 +253,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     // not (2 to 4 points more accuracy on truth-known sets).
     if (post.fitted && b.convergence.status != SampleStatus::Failed) {
         fit_model(t, weighed_pairs(q, k, b, opt), false, model);
+        choose_error_model(t, q, model);
         model.shift_power = shift_power(t, model, matched);  // the refitted model, the matching's pairs
         fill_costs(t, model, q, means);
         b = sample_marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
@@ -269,9 +270,9 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     post.single_profile = t.np == 1;
     const std::vector<double> eta =
         post.single_profile ? std::vector<double>{gross_share(t, q, match, model)} : held_out(t, q, k, b, model);
-    post.f_at_bound = post.fitted && post.f >= kMaxModelError * 0.999;
-    post.f_at_least = post.fitted && post.f <= kLeastFittedError * 1.001;
-    post.f_held = post.fitted && post.single_profile && post.f <= kOneProfileLeastError * 1.001;
+    post.f_at_bound = post.fitted && post.f >= kMaxModelError * 0.99;
+    post.f_at_least = post.fitted && post.f <= kLeastFittedError * 1.01;
+    post.f_held = post.fitted && post.single_profile && post.f <= kOneProfileLeastError * 1.01;
     post.scale = model.scale;
     post.eta = 0.0;
     for (double e : eta) post.eta += e / double(eta.size());
