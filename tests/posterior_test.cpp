@@ -938,6 +938,51 @@ TEST(Posterior, OneProfileCannotMeasureItsError) {
     }
 }
 
+TEST(Posterior, TheErrorModelKeepsWhatPaysForItself) {
+    using namespace post;
+    // Two profiles, 40 peaks measured from their own residues' predictions
+    // (2 x 1.12^r and 150 x 0.9^r) times exp(0.2 (j mod 3 - 1)), errors 5 %.
+    // A matching may hand over a floor and factors fitted to its own pairs;
+    // judged over all residues, each must pay ln(80 values) for its number.
+    const int n = 40;
+    auto make = [&](double factor0, double factor1) {
+        Tables t = tables(2, n, n);
+        for (int r = 0; r < n; ++r) {
+            t.pred[size_t(r)] = 2.0 * std::pow(1.12, r);
+            t.pred[size_t(n + r)] = 150.0 * std::pow(0.9, r);
+        }
+        for (int j = 0; j < n; ++j) {
+            const double noise = std::exp(0.2 * (j % 3 - 1));
+            t.meas[size_t(j)] = factor0 * t.pred[size_t(j)] * noise;
+            t.meas[size_t(n + j)] = factor1 * t.pred[size_t(n + j)] * noise;
+            t.err[size_t(j)] = 0.05 * t.meas[size_t(j)];
+            t.err[size_t(n + j)] = 0.05 * t.meas[size_t(n + j)];
+        }
+        return t;
+    };
+    auto chosen = [](const Tables& t, Model m) {
+        const Free q = free_problem(t, PosteriorOptions{});
+        choose_error_model(t, q, m);
+        return m;
+    };
+    // A factor of 1.02 and a floor of 0.05: truer by a hair, not by ln 80
+    // each. Left out, and f, handed over at 0.6, refitted to the spread.
+    Model m{0.6, 0.05, 1.0, {1.02, 1.0}, {}, 0.1, 0.02};  // f, floor a, c, each profile's factor; no shifts
+    const Model plain = chosen(make(1.02, 1.0), m);
+    EXPECT_EQ(plain.a, 0.0);
+    EXPECT_EQ(plain.scale, (std::vector<double>{1.0, 1.0}));
+    EXPECT_GT(plain.f, 0.08);
+    EXPECT_LT(plain.f, 0.3);
+    // A factor of 2 on the second profile: kept (left out, each of its
+    // values would be ln 2, some 3.5 f, off).
+    m.scale = {1.0, 2.0};
+    m.a = 0.0;
+    const Model scaled_up = chosen(make(1.0, 2.0), m);
+    EXPECT_EQ(scaled_up.scale, (std::vector<double>{1.0, 2.0}));
+    EXPECT_GT(scaled_up.f, 0.08);
+    EXPECT_LT(scaled_up.f, 0.3);
+}
+
 TEST(Posterior, PredictionsThatSayNothingGiveNoConfidence) {
     // Predictions shuffled over the residues in every profile: the held-out
     // profiles find them no better than chance, so no peak reaches 0.5.
