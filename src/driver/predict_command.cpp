@@ -208,7 +208,7 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
                 << "to " << fit_obs << ": a posterior run on them against that file judges their error and how well "
                 << "they foretell the data from residuals the fit has made small, so its probabilities may be surer "
                 << "than they are (on generated sets 96 to 98 % of the peaks at 0.9 or more were right at ratio noise 0.03 "
-                << "and 0.05, but 90 % for methyls at 0.10); a "
+                << "and 0.05, but 88 % for methyls at 0.10); a "
                 << "site's kept says only that its fit lowered its own residuals" << eol;
         p = fit.prediction;
         if (centres_file) deliver(centres_file, centres_pdb(g, fit, o), out);
