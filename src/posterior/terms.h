@@ -35,9 +35,9 @@ static_assert(kMaxProfiles <= 20, "a product over all profiles must stay in rang
 // label model's error near it): taken whole, their evidence made the
 // posterior sure of wrong residues on truth-known sets from a generator
 // that shares nothing with this model. With the error model chosen over all
-// residues (mixture.cpp), 0.9 keeps 97 % of the peaks at 0.9 or more right
-// on the first generator's hard kinds pooled and calibrates the second's
-// (0.85: under-confident in the middle, calibration error 0.045 there;
+// residues (mixture.cpp), at 0.9 97 % of the peaks at 0.9 or more were right
+// on the hard kinds of generated sets pooled and the other generator's sets
+// were calibrated to 0.027 (at 0.85: 0.056, too cautious in the middle; at
 // 0.92: 93 % right at the top).
 constexpr double kPrePower = 0.9;
 // The shifts' power is estimated from how they err together (shift_power in
