@@ -18,8 +18,6 @@ namespace {
 // values' costs (each over all free residues).
 constexpr double kMixtureWork = 4e5;
 constexpr int kLeastRows = 32;
-// The factors' prior, as in the fit at a matching.
-constexpr double kScaleSpread = 0.5;
 // What each of the floor and the factors costs in -2 ln L.
 constexpr double kPerNumber = 2.0;
 

@@ -13,9 +13,6 @@ namespace post {
 
 namespace {
 
-// ln of a profile's scale: normal around 0 with this spread (a factor of
-// 2.7 is two spreads off), so that few values cannot pull it far.
-constexpr double kScaleSpread = 0.5;
 constexpr double kMostLogScale = 1.5;
 constexpr int kRounds = 3;
 constexpr size_t kFitPairs = 200;

@@ -44,6 +44,10 @@ constexpr double kPrePower = 0.9;
 // posterior.cpp), never above this, the power they were measured at.
 constexpr double kEvidence = 0.85;
 
+// The prior of ln of a profile's factor: normal around 0 with this spread
+// (a factor of 2.7 is two spreads off), so that few values cannot pull it far.
+constexpr double kScaleSpread = 0.5;
+
 // The model's parameters: the predictions' relative error f (a standard
 // deviation on the log scale), their floor a and the scale's c (both s^-1),
 // and each profile's factor on its predictions.
