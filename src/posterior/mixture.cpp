@@ -15,7 +15,7 @@ namespace post {
 namespace {
 
 // A sample of the peaks: as many as keep the screen within this many
-// values' costs (each over all free residues).
+// densities (each value's over all free residues), never fewer than 32.
 constexpr double kMixtureWork = 4e5;
 constexpr int kLeastRows = 32;
 // What each of the floor and the factors costs in -2 ln L.
