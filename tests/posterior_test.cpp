@@ -941,7 +941,7 @@ TEST(Posterior, OneProfileCannotMeasureItsError) {
 TEST(Posterior, TheErrorModelKeepsWhatPaysForItself) {
     using namespace post;
     // Two profiles, 40 peaks measured from their own residues' predictions
-    // (2 x 1.12^r and 150 x 0.9^r) times exp(0.2 (j mod 3 - 1)), errors 5 %.
+    // (2 x 1.12^r and 150 x 0.9^r) times exp(0.2 (j mod 3 - 1)), errors 0.5 %.
     // A matching may hand over a floor and factors fitted to its own pairs;
     // judged over all residues, each must pay ln(80 values) for its number.
     const int n = 40;
@@ -955,8 +955,8 @@ TEST(Posterior, TheErrorModelKeepsWhatPaysForItself) {
             const double noise = std::exp(0.2 * (j % 3 - 1));
             t.meas[size_t(j)] = factor0 * t.pred[size_t(j)] * noise;
             t.meas[size_t(n + j)] = factor1 * t.pred[size_t(n + j)] * noise;
-            t.err[size_t(j)] = 0.05 * t.meas[size_t(j)];
-            t.err[size_t(n + j)] = 0.05 * t.meas[size_t(n + j)];
+            t.err[size_t(j)] = 0.005 * t.meas[size_t(j)];
+            t.err[size_t(n + j)] = 0.005 * t.meas[size_t(n + j)];
         }
         return t;
     };
@@ -973,6 +973,11 @@ TEST(Posterior, TheErrorModelKeepsWhatPaysForItself) {
     EXPECT_EQ(plain.scale, (std::vector<double>{1.0, 1.0}));
     EXPECT_GT(plain.f, 0.08);
     EXPECT_LT(plain.f, 0.3);
+    // Handed over far too small (as a matching's f comes out), it is refitted
+    // to the same: the residues that count at that f are not screened away.
+    m.f = 0.02;
+    EXPECT_NEAR(chosen(make(1.02, 1.0), m).f, plain.f, 0.02 * plain.f);
+    m.f = 0.6;
     // A factor of 2 on the second profile: kept (left out, each of its
     // values would be ln 2, some 3.5 f, off).
     m.scale = {1.0, 2.0};

@@ -22,9 +22,11 @@ constexpr int kLeastRows = 32;
 constexpr double kPerNumber = 2.0;
 
 // Residues whose likelihood, under a model three times as wide as the
-// matching's, is below exp(-kScreen / 2) of a row's best add nothing to its
-// mean at the f fitted here, and are left out of it.
+// matching's and no narrower than kWideError (the matching's f is the one
+// that comes out too small), is below exp(-kScreen / 2) of a row's best add
+// nothing to its mean at the f fitted here, and are left out of it.
 constexpr double kScreen = 50.0;
+constexpr double kWideError = 0.6;
 
 // A value's density, but for its 1 / sqrt(y^2 + c^2), which no model changes.
 inline double shape(const Value& x, const Pred& p) { return x.bound ? density(x, p) : density(x, p) / x.unit; }
@@ -104,7 +106,7 @@ struct Mixture {
     double fit_f(Model& model, double least) {
         take(model);
         kept.assign(rows.size(), {});
-        set_f(model, std::min(3.0 * model.f, kMaxModelError));
+        set_f(model, std::min(std::max(3.0 * model.f, kWideError), kMaxModelError));
         cost(false);
         model.f = std::exp(numeric::grid_then_golden(
             [&](double x) {
