@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 #include "likelihood/shifts.h"
+#include "posterior/blocks.h"
 #include "posterior/terms.h"
 #include "profiles/ceiling.h"
 
@@ -136,26 +136,6 @@ struct ClipCache {
     }
 };
 
-// Rows of the cost matrix are independent: large tables are filled in
-// blocks of rows on as many threads as the machine offers (each block with
-// its own work arrays), which changes no number.
-constexpr size_t kThreadedWork = 1 << 17;
-
-template <typename F>
-void in_row_blocks(int rows, size_t work, F body) {
-    const unsigned offered = std::thread::hardware_concurrency();
-    const int n = work < kThreadedWork || offered < 2 ? 1 : int(std::min(offered, 8u));
-    if (n == 1 || rows < 2 * n) {
-        body(0, rows);
-        return;
-    }
-    std::vector<std::thread> threads;
-    for (int b = 1; b < n; ++b)
-        threads.emplace_back(body, int(long(rows) * b / n), int(long(rows) * (b + 1) / n));
-    body(0, int(rows / n));
-    for (std::thread& th : threads) th.join();
-}
-
 // The costs with eta = 0. The logarithms are taken once per entry, of the
 // products of the variances and of the t's factors over the profiles
 // (each held in range, so that 20 of them stay in range). With
@@ -170,7 +150,7 @@ void fill_costs(const Tables& t, const Model& model, Free& q, bool means) {
     const Scaled s = scaled(t, model);
     const std::vector<Pred> pred = free_predictions(t, s, q);
     const bool any_shifts = t.any_shifts();
-    in_row_blocks(q.P, size_t(q.P) * real * t.np, [&](int first, int last) {
+    in_blocks(q.P, size_t(q.P) * real * t.np, [&](int first, int last) {
         std::vector<double> variances(real), factors(real), shift_variances, shift_factors;
         ClipCache clip(t.np, real);
         if (any_shifts) {
@@ -234,7 +214,7 @@ void fill_mixed_costs(const Tables& t, const Model& model, const std::vector<dou
     const Scaled s = scaled(t, model);
     const std::vector<Pred> pred = free_predictions(t, s, q);
     const bool any_shifts = t.any_shifts();
-    in_row_blocks(q.P, size_t(q.P) * real * t.np, [&](int first, int last) {
+    in_blocks(q.P, size_t(q.P) * real * t.np, [&](int first, int last) {
         std::vector<double> dens(real), prod_pre(real), logs_pre(real), prod_shift(real), logs_shift(real);
         for (int i = first; i < last; ++i) {
             const int j = q.rows[i];

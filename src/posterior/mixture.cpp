@@ -5,9 +5,9 @@
 // and too many (f 0.05-0.19 where the predictions erred by 30 %).
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 #include "numeric/minimum.h"
+#include "posterior/blocks.h"
 #include "posterior/costs.h"
 #include "posterior/terms.h"
 
@@ -142,8 +142,8 @@ void choose_error_model(const Tables& t, const Free& q, Model& model) {
     // residue, which a matching cannot: ln n a number (Bayes') dropped
     // factors that static label models need (static methyls at ratio noise
     // 0.05: 207 of 432 right, against 229).
-    // The four are fitted apart, each on a thread of its own where the
-    // machine has them: their numbers do not depend on it.
+    // The four are fitted apart, spread over the machine's threads: their
+    // numbers do not depend on it.
     Model trial[4];
     double cost[4];
     std::vector<Mixture> each(4, mix);
@@ -155,12 +155,9 @@ void choose_error_model(const Tables& t, const Free& q, Model& model) {
             if (!t.shifts(m)) trial[kind].scale[size_t(m)] = 1.0;
         cost[kind] = each[size_t(kind)].fit_f(trial[kind], least) + kPerNumber * ((floor ? 1 : 0) + (factors ? pres : 0));
     };
-    std::vector<std::thread> threads;
-    const unsigned cores = std::thread::hardware_concurrency();
-    for (int kind = 1; kind < 4 && cores > 1; ++kind) threads.emplace_back(fit, kind);
-    fit(0);
-    for (int kind = 1; kind < 4 && cores <= 1; ++kind) fit(kind);
-    for (std::thread& th : threads) th.join();
+    in_blocks(4, size_t(want) * q.R * pres * 4, [&](int first, int last) {
+        for (int kind = first; kind < last; ++kind) fit(kind);
+    });
     Model best = trial[0];
     double best_cost = cost[0];
     for (int kind = 1; kind < 4; ++kind)
