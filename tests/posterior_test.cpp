@@ -904,7 +904,7 @@ TEST(Posterior, OneProfileThatSaysNothingIsSetAside) {
     EXPECT_GE(sure_right, 0.95 * sure) << sure_right << " of " << sure;
 }
 
-TEST(Posterior, OneProfileCannotMeasureItsError) {
+TEST(Posterior, OneProfileHoldsFAndFsBoundsAreSaid) {
     // 30 peaks measured exactly as their residues' predictions (1 to 88,
     // error 5 %). With one profile the best matching puts any values in the
     // predictions' order, so its residuals say nothing of f: f is held at
@@ -934,8 +934,28 @@ TEST(Posterior, OneProfileCannotMeasureItsError) {
         } else {
             EXPECT_LT(post.f, 0.1);
             EXPECT_FALSE(post.f_held);
+            EXPECT_TRUE(post.f_at_least) << post.f;  // exact: said, whichever fit set it
         }
     }
+    // Predictions off by e^4 either way, alternately: f beyond its range,
+    // which is said too.
+    auto sim = make_table(), obs = make_table();
+    for (int m = 0; m < 2; ++m)
+        for (int r = 0; r < n; ++r) {
+            const double v = 2.0 * std::pow(1.15, r) * (m == 0 ? 1.0 : 3.0);
+            (*sim)[m].pre[r] = v * std::exp((r + m) % 2 == 0 ? 4.0 : -4.0);
+            (*sim)[m].restype[r] = 0;
+            (*obs)[m].pre[r] = v;
+            (*obs)[m].pre_err[r] = 0.05 * v;
+        }
+    ReadResult rs, ro;
+    rs.profiles = ro.profiles = 2;
+    rs.records.assign(2, n);
+    ro.records.assign(2, n);
+    ro.maxobs = 500;
+    const Posterior far = compute_posterior(posterior_data(*sim, rs, *obs, ro, Shape{2, n}), {});
+    ASSERT_TRUE(far.usable());
+    EXPECT_TRUE(far.f_at_bound) << far.f;
 }
 
 TEST(Posterior, TheErrorModelKeepsWhatPaysForItself) {
