@@ -12,7 +12,8 @@
 # Usage: bench/label_fit.sh [BUILD_DIR] [DATA_DIR]
 # (KINDS="amide methyl", NOISES="0.03 0.05 0.10", SEEDS="1 ... 12" and FIT_ARGS
 # narrow or vary a run; ENSEMBLE=3 makes each true label three weighted points;
-# STRUCTURE, SITES="A:40 A:120 ..." and CHAIN take another structure.)
+# STRUCTURE, SITES="A:40 A:120 ..." and CHAIN take another structure; DRAWS=1
+# averages the fitted labels' posterior over draws of them, predict --draws.)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
@@ -28,8 +29,8 @@ chain=()
 site_args=()
 for s in "${sites[@]}"; do site_args+=(--site "$s"); done
 
-score() {  # SIM OBS TRUTH PAIRS: "peaks right sure sure_right"; "right p" lines added to PAIRS
-  "$bin" -q --posterior --table "$work/t.tsv" "$1" "$2" >/dev/null 2>&1
+score() {  # SIM OBS TRUTH PAIRS [ARGS]: "peaks right sure sure_right"; "right p" lines added to PAIRS
+  "$bin" -q --posterior --table "$work/t.tsv" "${@:5}" "$1" "$2" >/dev/null 2>&1
   python3 - "$work/t.tsv" "$2" "$3" "$4" <<'EOF'
 import sys
 table, obs, truthf, pairsf = sys.argv[1:]
@@ -86,9 +87,13 @@ for kind in ${KINDS:-amide methyl}; do
       "$bin" import "${ratio_args[@]}" --r2 12.6 --delay 0.010 --noise "$noise" -o "$set_dir/obs.txt" 2>/dev/null
       common=("$pdb" "${nuclei[@]}" "${chain[@]}" "${site_args[@]}" --tau-c 2 --field 750)
       "$bin" predict "${common[@]}" -o "$set_dir/static.txt" 2>/dev/null
-      "$bin" predict "${common[@]}" --fit-labels "$set_dir/obs.txt" ${FIT_ARGS:-} -o "$set_dir/fit.txt" 2>/dev/null
+      draws=()
+      [ -n "${DRAWS:-}" ] && draws=(--draws "$set_dir/draws.txt")
+      "$bin" predict "${common[@]}" --fit-labels "$set_dir/obs.txt" ${FIT_ARGS:-} "${draws[@]}" -o "$set_dir/fit.txt" 2>/dev/null
       for way in static fit truth_sim; do
-        read -r n r s sr <<<"$(score "$set_dir/$way.txt" "$set_dir/obs.txt" "$set_dir/truth.txt" "$work/$way.pairs")"
+        extra=()
+        [ "$way" = fit ] && extra=("${draws[@]}")
+        read -r n r s sr <<<"$(score "$set_dir/$way.txt" "$set_dir/obs.txt" "$set_dir/truth.txt" "$work/$way.pairs" "${extra[@]}")"
         tot[$way.n]=$(( ${tot[$way.n]:-0} + n )); tot[$way.r]=$(( ${tot[$way.r]:-0} + r ))
         tot[$way.s]=$(( ${tot[$way.s]:-0} + s )); tot[$way.sr]=$(( ${tot[$way.sr]:-0} + sr ))
       done

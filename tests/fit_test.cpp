@@ -11,6 +11,7 @@
 #include <string>
 
 #include "profiles/reader.h"
+#include "fit/draws.h"
 #include "fit/fit.h"
 #include "fit/label.h"
 #include "support.h"
@@ -261,13 +262,76 @@ TEST(LabelFit, ALabelsPointsByHand) {
     EXPECT_NEAR(label::prior_cost(loud), std::pow(1.2 / 0.3, 2) + std::pow(0.2 / 0.1, 2), 1e-9);
 }
 
+// Draws follow the likelihood they are drawn from: on a quadratic -2 ln L
+// of known covariance (two parameters correlated at -0.75, as a label's
+// amplitude and distance are) their means and covariances come back.
+TEST(LabelDraws, FollowTheLikelihoodTheyAreDrawnFrom) {
+    const label::Params best{1.0, -2.0, 0.5, 0.0, 0.7};
+    // -2 ln L = d' A d; A = [[2, 1.5], [1.5, 2]] on the first two, 1 / 0.04 and 1 / 0.25 on two more, 4 on the last.
+    auto objective = [&](const label::Params& p) {
+        double d[5];
+        for (int i = 0; i < 5; ++i) d[i] = p[size_t(i)] - best[size_t(i)];
+        return 2 * d[0] * d[0] + 3 * d[0] * d[1] + 2 * d[1] * d[1] + d[2] * d[2] / 0.04 + d[3] * d[3] / 0.25 +
+               4 * d[4] * d[4];
+    };
+    const int n = 4000;
+    const std::vector<label::Params> draws = label::draws(objective, best, n, 7);
+    ASSERT_EQ(draws.size(), size_t(n));
+    double mean[5] = {}, cov[5][5] = {};
+    for (const auto& x : draws)
+        for (int i = 0; i < 5; ++i) mean[i] += x[size_t(i)] / n;
+    for (const auto& x : draws)
+        for (int i = 0; i < 5; ++i)
+            for (int k = 0; k < 5; ++k) cov[i][k] += (x[size_t(i)] - mean[i]) * (x[size_t(k)] - mean[k]) / n;
+    // The inverse of A: [[2, -1.5], [-1.5, 2]] / 1.75; 0.04; 0.25; 1 / 4.
+    const double expected[5] = {2 / 1.75, 2 / 1.75, 0.04, 0.25, 0.25};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_NEAR(mean[i], best[size_t(i)], 0.1 * std::sqrt(expected[i])) << i;
+        EXPECT_NEAR(cov[i][i], expected[i], 0.12 * expected[i]) << i;
+    }
+    EXPECT_NEAR(cov[0][1] / std::sqrt(cov[0][0] * cov[1][1]), -0.75, 0.05);
+    EXPECT_NEAR(cov[2][3], 0.0, 0.1 * std::sqrt(0.04 * 0.25));
+    // Reproducible, and a seed of its own gives other draws.
+    EXPECT_EQ(label::draws(objective, best, 5, 7), std::vector<label::Params>(draws.begin(), draws.begin() + 5));
+    EXPECT_NE(label::draws(objective, best, 5, 8), std::vector<label::Params>(draws.begin(), draws.begin() + 5));
+    // Steps shaped by the curvature: parameters correlated at -0.99 still
+    // give draws nearly independent of the one before (steps along each
+    // axis alone would crawl along the ridge).
+    auto ridge = [&](const label::Params& p) {
+        const double a = p[0] - best[0], b = p[1] - best[1];
+        return (a * a + 1.98 * a * b + b * b) / (1 - 0.99 * 0.99) + objective(p) - 2 * a * a - 3 * a * b - 2 * b * b;
+    };
+    const std::vector<label::Params> along = label::draws(ridge, best, 1000, 7);
+    double m0 = 0, lag = 0, var = 0;
+    for (const auto& x : along) m0 += x[0] / 1000;
+    for (size_t k = 0; k < along.size(); ++k) {
+        var += (along[k][0] - m0) * (along[k][0] - m0);
+        if (k > 0) lag += (along[k][0] - m0) * (along[k - 1][0] - m0);
+    }
+    EXPECT_NEAR(var / 1000, 1.0, 0.15);
+    EXPECT_LT(lag / var, 0.3);
+    // Curvature that is not positive definite (a saddle in the first two,
+    // held by a wall): each parameter alone, still on the likelihood.
+    auto saddle = [&](const label::Params& p) {
+        const double a = p[0] - best[0], b = p[1] - best[1];
+        return objective(p) - 8 * a * b + (std::fabs(a) > 3 || std::fabs(b) > 3 ? HUGE_VAL : 0.0);
+    };
+    const std::vector<label::Params> wide = label::draws(saddle, best, 50, 7);
+    ASSERT_EQ(wide.size(), 50u);
+    for (const auto& x : wide) EXPECT_TRUE(std::isfinite(saddle(x)));
+    // Nothing to draw from: the best, as often as asked.
+    EXPECT_EQ(label::draws([](const label::Params&) { return HUGE_VAL; }, best, 3, 7),
+              std::vector<label::Params>(3, best));
+}
+
 TEST(LabelFit, FromTheCommandLine) {
     const std::string dir = temp_case("", observed(truth, true));
     std::FILE* f = std::fopen((dir + "/s.pdb").c_str(), "w");
     std::fputs(structure().c_str(), f);
     std::fclose(f);
     Proc p = run_binary({"predict", "s.pdb", "--nuclei", "amide", "--site", "A:1", "--site", "A:2", "--site", "A:3",
-                         "--fit-labels", "obs.txt", "--rounds", "6", "--centres", "c.pdb", "-o", "fit.txt"},
+                         "--fit-labels", "obs.txt", "--rounds", "6", "--centres", "c.pdb", "-o", "fit.txt", "--draws",
+                         "d.txt"},
                         "", dir);
     ASSERT_EQ(p.status, 0) << p.err;
     // Six rounds anneal; the centres still moved 0.8 A in the fifth, so a
@@ -283,6 +347,36 @@ TEST(LabelFit, FromTheCommandLine) {
     EXPECT_EQ(read_file(dir + "/c.pdb").substr(0, 6), "REMARK");
     const std::string fitted = read_file(dir + "/fit.txt");
     EXPECT_EQ(std::count(fitted.begin(), fitted.end(), '\n'), kSites * kAmides);
+    // Draws of the labels: each a simulated file of its own, near the fit
+    // and not all at it; the posterior averaged over them says so.
+    const std::string draws = read_file(dir + "/d.txt");
+    EXPECT_EQ(draws.rfind("# draw 1 of 10\n", 0), 0u);
+    EXPECT_NE(draws.find("\n# draw 10 of 10\n"), std::string::npos);
+    EXPECT_EQ(std::count(draws.begin(), draws.end(), '\n'), 10 * (kSites * kAmides + 1));
+    const std::vector<std::string> blocks = split_draws(draws, "d.txt");
+    auto fit_table = make_table(), draw_table = make_table();
+    read_simulated(fitted, "fit.txt", *fit_table);
+    int differ = 0;
+    for (const std::string& b : blocks) {
+        read_simulated(b, "d.txt", *draw_table);
+        for (int s = 0; s < kSites; ++s)
+            for (int i = 0; i < kAmides; ++i) {
+                const double at_fit = (*fit_table)[s].pre[i], drawn = (*draw_table)[s].pre[i];
+                differ += drawn != at_fit;
+                EXPECT_NEAR(drawn, at_fit, 0.3 * at_fit + 0.2) << s << " " << i;
+            }
+    }
+    EXPECT_GT(differ, 9 * kSites * kAmides);
+    p = run_binary({"-q", "--posterior", "--draws", "d.txt", "fit.txt", "obs.txt"}, "", dir);
+    ASSERT_EQ(p.status, 0) << p.err;
+    EXPECT_NE(p.out.find("  averaged over 10 draws of the labels\n"), std::string::npos) << p.out;
+    p = run_binary({"-q", "--draws", "d.txt", "fit.txt", "obs.txt"}, "", dir);
+    EXPECT_EQ(p.status, 2);
+    EXPECT_EQ(p.err, "preassign: --draws requires --posterior (see --help)\n");
+    p = run_binary({"-q", "--posterior", "--draws", "fit.txt", "fit.txt", "obs.txt"}, "", dir);
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.err, "preassign: fit.txt:1: expected \"# draw \" before the first draw: not a file of label draws "
+                     "(predict --draws)\n");
     // Two rounds' anneal and four more leave the centres still moving: said.
     p = run_binary({"predict", "s.pdb", "--nuclei", "amide", "--site", "A:1", "--site", "A:2", "--site", "A:3",
                     "--fit-labels", "obs.txt", "--rounds", "2"},
@@ -310,6 +404,9 @@ TEST(LabelFit, FromTheCommandLine) {
     p = run_binary({"predict", "s.pdb", "--site", "A:1", "--rounds", "3"}, "", dir);
     EXPECT_EQ(p.status, 2);
     EXPECT_EQ(p.err, "preassign: --rounds goes with --fit-labels (see --help)\n");
+    p = run_binary({"predict", "s.pdb", "--site", "A:1", "--draws", "d2.txt"}, "", dir);
+    EXPECT_EQ(p.status, 2);
+    EXPECT_EQ(p.err, "preassign: --draws goes with --fit-labels (see --help)\n");
     p = run_binary({"predict", "s.pdb", "--site", "A:1", "--points", "2"}, "", dir);
     EXPECT_EQ(p.status, 2);
     EXPECT_EQ(p.err, "preassign: --points goes with --fit-labels (see --help)\n");

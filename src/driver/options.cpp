@@ -47,6 +47,12 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
         ->type_name("SIM OBS")
         ->check(given())
         ->needs(posterior);
+    app.add_option("--draws", o.draws,
+                   "draws of fitted labels from predict --fit-labels --draws: --posterior averages over them, so "
+                   "that where the labels may be is not taken as known")
+        ->type_name("FILE")
+        ->check(given())
+        ->needs(posterior);
     app.add_flag("--shifts", o.shifts,
                  "SIM and OBS hold pseudocontact shifts (ppm), not PREs: the walk compares them as it does PREs, "
                  "--posterior weighs them as shifts");
@@ -79,7 +85,7 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
     // A result file must not overwrite an input or the other result.
     refuse_clashes({{"--table", o.table}, {"--heatmap", o.heatmap}},
                    {{"SIM", o.sim}, {"OBS", o.obs}, {"--fix", o.fix}, {"--table", o.table},
-                    {"--pcs", o.pcs.empty() ? "" : o.pcs[0]}, {"--pcs", o.pcs.empty() ? "" : o.pcs[1]}});
+                    {"--pcs", o.pcs.empty() ? "" : o.pcs[0]}, {"--pcs", o.pcs.empty() ? "" : o.pcs[1]}, {"--draws", o.draws}});
     if (o.shifts && !o.pcs.empty())
         throw Failure{kStatusUsage, "--shifts says SIM and OBS hold shifts; --pcs adds shifts to PREs: give one "
                                     "(see --help)"};

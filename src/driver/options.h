@@ -20,6 +20,7 @@ struct Options {
     std::string fix;            // known pairs for --optimal and --posterior, when set
     std::vector<std::string> pcs;  // --pcs SIM OBS: pseudocontact shifts beside the PREs, for --posterior
     bool shifts = false;           // --shifts: SIM and OBS hold pseudocontact shifts, not PREs
+    std::string draws;             // label draws (predict --draws) that --posterior averages over, when set
 };
 
 // Parsed options, or nothing when help or the version was printed to `out`.

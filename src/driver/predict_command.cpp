@@ -80,7 +80,7 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
     app.add_option("--field", o.field_mhz, "MHz: the 1H frequency; default 600")
         ->check(given())
         ->check(CLI::Range(10.0, 2000.0));
-    std::string fit_obs, centres;
+    std::string fit_obs, centres, draws;
     FitOptions fo;
     app.add_option("--fit-labels", fit_obs,
                    "fit each site's label (a point in its residue's frame and an amplitude) jointly with the "
@@ -88,6 +88,11 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
         ->type_name("OBS")
         ->check(given());
     app.add_option("--centres", centres, "with --fit-labels: write the fitted centres as pseudo-atoms to FILE (PDB)")
+        ->type_name("FILE")
+        ->check(given());
+    app.add_option("--draws", draws,
+                   "with --fit-labels: write " + std::to_string(kLabelDraws) + " sets of simulated profiles to FILE, each "
+                   "with the fitted labels drawn from what the data allow, for --posterior --draws to average over")
         ->type_name("FILE")
         ->check(given());
     app.add_option("--points", fo.most_points,
@@ -156,12 +161,14 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
                : methyl == "each"  ? MethylChoice::Each
                                    : MethylChoice::Mean;
     o.label = label == "cloud" ? LabelModel::Cloud : LabelModel::Pseudo;
-    if (fit_obs.empty() && (!centres.empty() || app.count("--rounds") > 0 || app.count("--points") > 0))
+    if (fit_obs.empty() && (!centres.empty() || !draws.empty() || app.count("--rounds") > 0 || app.count("--points") > 0))
         throw Failure{kStatusUsage, std::string(!centres.empty()             ? "--centres"
+                                                : !draws.empty()             ? "--draws"
                                                 : app.count("--rounds") > 0 ? "--rounds"
                                                                             : "--points") +
                                         " goes with --fit-labels (see --help)"};
-    refuse_clashes({{"-o", output}, {"--centres", centres}},
+    if (!draws.empty()) fo.draws = kLabelDraws;
+    refuse_clashes({{"-o", output}, {"--centres", centres}, {"--draws", draws}},
                    {{"STRUCTURE", structure}, {"--sites", sites_file}, {"--fit-labels", fit_obs}, {"-o", output}});
 
     for (const std::string& w : unit_warnings(o)) err << "preassign: warning: " << w << eol;
@@ -170,9 +177,10 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
     auto obs = make_table();
     ReadResult obsr;
     if (!fit_obs.empty()) obsr = read_experimental(load_file(fit_obs), fit_obs, *obs);
-    std::optional<OutputFile> file, centres_file;
+    std::optional<OutputFile> file, centres_file, draws_file;
     if (!output.empty()) file.emplace(output);
     if (!centres.empty()) centres_file.emplace(centres);
+    if (!draws.empty()) draws_file.emplace(draws);
     Prediction p = predict(st, o, structure);
     if (p.nuclei.size() > size_t(kMaxEntries))
         throw Failure{kStatusInput, structure + ": " + std::to_string(p.nuclei.size()) + " nuclei, more than the " +
@@ -212,6 +220,7 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
                 << "site's kept says only that its fit lowered its own residuals" << eol;
         p = fit.prediction;
         if (centres_file) deliver(centres_file, centres_pdb(g, fit, o), out);
+        if (draws_file) deliver(draws_file, draws_text(fit, p), out);
     }
     const std::string text = simulated_profiles_text(p);
     deliver(file, text, out);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "driver/commands.h"
+#include "driver/draws.h"
 #include "driver/options.h"
 #include "io/failure.h"
 #include "io/output_file.h"
@@ -105,17 +106,6 @@ void warn_unbounded(const std::vector<int>& peaks, const ProfileTable& obs, Out&
         << "those assignments against others" << eol;
 }
 
-// The shifts' file must list the PREs' peaks (or residues) in their order.
-void check_same_entries(const ProfileTable& ours, const ProfileTable& theirs, int n, const std::string& name,
-                        const char* what) {
-    for (int i = 0; i < n; ++i)
-        if (theirs[0].id[i] != ours[0].id[i])
-            throw Failure{kStatusInput, name + ": entry " + std::to_string(i + 1) + " is " + what + " " +
-                                            std::to_string(static_cast<long long>(theirs[0].id[i])) + " where the PREs' file has " +
-                                            std::to_string(static_cast<long long>(ours[0].id[i])) +
-                                            ": every file lists the same entries in the same order (import --ids lines them up)"};
-}
-
 }  // namespace
 
 int run(int argc, const char* const* argv, Out& out, Out& err) {
@@ -165,6 +155,12 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
         probe.pred.assign(size_t(extent.profiles) * size_t(extent.residues), 0.0);
         append_shifts(probe, *pcs_sim, pcs_simr, opt.pcs[0], *pcs_obs, pcs_obsr, opt.pcs[1]);
     }
+    std::vector<std::string> draws;
+    std::unique_ptr<ProfileTable> raw_obs;  // the draws' own ceilings start from it
+    if (!opt.draws.empty()) {
+        draws = read_draws(opt.draws, *simprofiles, sim);
+        raw_obs = std::make_unique<ProfileTable>(*obsprofiles);
+    }
     std::optional<OutputFile> table, heatmap;
     if (!opt.table.empty()) table.emplace(opt.table);
     if (!opt.heatmap.empty()) heatmap.emplace(opt.heatmap);
@@ -198,10 +194,21 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
                                                   opt.fix.empty() ? nullptr : &fixed);
     Posterior posterior;
     if (opt.posterior) {
-        PosteriorData data = posterior_data(*simprofiles, sim, *obsprofiles, obs, shape);
-        if (opt.shifts) data.pcs.assign(size_t(data.profiles), 1);
-        if (!opt.pcs.empty()) append_shifts(data, *pcs_sim, pcs_simr, opt.pcs[0], *pcs_obs, pcs_obsr, opt.pcs[1]);
-        posterior = compute_posterior(data, PosteriorOptions{opt.model_error, fixed});
+        // Of clipped tables.
+        auto posterior_of = [&](const ProfileTable& s, const ReadResult& sr, const ProfileTable& o) {
+            PosteriorData data = posterior_data(s, sr, o, obs, shape);
+            if (opt.shifts) data.pcs.assign(size_t(data.profiles), 1);
+            if (!opt.pcs.empty()) append_shifts(data, *pcs_sim, pcs_simr, opt.pcs[0], *pcs_obs, pcs_obsr, opt.pcs[1]);
+            return compute_posterior(data, PosteriorOptions{opt.model_error, fixed});
+        };
+        posterior = posterior_of(*simprofiles, sim, *obsprofiles);
+        if (!draws.empty())
+            average_over_draws(posterior, draws, opt.draws, [&](const ProfileTable& s, const ReadResult& sr) {
+                auto clipped_sim = std::make_unique<ProfileTable>(s);
+                auto clipped_obs = std::make_unique<ProfileTable>(*raw_obs);
+                apply_ceiling(*clipped_sim, *clipped_obs, obs.maxobs, shape, discard, discard);
+                return posterior_of(*clipped_sim, sr, *clipped_obs);
+            });
         write_posterior(posterior, obsname, out, err);
         columns.posterior = &posterior;
     }

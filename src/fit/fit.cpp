@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "fit/draws.h"
 #include "fit/label.h"
 #include "numeric/simplex.h"
 #include "io/output.h"
@@ -359,6 +360,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
     out.sites.resize(S);
     std::vector<double> spread(S, 0.0);
     std::vector<char> measured(S, 0);  // the site has a PRE to fit to
+    std::vector<std::vector<Params>> drawn(S);  // per site, the last round's draws
     Out quiet(kDiscard);
     // Rounds past the anneal, at T = 1, while the centres still move: up to
     // kMostRoundsFactor times the anneal's, within kExtraWork.
@@ -510,6 +512,10 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
                 for (size_t k = 0; k < 3; ++k) b[k] += extra * (b[k] - params[s][k]);
             }
             params[s] = b;
+            if (last && fo.draws > 0) {
+                const auto minus_two_ln_l = [&](const Params& p) { return objective(p); };
+                drawn[s] = label::draws(minus_two_ln_l, b, fo.draws, 0xd7a0000ULL + s);
+            }
             if (last) {
                 spread[s] = 0.0;
                 measured[s] = !pairs.empty();
@@ -549,8 +555,26 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
         describe(g.frames[s][0], params[s], spread[s], measured[s], fo, f);
         if (f.kept) out.prediction.gamma2[s] = gamma[s];
     }
+    out.draws.assign(size_t(fo.draws), out.prediction.gamma2);
+    for (size_t k = 0; k < out.draws.size(); ++k)
+        for (size_t s = 0; s < S; ++s) {
+            if (!out.sites[s].kept || drawn[s].size() <= k) continue;
+            label::place(g, s, drawn[s][k], factor, scratch);
+            for (size_t n = 0; n < N; ++n) out.draws[k][s][n] = label::gamma2(g, n, scratch);
+        }
     out.settled = !unsettled;
     return out;
+}
+
+std::string draws_text(const Fitted& f, const Prediction& p) {
+    std::string s;
+    Prediction drawn = p;
+    for (size_t k = 0; k < f.draws.size(); ++k) {
+        drawn.gamma2 = f.draws[k];
+        s += std::string(kDrawMark) + std::to_string(k + 1) + " of " + std::to_string(f.draws.size()) + "\n" +
+             simulated_profiles_text(drawn);
+    }
+    return s;
 }
 
 std::string centres_pdb(const Geometry& g, const Fitted& f, const PredictOptions& o) {

@@ -21,6 +21,7 @@ struct FitOptions {
     int starts = 8;            // random starts per site, besides the pseudo-atom
     double most_spread = 3.0;  // A: starts this far apart and as good mean one point cannot describe the label
     int most_points = 1;       // per label, 1 to 3
+    int draws = 0;             // of each label from its likelihood, for a posterior to average over
 };
 
 struct SiteFit {
@@ -41,12 +42,22 @@ struct Fitted {
     Prediction prediction;  // fitted sites, and the unfitted ones where not kept
     std::vector<SiteFit> sites;
     bool settled = true;    // false: the centres still moved when the rounds ran out
+    // [draw][site][nucleus]: Gamma2 (s^-1) with each kept site's label drawn
+    // from its likelihood, the others unfitted; FitOptions::draws of them.
+    std::vector<std::vector<std::vector<double>>> draws;
 };
 
 // `unfitted` is the prediction of the chosen label model; `obs` the
 // experimental tables as read. `progress` gets a line per round.
 Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& unfitted, const ProfileTable& obs,
                   const ReadResult& obsr, const FitOptions& fo, const std::function<void(const std::string&)>& progress);
+
+// Predictions from each draw (p's nuclei, f's draws), in one file: a
+// kDrawMark line "K of N" before each draw's simulated profiles.
+std::string draws_text(const Fitted& f, const Prediction& p);
+
+// How many draws of the labels predict --draws writes.
+inline constexpr int kLabelDraws = 10;
 
 // The fitted centres as pseudo-atoms, one residue per site in each model, to
 // view with the structure.

@@ -97,6 +97,7 @@ struct Posterior {
     double chi2_per_value = 0.0;    // at the optimum, over two-sided terms
     Convergence marginals;          // how the sampling of the marginals ended, and how close it came
     int defaulted_errors = 0;       // measured values (not clipped) without a positive error
+    int draws = 0;                  // draws of fitted labels the probabilities are averaged over; 0: none
     // [peak * (residues + 1) + residue]; the last column is "unassigned":
     // the peak is no residue's.
     std::vector<double> prob;

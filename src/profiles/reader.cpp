@@ -377,3 +377,24 @@ std::string load_file(const std::string& name) {
     ::close(fd);
     return text;
 }
+
+std::vector<std::string> split_draws(std::string_view text, const std::string& name) {
+    std::vector<std::string> out;
+    int line = 0;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        const std::string_view l = text.substr(at, end - at);
+        ++line;
+        if (l.substr(0, kDrawMark.size()) == kDrawMark) {
+            out.emplace_back(size_t(line), '\n');
+        } else if (!out.empty()) {
+            out.back().append(l).push_back('\n');
+        } else if (l.find_first_not_of(" \t\r") != std::string_view::npos) {
+            throw Failure{kStatusInput, name + ":" + std::to_string(line) + ": expected \"" + std::string(kDrawMark) +
+                                            "\" before the first draw: not a file of label draws (predict --draws)"};
+        }
+        at = end + 1;
+    }
+    if (out.empty()) throw Failure{kStatusInput, name + ": holds no draw (predict --draws writes them)"};
+    return out;
+}

@@ -38,6 +38,14 @@ struct ReadResult {
 ReadResult read_simulated(std::string_view text, const std::string& name, ProfileTable& sim);
 ReadResult read_experimental(std::string_view text, const std::string& name, ProfileTable& obs);
 
+// A file of label draws (predict --draws): before each draw a line that
+// begins with kDrawMark, then that draw's simulated profiles. Returns each
+// draw's text after as many empty lines as precede it in the file, so that
+// the reader's messages give the file's line numbers. Throws Failure
+// "NAME:LINE: reason" where the file holds no draw or text before the first mark.
+inline constexpr std::string_view kDrawMark = "# draw ";
+std::vector<std::string> split_draws(std::string_view text, const std::string& name);
+
 // The run's shape: the experimental file's profiles, compared with the
 // simulated ones of the same index, and the longer of the two files' entries.
 Shape combined_shape(const ReadResult& sim, const ReadResult& obs);

@@ -1,0 +1,28 @@
+// The posterior averaged over draws of fitted labels (predict --draws): each
+// draw's predictions give a posterior of their own, and a peak's probability
+// is their mean, so that where a label may be is not taken as known.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "posterior/posterior.h"
+#include "profiles/profile.h"
+#include "profiles/reader.h"
+
+// Throws Failure "NAME: entry K is WHAT X where the PREs' file has Y" unless
+// `theirs` lists `ours`' first n entries in their order.
+void check_same_entries(const ProfileTable& ours, const ProfileTable& theirs, int n, const std::string& name,
+                        const char* what);
+
+// The draws of a file, each checked against the simulated file `sim`
+// (`simr` as read): the same profiles, residues and records. Throws Failure.
+std::vector<std::string> read_draws(const std::string& name, const ProfileTable& sim, const ReadResult& simr);
+
+// p (made from the best fit) with its probabilities replaced by the mean of
+// the draws' posteriors, each made by `posterior_of` from a draw's table as
+// read; p keeps its own error model, optimum and line, and takes the worst
+// of the draws' convergence.
+void average_over_draws(Posterior& p, const std::vector<std::string>& draws, const std::string& name,
+                        const std::function<Posterior(const ProfileTable& sim, const ReadResult& simr)>& posterior_of);

@@ -1,0 +1,84 @@
+// Label draws: the file is split where its marks are, with the file's line
+// numbers kept; a draw that lists other residues is refused; the posterior
+// is the mean of the draws' posteriors, and as settled as the least settled.
+#include <gtest/gtest.h>
+
+#include "driver/draws.h"
+#include "io/failure.h"
+#include "support.h"
+
+namespace {
+
+TEST(LabelDraws, AreSplitWhereTheirMarksAreAndCheckedAgainstTheSimulatedFile) {
+    EXPECT_EQ(split_draws("# draw 1 of 2\n1 5 1\n2 6 0\n# draw 2 of 2\n1 7 1\n", "d.txt"),
+              (std::vector<std::string>{"\n1 5 1\n2 6 0\n", "\n\n\n\n1 7 1\n"}));
+    EXPECT_EQ(split_draws("\n# draw 1 of 1\n1 5 1", "d.txt"), std::vector<std::string>{"\n\n1 5 1\n"});
+    EXPECT_EQ(failure([] { split_draws("1 5 1\n# draw 1 of 1\n", "d.txt"); }),
+              "d.txt:1: expected \"# draw \" before the first draw: not a file of label draws (predict --draws)");
+    EXPECT_EQ(failure([] { split_draws(" \n", "d.txt"); }), "d.txt: holds no draw (predict --draws writes them)");
+    // A bad number is reported at the file's own line.
+    const std::string bad = temp_file("# draw 1 of 2\n1 5 1\n2 6 0\n# draw 2 of 2\n1 x 1\n2 6 0\n");
+    auto sim = make_table();
+    const ReadResult simr = read_simulated("1 5 1\n2 6 0\n", "sim.txt", *sim);
+    EXPECT_NE(failure([&] { read_draws(bad, *sim, simr); }).find(bad + ":5:"), std::string::npos)
+        << failure([&] { read_draws(bad, *sim, simr); });
+    const std::string good = temp_file("# draw 1 of 2\n1 5 1\n2 6 0\n# draw 2 of 2\n1 4 1\n2 9 0\n");
+    EXPECT_EQ(read_draws(good, *sim, simr).size(), 2u);
+    const std::string shorter = temp_file("# draw 1 of 2\n1 5 1\n2 6 0\n# draw 2 of 2\n1 4 1\n");
+    EXPECT_EQ(failure([&] { read_draws(shorter, *sim, simr); }),
+              shorter + ": draw 2 holds 1 profiles of 1 records, not the simulated file's: draws come from the run "
+                        "that wrote it");
+    const std::string other = temp_file("# draw 1 of 1\n1 5 1\n3 6 0\n");
+    EXPECT_EQ(failure([&] { read_draws(other, *sim, simr); }),
+              other + ": entry 2 is residue number 3 where the PREs' file has 2: every file lists the same entries "
+                      "in the same order (import --ids lines them up)");
+}
+
+TEST(LabelDraws, ThePosteriorIsTheMeanOfTheDrawsPosteriors) {
+    Posterior best;
+    best.computed = true;
+    best.peaks = 1;
+    best.residues = 2;
+    best.f = 0.3;
+    best.prob = {1.0, 0.0, 0.0};
+    best.marginals.error = 0.01;
+    // Each draw's posterior, told apart by its first value.
+    auto of = [](double first, SampleStatus status, double error) {
+        Posterior q;
+        q.computed = true;
+        q.peaks = 1;
+        q.residues = 2;
+        q.prob = {first, 0.9 - first, 0.1};
+        q.marginals.status = status;
+        q.marginals.error = error;
+        return q;
+    };
+    std::vector<Posterior> given{of(0.2, SampleStatus::Converged, 0.02), of(0.8, SampleStatus::Converged, 0.05),
+                                 of(0.5, SampleStatus::Converged, 0.03)};
+    auto draw_of = [&](const ProfileTable& sim, const ReadResult&) { return given[size_t(sim[0].pre[0])]; };
+    Posterior p = best;
+    average_over_draws(p, {"1 0 0\n", "1 1 0\n", "1 2 0\n"}, "d.txt", draw_of);
+    ASSERT_EQ(p.prob.size(), 3u);
+    EXPECT_NEAR(p.prob[0], 0.5, 1e-12);
+    EXPECT_NEAR(p.prob[1], 0.4, 1e-12);
+    EXPECT_NEAR(p.prob[2], 0.1, 1e-12);
+    EXPECT_EQ(p.draws, 3);
+    EXPECT_EQ(p.f, 0.3);  // the best fit's error model stays on its line
+    EXPECT_EQ(p.marginals.status, SampleStatus::Converged);
+    EXPECT_EQ(p.marginals.error, 0.05);
+    EXPECT_TRUE(p.usable());
+    // One draw unsettled: so is the mean.
+    given[1].marginals.status = SampleStatus::NotConverged;
+    p = best;
+    average_over_draws(p, {"1 0 0\n", "1 1 0\n"}, "d.txt", draw_of);
+    EXPECT_EQ(p.marginals.status, SampleStatus::NotConverged);
+    EXPECT_FALSE(p.usable());
+    // One draw with costs not finite: nothing computed.
+    given[2].computed = false;
+    given[2].prob.clear();
+    p = best;
+    average_over_draws(p, {"1 0 0\n", "1 2 0\n"}, "d.txt", draw_of);
+    EXPECT_FALSE(p.computed);
+}
+
+}  // namespace
