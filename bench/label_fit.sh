@@ -51,6 +51,10 @@ for r in rows[1:]:
         continue
     ok = r[col["posterior_residue_number"]] == truth[label[pid]]
     p = float(r[col["posterior_probability"]] or 0)
+    # The truth names residues, not which of a residue's two methyls: the
+    # residue's probability is both entries', where they come first and second.
+    if r[col["posterior_runner_up_residue_number"]] == r[col["posterior_residue_number"]] != "":
+        p += float(r[col["posterior_runner_up_probability"]] or 0)
     pairs.write("%d %r\n" % (ok, p))
     n, right, sure, sure_right = n + 1, right + ok, sure + (p >= 0.9), sure_right + (ok and p >= 0.9)
 print(n, right, sure, sure_right)

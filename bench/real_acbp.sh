@@ -42,11 +42,12 @@ for s in "${sites[@]}"; do ratio_args+=(--ratios "$work/exp$s.dat"); done
 
 site_args=()
 for s in "${sites[@]}"; do site_args+=(--site "A:$s"); done
+post_args=()  # more options for the posterior run
 score() {  # LABEL_MODEL ARGS...
   local name=$1; shift
   "$bin" predict "$data/1nti.pdb" --nuclei amide "${site_args[@]}" --tau-c 2 --field 750 "$@" \
     -o "$work/sim.txt" 2>/dev/null
-  "$bin" -q --posterior --table "$work/t.tsv" "$work/sim.txt" "$work/obs.txt" >/dev/null 2>"$work/err.txt"
+  "$bin" -q --posterior "${post_args[@]}" --table "$work/t.tsv" "$work/sim.txt" "$work/obs.txt" >/dev/null 2>"$work/err.txt"
   python3 - "$work" "$name" <<'EOF'
 import sys
 work, name = sys.argv[1], sys.argv[2]
@@ -88,6 +89,10 @@ score "pseudo-atom, 8 A from CA" --label pseudo --label-distance 8
 score "cloud, 6 A reach from CB" --label cloud
 score "fitted to these data (--fit-labels)" --fit-labels "$work/obs.txt"
 cp "$work/sim.txt" "$work/points.txt"
+post_args=(--draws "$work/draws.txt")
+score "fitted, the posterior averaged over draws of the labels (--draws)" --fit-labels "$work/obs.txt" \
+  --draws "$work/draws.txt"
+post_args=()
 score "fitted, up to three points per label (--points 3)" --fit-labels "$work/obs.txt" --points 3
 cp "$work/sim.txt" "$work/ensembles.txt"
 

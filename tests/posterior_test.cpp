@@ -253,6 +253,36 @@ TEST(Posterior, ABroadenedPeakIsABound) {
     EXPECT_GT(post.p(0, 1), 0.2);
 }
 
+TEST(Posterior, ABroadenedPeaksBoundIsAsUncertainAsTheValueThatSetsIt) {
+    // Near the detection limit a ratio of 0.01 +- 0.1 reads as a PRE of
+    // hundreds: 133 +- 260 is the largest measured, and the bound it sets
+    // is that uncertain. A clipped value, a missing one and a profile of
+    // shifts set none.
+    PosteriorData d;
+    d.profiles = 3;
+    d.peaks = 4;
+    d.cap = 998;
+    d.meas = {40, 133, 1000, MISSING_PRE, 30, 20, 1000, 1000, 190, 0, 0, 0};
+    d.err = {5, 260, 0, 0, 0, 1, 0, 0, 0.5, 0, 0, 0};
+    d.pcs = {0, 0, 1};
+    d.shift.assign(4, 0.0);
+    EXPECT_EQ(largest_measured(d).value, 133.0);
+    EXPECT_EQ(largest_measured(d).error, 260.0);
+    const post::Tables t = post::gather(d);
+    EXPECT_TRUE(t.clipped[2]);
+    EXPECT_EQ(t.meas[2], 133.0);
+    EXPECT_EQ(t.err[2], 260.0);
+    // Measured to better than the default error of a value that size
+    // (0.1 |y| + 0.5), the bound keeps that default.
+    d.err[1] = 2;
+    EXPECT_EQ(post::gather(d).err[2], 0.1 * 133 + 0.5);
+    // No error given: the default.
+    d.pcs.clear();
+    EXPECT_EQ(largest_measured(d).value, 190.0);
+    EXPECT_EQ(largest_measured(d).error, 0.5);
+    EXPECT_EQ(post::gather(d).err[6], 0.1 * 190 + 0.5);
+}
+
 TEST(Posterior, ShiftsSayTheirType) {
     EXPECT_LT(shift_cost(kLeu, kLeuShiftMean), shift_cost(kLeu, kValShiftMean));
     EXPECT_LT(shift_cost(kVal, kValShiftMean), shift_cost(kVal, kLeuShiftMean));
@@ -774,14 +804,14 @@ Calibration calibration(const std::vector<std::pair<bool, double>>& peaks) {
 }
 
 // The posterior of these files, clipped as a run clips them.
-Posterior files_posterior(const std::string& simname, const std::string& obsname) {
+Posterior files_posterior(const std::string& simname, const std::string& obsname, const PosteriorOptions& opt = {}) {
     auto sim = make_table(), obs = make_table();
     const ReadResult rs = read_simulated(read_file(simname), "sim", *sim);
     const ReadResult ro = read_experimental(read_file(obsname), "obs", *obs);
     const Shape shape = combined_shape(rs, ro);
     Out quiet(kDiscard);
     apply_ceiling(*sim, *obs, ro.maxobs, shape, quiet, quiet);
-    return compute_posterior(posterior_data(*sim, rs, *obs, ro, shape), {});
+    return compute_posterior(posterior_data(*sim, rs, *obs, ro, shape), opt);
 }
 
 // The posterior of a set that bench/make_realistic.py writes into `dir`
@@ -805,6 +835,38 @@ TEST(Posterior, TheExampleGivesProbabilities) {
     for (int j = 0; j < post.peaks; ++j)
         for (int r = 0; r < post.residues; ++r) sure += post.p(j, r) >= 0.9;
     EXPECT_GE(sure, 10);
+}
+
+// A draw of fitted labels is judged by the best fit's error model and
+// shares, taken as they are: on the best fit's own data that gives its
+// probabilities back exactly, and a model held wider is not refitted.
+TEST(Posterior, ADrawIsJudgedByTheBestFitsModel) {
+    const std::string dir = std::string(PREASSIGN_SOURCE) + "/examples/";
+    const Posterior best = files_posterior(dir + "sim.txt", dir + "obs.txt");
+    ASSERT_TRUE(best.usable());
+    ASSERT_EQ(best.etas.size(), 4u);
+    PosteriorOptions opt;
+    opt.held = &best;
+    const Posterior again = files_posterior(dir + "sim.txt", dir + "obs.txt", opt);
+    EXPECT_EQ(again.prob, best.prob);
+    EXPECT_EQ(again.f, best.f);
+    EXPECT_TRUE(again.fitted);
+    Posterior wider = best;
+    wider.model.f = 3 * best.f;
+    wider.model.a = 0.0;
+    wider.etas = {0.5, 0.5, 0.5, 0.5};
+    opt.held = &wider;
+    const Posterior held = files_posterior(dir + "sim.txt", dir + "obs.txt", opt);
+    EXPECT_EQ(held.f, 3 * best.f);
+    EXPECT_EQ(held.model.a, 0.0);
+    EXPECT_EQ(held.eta, 0.5);
+    int sure = 0, sure_held = 0;
+    for (int j = 0; j < best.peaks; ++j)
+        for (int r = 0; r < best.residues; ++r) {
+            sure += best.p(j, r) >= 0.9;
+            sure_held += held.p(j, r) >= 0.9;
+        }
+    EXPECT_LT(sure_held, sure / 2);
 }
 
 // Per peak of six generated sets (150 residues, 6 profiles, 30 % prediction

@@ -195,19 +195,21 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
     Posterior posterior;
     if (opt.posterior) {
         // Of clipped tables.
-        auto posterior_of = [&](const ProfileTable& s, const ReadResult& sr, const ProfileTable& o) {
+        auto posterior_of = [&](const ProfileTable& s, const ReadResult& sr, const ProfileTable& o,
+                                const Posterior* held) {
             PosteriorData data = posterior_data(s, sr, o, obs, shape);
             if (opt.shifts) data.pcs.assign(size_t(data.profiles), 1);
             if (!opt.pcs.empty()) append_shifts(data, *pcs_sim, pcs_simr, opt.pcs[0], *pcs_obs, pcs_obsr, opt.pcs[1]);
-            return compute_posterior(data, PosteriorOptions{opt.model_error, fixed});
+            return compute_posterior(data, PosteriorOptions{opt.model_error, fixed, held});
         };
-        posterior = posterior_of(*simprofiles, sim, *obsprofiles);
+        posterior = posterior_of(*simprofiles, sim, *obsprofiles, nullptr);
+        const Posterior best = posterior;
         if (!draws.empty())
             average_over_draws(posterior, draws, opt.draws, [&](const ProfileTable& s, const ReadResult& sr) {
                 auto clipped_sim = std::make_unique<ProfileTable>(s);
                 auto clipped_obs = std::make_unique<ProfileTable>(*raw_obs);
                 apply_ceiling(*clipped_sim, *clipped_obs, obs.maxobs, shape, discard, discard);
-                return posterior_of(*clipped_sim, sr, *clipped_obs);
+                return posterior_of(*clipped_sim, sr, *clipped_obs, &best);
             });
         write_posterior(posterior, obsname, out, err);
         columns.posterior = &posterior;

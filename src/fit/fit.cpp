@@ -74,7 +74,7 @@ struct FlatValues {
         const size_t n = size_t(d.profiles) * d.peaks;
         lv.assign(n, 0.0);
         kind.assign(n, 0);
-        const double bound = largest_measured(d);
+        const double bound = largest_measured(d).value;
         for (int m = 0; m < d.profiles; ++m) {
             std::vector<std::pair<double, double>> ve;
             for (int j = 0; j < d.peaks; ++j) {

@@ -24,7 +24,7 @@ Tables gather(const PosteriorData& d) {
     t.clipped.assign(np * t.peaks, 0);
     t.pred = d.pred;
     t.pcs = d.pcs;
-    const double bound = largest_measured(d);
+    const Bound bound = largest_measured(d);
     for (int m = 0; m < t.np; ++m) {
         for (int j = 0; j < t.peaks; ++j) {
             const size_t k = size_t(m) * t.peaks + j;
@@ -39,8 +39,10 @@ Tables gather(const PosteriorData& d) {
                 continue;
             }
             t.clipped[k] = v >= d.cap;
-            t.meas[k] = t.clipped[k] ? bound : v;
-            t.err[k] = std::min(std::max(pre_error(t.meas[k], d.err[k]), kLeastError), kMostError);
+            t.meas[k] = t.clipped[k] ? bound.value : v;
+            t.err[k] = std::min(std::max(t.clipped[k] ? std::max(pre_error(bound.value, 0.0), bound.error) : pre_error(v, d.err[k]),
+                                         kLeastError),
+                                kMostError);
             t.defaulted += !t.clipped[k] && !(d.err[k] > 0.0);
             ++t.values;
         }

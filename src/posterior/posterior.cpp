@@ -134,14 +134,14 @@ double shift_power(const Tables& t, const Model& model, const std::vector<Pairin
 
 }  // namespace
 
-double largest_measured(const PosteriorData& d) {
-    double bound = 0.0;
+Bound largest_measured(const PosteriorData& d) {
+    Bound bound;
     for (size_t k = 0; k < d.meas.size(); ++k) {
         // A shift (ppm) says nothing of how large a broadened peak's PRE is.
         const size_t m = d.peaks > 0 ? k / size_t(d.peaks) : 0;
         if (m < d.pcs.size() && d.pcs[m]) continue;
         const double v = d.meas[k];
-        if (is_measured(v) && v < d.cap) bound = std::max(bound, v);
+        if (is_measured(v) && v < d.cap && v > bound.value) bound = {v, pre_error(v, d.err[k])};
     }
     return bound;
 }
@@ -221,8 +221,9 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     post.residues = t.residues;
     post.defaulted_errors = t.defaulted;
     post.values = t.values;
-    post.fitted = opt.model_error < 0.0;
+    post.fitted = opt.held ? opt.held->fitted : opt.model_error < 0.0;
     post.f = post.fitted ? kStartModelError : opt.model_error;
+    const bool refit = post.fitted && !opt.held;
 
     Free q = free_problem(t, opt);
     const Priors pr = matching_priors(q.P, q.R);
@@ -231,6 +232,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     model.c = t.typical_error;
     model.pcs = t.pcs;
     model.scale = post.fitted ? starting_scales(t, model.c) : std::vector<double>(t.np, 1.0);
+    if (opt.held) model = opt.held->model;
     // The model at the best matching: match, then fit to it. A given f is
     // the whole error model: no floor, no profile's factor. With one
     // profile, each fill also takes the means that its gross share needs.
@@ -239,7 +241,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     std::vector<int> match = best_matching(q, pr);
     if (match.size() != size_t(q.P)) return post;  // some costs are not finite
     const std::vector<Pairing> matched = real_pairs(q, match, opt);
-    if (post.fitted) {
+    if (refit) {
         fit_model(t, matched, true, model);
         model.shift_power = shift_power(t, model, matched);
         fill_costs(t, model, q, means);
@@ -251,7 +253,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     // pairing the posterior weighs, by its chance, and the marginals sampled
     // again. The best matching's pairs flatter the fit; the posterior's do
     // not (2 to 4 points more accuracy on truth-known sets).
-    if (post.fitted && b.convergence.status != SampleStatus::Failed) {
+    if (refit && b.convergence.status != SampleStatus::Failed) {
         fit_model(t, weighed_pairs(q, k, b, opt), false, model);
         choose_error_model(t, q, model);
         model.shift_power = shift_power(t, model, matched);  // the refitted model, the matching's pairs
@@ -268,12 +270,15 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     post.shift_power = model.shift_power;
     for (int m = 0; m < t.np; ++m) (t.shifts(m) ? post.shift_profiles : post.pre_profiles) += 1;
     post.single_profile = t.np == 1;
-    const std::vector<double> eta =
-        post.single_profile ? std::vector<double>{gross_share(t, q, match, model)} : held_out(t, q, k, b, model);
+    const std::vector<double> eta = opt.held            ? opt.held->etas
+                                    : post.single_profile ? std::vector<double>{gross_share(t, q, match, model)}
+                                                          : held_out(t, q, k, b, model);
     post.f_at_bound = post.fitted && post.f >= kMaxModelError * 0.99;
     post.f_at_least = post.fitted && post.f <= kLeastFittedError * 1.01;
     post.f_held = post.fitted && post.single_profile && post.f <= kOneProfileLeastError * 1.01;
     post.scale = model.scale;
+    post.model = model;
+    post.etas = eta;
     post.eta = 0.0;
     for (double e : eta) post.eta += e / double(eta.size());
     if (post.eta > 0.0) fill_mixed_costs(t, model, eta, q);  // else the costs are the model's already

@@ -11,6 +11,7 @@
 
 #include "likelihood/pre_model.h"
 #include "posterior/matchings.h"
+#include "posterior/terms.h"
 #include "profiles/profile.h"
 #include "profiles/reader.h"
 
@@ -32,7 +33,7 @@ struct PosteriorData {
     std::vector<double> shift;      // per peak: the tested value (experimental profile 0)
     std::vector<int> type;          // per residue: the type code (simulated profile 0)
     // The ceiling's cap: a measurement at it was clipped, and says only that
-    // the PRE is at least the largest one measured.
+    // the PRE is at least the largest one measured (largest_measured).
     double cap = 0.0;
     // Per profile, where non-empty: 1 for pseudocontact shifts (ppm, signed),
     // which are weighed on a scale of their own.
@@ -46,17 +47,31 @@ void append_shifts(PosteriorData& d, const ProfileTable& sim, const ReadResult& 
                    const ProfileTable& obs, const ReadResult& obsr, const std::string& obsname);
 
 // What a clipped measurement says the PRE is at least: the largest PRE
-// measured, profiles of shifts left out (the cap itself may come from a marker value, far above any real
-// PRE); 0 where none is.
-double largest_measured(const PosteriorData& d);
+// measured (s^-1), and as uncertain as that value (its error, where more
+// than the default error of a value of that size; profiles of
+// shifts left out, as is the cap, which may come from a marker value far
+// above any real PRE); 0 where none is. Near the detection limit a ratio of
+// 0.01 +- 0.1 reads as a PRE of hundreds: a bound taken as sure there made
+// peaks broadened at a tenth of it surely no residue's predicted below it.
+struct Bound {
+    double value = 0.0, error = 0.0;
+};
+Bound largest_measured(const PosteriorData& d);
 
 // Made after the ceiling has run, from the clipped tables.
 PosteriorData posterior_data(const ProfileTable& sim, const ReadResult& simr, const ProfileTable& obs,
                              const ReadResult& obsr, Shape shape);
 
+struct Posterior;
+
 struct PosteriorOptions {
     double model_error = -1.0;                // f; negative: fitted
     std::vector<std::pair<int, int>> fixed;   // known (peak, residue) pairs
+    // Where set, its error model and uninformative shares are taken as they
+    // are, not refitted: a draw of fitted labels is judged by the model of
+    // the best fit, as its residuals hold the draw's own displacement, which
+    // the average over draws already counts.
+    const Posterior* held = nullptr;
 };
 
 // The largest f that is fitted; at it, the predictions fit too poorly to say how poorly.
@@ -103,6 +118,8 @@ struct Posterior {
     std::vector<double> prob;
     std::vector<int> optimum;       // residue of each peak, -1 unassigned
     std::vector<char> fixed;        // per peak
+    post::Model model;              // the error model the probabilities were computed with
+    std::vector<double> etas;       // and the uninformative shares, per profile
 
     // Probabilities that can be given: computed, and their iteration settled.
     bool usable() const { return computed && marginals.status == SampleStatus::Converged; }
