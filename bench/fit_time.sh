@@ -2,8 +2,9 @@
 # The label fit at scale: a generated 20-model structure of 900 residues
 # (800 Leu/Val, scattered in a 60 A box, each model a 0.5 A jitter of the
 # first), 20 sites, ratios made by bench/make_labelled.py at noise 0.05.
-# Times `predict --fit-labels` RUNS times (default 3; quote the median) and
-# scores its result against the truth, beside the true labels'.
+# Times `predict --fit-labels --draws` and the posterior over its draws RUNS
+# times (default 3; quote the medians) and scores the result against the
+# truth, beside the true labels'.
 #
 # Usage: bench/fit_time.sh [BUILD_DIR] [RUNS]   (FIT_ARGS: more options for the fit)
 set -euo pipefail
@@ -47,10 +48,14 @@ for s in "${sites[@]}"; do ratio_args+=(--ratios "$work/set/ratios_${s/:/}.dat")
 "$bin" import "${ratio_args[@]}" --r2 12.6 --delay 0.010 --noise 0.05 -o "$work/obs.txt" 2>/dev/null
 for _ in $(seq "$runs"); do
   /usr/bin/time -f "fit: %e s, %M KB" "$bin" predict "$work/big.pdb" --nuclei methyl "${site_args[@]}" \
-    --fit-labels "$work/obs.txt" ${FIT_ARGS:-} -o "$work/fit.txt" 2>&1 | tail -1
+    --fit-labels "$work/obs.txt" ${FIT_ARGS:-} --draws "$work/draws.txt" -o "$work/fit.txt" 2>&1 | tail -1
+  /usr/bin/time -f "posterior over the draws: %e s, %M KB" "$bin" -q --posterior --draws "$work/draws.txt" \
+    "$work/fit.txt" "$work/obs.txt" 2>&1 >/dev/null | tail -1
 done
-for way in fit set/truth_sim; do
-  "$bin" -q --posterior --table "$work/t.tsv" "$work/$way.txt" "$work/obs.txt" >/dev/null 2>&1
+for way in fit drawn set/truth_sim; do
+  extra=()
+  [ "$way" = drawn ] && extra=(--draws "$work/draws.txt") && cp "$work/fit.txt" "$work/drawn.txt"
+  "$bin" -q --posterior "${extra[@]}" --table "$work/t.tsv" "$work/$way.txt" "$work/obs.txt" >/dev/null 2>&1
   python3 - "$work" "$way" <<'PY'
 import sys
 work, way = sys.argv[1:]
@@ -67,6 +72,7 @@ for r in rows[1:]:
     ok = r[col["posterior_residue_number"]] == truth[label[r[col["peak_id"]]]]
     p = float(r[col["posterior_probability"]] or 0)
     n, right, sure, sure_right = n + 1, right + ok, sure + (p >= 0.9), sure_right + (ok and p >= 0.9)
-print("%s: %d peaks, %d right, %d at >= 0.9 (%d right)" % ("fitted" if way == "fit" else "true labels", n, right, sure, sure_right))
+name = {"fit": "fitted", "drawn": "fitted, over draws"}.get(way, "true labels")
+print("%s: %d peaks, %d right, %d at >= 0.9 (%d right)" % (name, n, right, sure, sure_right))
 PY
 done

@@ -3,17 +3,18 @@
 # structure (read from ../shared/data/acbp, never copied here) with each
 # spin label put 5 to 8 A from its CB in a random direction
 # (bench/make_labelled.py), for amide H and for methyls, at three noise
-# levels, 7 % of values missing. Each set is assigned three ways: with the
-# static pseudo-atom, with the fitted labels (predict --fit-labels), and
-# with the true labels (the ceiling). Prints, pooled over twelve sets per row
-# peaks measured, right, at >= 0.9 and right of those, and the calibration
-# error, for each way.
+# levels, 7 % of values missing. Each set is assigned four ways: with the
+# static pseudo-atom, with the fitted labels (predict --fit-labels), with
+# the posterior averaged over draws of them (predict --draws, --posterior
+# --draws), and with the true labels (the ceiling). Prints, pooled over
+# twelve sets per row, peaks measured, right (by residue: the truth does not
+# say which of a residue's two methyls), at >= 0.9 and right of those, and
+# the calibration error, for each way.
 #
 # Usage: bench/label_fit.sh [BUILD_DIR] [DATA_DIR]
 # (KINDS="amide methyl", NOISES="0.03 0.05 0.10", SEEDS="1 ... 12" and FIT_ARGS
 # narrow or vary a run; ENSEMBLE=3 makes each true label three weighted points;
-# STRUCTURE, SITES="A:40 A:120 ..." and CHAIN take another structure; DRAWS=1
-# averages the fitted labels' posterior over draws of them, predict --draws.)
+# STRUCTURE, SITES="A:40 A:120 ..." and CHAIN take another structure.)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
@@ -75,8 +76,8 @@ print("%.3f" % err)
 EOF
 }
 
-echo "| nuclei | ratio noise | peaks | static: right, at >= 0.9 (right), cal. error | fitted | true labels |"
-echo "|---|---|---|---|---|---|"
+echo "| nuclei | ratio noise | peaks | static: right, at >= 0.9 (right), cal. error | fitted | fitted, over draws | true labels |"
+echo "|---|---|---|---|---|---|---|"
 for kind in ${KINDS:-amide methyl}; do
   if [ "$kind" = amide ]; then nuclei=(--nuclei amide); gen=(--nuclei amide); else
     nuclei=(--nuclei methyl --untyped --methyl each); gen=(--nuclei methyl --untyped --each); fi
@@ -91,19 +92,19 @@ for kind in ${KINDS:-amide methyl}; do
       "$bin" import "${ratio_args[@]}" --r2 12.6 --delay 0.010 --noise "$noise" -o "$set_dir/obs.txt" 2>/dev/null
       common=("$pdb" "${nuclei[@]}" "${chain[@]}" "${site_args[@]}" --tau-c 2 --field 750)
       "$bin" predict "${common[@]}" -o "$set_dir/static.txt" 2>/dev/null
-      draws=()
-      [ -n "${DRAWS:-}" ] && draws=(--draws "$set_dir/draws.txt")
-      "$bin" predict "${common[@]}" --fit-labels "$set_dir/obs.txt" ${FIT_ARGS:-} "${draws[@]}" -o "$set_dir/fit.txt" 2>/dev/null
-      for way in static fit truth_sim; do
+      "$bin" predict "${common[@]}" --fit-labels "$set_dir/obs.txt" ${FIT_ARGS:-} --draws "$set_dir/draws.txt" \
+        -o "$set_dir/fit.txt" 2>/dev/null
+      cp "$set_dir/fit.txt" "$set_dir/drawn.txt"
+      for way in static fit drawn truth_sim; do
         extra=()
-        [ "$way" = fit ] && extra=("${draws[@]}")
+        [ "$way" = drawn ] && extra=(--draws "$set_dir/draws.txt")
         read -r n r s sr <<<"$(score "$set_dir/$way.txt" "$set_dir/obs.txt" "$set_dir/truth.txt" "$work/$way.pairs" "${extra[@]}")"
         tot[$way.n]=$(( ${tot[$way.n]:-0} + n )); tot[$way.r]=$(( ${tot[$way.r]:-0} + r ))
         tot[$way.s]=$(( ${tot[$way.s]:-0} + s )); tot[$way.sr]=$(( ${tot[$way.sr]:-0} + sr ))
       done
     done
     cell() { echo "${tot[$1.r]}, ${tot[$1.s]} (${tot[$1.sr]}), $(ece "$work/$1.pairs")"; }
-    echo "| $kind | $noise | ${tot[static.n]} | $(cell static) | $(cell fit) | $(cell truth_sim) |"
+    echo "| $kind | $noise | ${tot[static.n]} | $(cell static) | $(cell fit) | $(cell drawn) | $(cell truth_sim) |"
     unset tot
     rm -f "$work"/*.pairs
   done

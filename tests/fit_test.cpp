@@ -341,7 +341,9 @@ TEST(LabelFit, FromTheCommandLine) {
     EXPECT_EQ(p.err.find("still moved"), std::string::npos) << p.err;
     EXPECT_NE(p.err.find("site A:3 fitted: centre ("), std::string::npos) << p.err;
     // A posterior on fitted predictions judges them by residuals the fit made small.
-    EXPECT_NE(p.err.find("preassign: warning: 3 of 3 sites' predictions were fitted to obs.txt: "),
+    EXPECT_NE(p.err.find("preassign: warning: 3 of 3 sites' predictions were fitted to obs.txt: a posterior run on "
+                         "them against that file takes the fitted labels as known, so its probabilities may be surer "
+                         "than they are; give the posterior run --draws d.txt to average over where they may be"),
               std::string::npos)
         << p.err;
     EXPECT_EQ(read_file(dir + "/c.pdb").substr(0, 6), "REMARK");
@@ -383,6 +385,10 @@ TEST(LabelFit, FromTheCommandLine) {
                    "", dir);
     ASSERT_EQ(p.status, 0) << p.err;
     EXPECT_NE(p.err.find("fit round 6 of 6"), std::string::npos) << p.err;
+    EXPECT_NE(p.err.find("surer than they are; write draws of the labels (--draws FILE) and give the posterior run "
+                         "--draws FILE to average"),
+              std::string::npos)
+        << p.err;
     EXPECT_NE(p.err.find("preassign: warning: the fitted centres still moved more than 0.2 A a round when the "
                          "rounds ran out: more rounds (--rounds 4) may place them better\n"),
               std::string::npos)
