@@ -867,6 +867,16 @@ TEST(Posterior, ADrawIsJudgedByTheBestFitsModel) {
             sure_held += held.p(j, r) >= 0.9;
         }
     EXPECT_LT(sure_held, sure / 2);
+    // Shares of 0: the model's own costs, sharper than with the best fit's shares.
+    Posterior none = best;
+    none.etas.assign(4, 0.0);
+    opt.held = &none;
+    const Posterior plain = files_posterior(dir + "sim.txt", dir + "obs.txt", opt);
+    EXPECT_EQ(plain.eta, 0.0);
+    int sure_plain = 0;
+    for (int j = 0; j < best.peaks; ++j)
+        for (int r = 0; r < best.residues; ++r) sure_plain += plain.p(j, r) >= 0.9;
+    EXPECT_GE(sure_plain, sure);
 }
 
 // Per peak of six generated sets (150 residues, 6 profiles, 30 % prediction

@@ -237,32 +237,38 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     // the whole error model: no floor, no profile's factor. With one
     // profile, each fill also takes the means that its gross share needs.
     const bool means = t.np == 1;
-    fill_costs(t, model, q, means);
-    std::vector<int> match = best_matching(q, pr);
-    if (match.size() != size_t(q.P)) return post;  // some costs are not finite
-    const std::vector<Pairing> matched = real_pairs(q, match, opt);
-    if (refit) {
-        fit_model(t, matched, true, model);
-        model.shift_power = shift_power(t, model, matched);
-        fill_costs(t, model, q, means);
-    }
-    // Rough marginals serve the refit and the held-out fit.
+    std::vector<int> match;
     Kernel k;
-    Marginals b = sample_marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
-    // One step of expectation-maximisation: the model refitted to every
-    // pairing the posterior weighs, by its chance, and the marginals sampled
-    // again. The best matching's pairs flatter the fit; the posterior's do
-    // not (2 to 4 points more accuracy on truth-known sets).
-    if (refit && b.convergence.status != SampleStatus::Failed) {
-        fit_model(t, weighed_pairs(q, k, b, opt), false, model);
-        choose_error_model(t, q, model);
-        model.shift_power = shift_power(t, model, matched);  // the refitted model, the matching's pairs
+    Marginals b;
+    // A held model needs neither the model's matching nor rough marginals:
+    // they serve only its fit and its shares.
+    if (!opt.held) {
         fill_costs(t, model, q, means);
+        match = best_matching(q, pr);
+        if (match.size() != size_t(q.P)) return post;  // some costs are not finite
+        const std::vector<Pairing> matched = real_pairs(q, match, opt);
+        if (refit) {
+            fit_model(t, matched, true, model);
+            model.shift_power = shift_power(t, model, matched);
+            fill_costs(t, model, q, means);
+        }
+        // Rough marginals serve the refit and the held-out fit.
         b = sample_marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
-    }
-    if (b.convergence.status == SampleStatus::Failed) {
-        post.marginals = b.convergence;
-        return post;
+        // One step of expectation-maximisation: the model refitted to every
+        // pairing the posterior weighs, by its chance, and the marginals sampled
+        // again. The best matching's pairs flatter the fit; the posterior's do
+        // not (2 to 4 points more accuracy on truth-known sets).
+        if (refit && b.convergence.status != SampleStatus::Failed) {
+            fit_model(t, weighed_pairs(q, k, b, opt), false, model);
+            choose_error_model(t, q, model);
+            model.shift_power = shift_power(t, model, matched);  // the refitted model, the matching's pairs
+            fill_costs(t, model, q, means);
+            b = sample_marginals(q, pr, match, kRoughSweeps, kRoughSweeps, 1.0, kSeed, k);
+        }
+        if (b.convergence.status == SampleStatus::Failed) {
+            post.marginals = b.convergence;
+            return post;
+        }
     }
     post.f = model.f;
     post.pcs_f = model.pcs_f;
@@ -281,7 +287,8 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     post.etas = eta;
     post.eta = 0.0;
     for (double e : eta) post.eta += e / double(eta.size());
-    if (post.eta > 0.0) fill_mixed_costs(t, model, eta, q);  // else the costs are the model's already
+    if (post.eta > 0.0) fill_mixed_costs(t, model, eta, q);
+    else if (opt.held) fill_costs(t, model, q, means);  // else the costs are the model's already
     match = best_matching(q, pr);
     if (match.size() != size_t(q.P)) return post;
     post.computed = true;
