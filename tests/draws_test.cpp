@@ -3,6 +3,8 @@
 // is the mean of the draws' posteriors, and as settled as the least settled.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "driver/draws.h"
 #include "io/failure.h"
 #include "support.h"
@@ -64,15 +66,28 @@ TEST(LabelDraws, ThePosteriorIsTheMeanOfTheDrawsPosteriors) {
     EXPECT_NEAR(p.prob[2], 0.1, 1e-12);
     EXPECT_EQ(p.draws, 3);
     EXPECT_EQ(p.f, 0.3);  // the best fit's error model stays on its line
+    // The mean's sampling error: the draws' in quadrature over their number.
+    EXPECT_NEAR(p.marginals.error, std::sqrt(0.02 * 0.02 + 0.05 * 0.05 + 0.03 * 0.03) / 3, 1e-15);
     EXPECT_EQ(p.marginals.status, SampleStatus::Converged);
-    EXPECT_EQ(p.marginals.error, 0.05);
     EXPECT_TRUE(p.usable());
-    // One draw unsettled: so is the mean.
-    given[1].marginals.status = SampleStatus::NotConverged;
+    // Each draw sampled a share of the sweeps: one at 0.2 is settled in the
+    // mean of two (0.1), one at 0.3 is not (0.15 > 0.12).
+    given[1].marginals = {SampleStatus::NotConverged, 300, 0.2};
+    p = best;
+    average_over_draws(p, {"1 0 0\n", "1 1 0\n"}, "d.txt", draw_of);
+    EXPECT_NEAR(p.marginals.error, std::sqrt(0.02 * 0.02 + 0.2 * 0.2) / 2, 1e-15);
+    EXPECT_TRUE(p.usable());
+    given[1].marginals.error = 0.3;
     p = best;
     average_over_draws(p, {"1 0 0\n", "1 1 0\n"}, "d.txt", draw_of);
     EXPECT_EQ(p.marginals.status, SampleStatus::NotConverged);
     EXPECT_FALSE(p.usable());
+    // One that could not be sampled: neither can the mean.
+    given[1].marginals = {SampleStatus::Failed, 0, 0.0};
+    p = best;
+    average_over_draws(p, {"1 0 0\n", "1 1 0\n"}, "d.txt", draw_of);
+    EXPECT_EQ(p.marginals.status, SampleStatus::Failed);
+    EXPECT_TRUE(std::isnan(p.marginals.error));
     // One draw with costs not finite: nothing computed.
     given[2].computed = false;
     given[2].prob.clear();

@@ -3,6 +3,8 @@
 #include "driver/draws.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 #include "io/failure.h"
 
@@ -35,17 +37,24 @@ void average_over_draws(Posterior& p, const std::vector<std::string>& draws, con
                         const std::function<Posterior(const ProfileTable& sim, const ReadResult& simr)>& posterior_of) {
     std::vector<double> sum(p.prob.size(), 0.0);
     auto table = make_table();
+    bool failed = false;
+    double squares = 0.0;  // of the draws' sampling errors
     for (const std::string& text : draws) {
         const ReadResult r = read_simulated(text, name, *table);
         const Posterior q = posterior_of(*table, r);
         if (!q.computed) p.computed = false;
-        if (q.marginals.status != SampleStatus::Converged && p.marginals.status == SampleStatus::Converged)
-            p.marginals.status = q.marginals.status;
-        p.marginals.error = std::max(p.marginals.error, q.marginals.error);
+        failed = failed || q.marginals.status == SampleStatus::Failed;
+        squares += q.marginals.error * q.marginals.error;
         if (q.prob.size() != sum.size()) continue;  // not computed
         for (size_t i = 0; i < sum.size(); ++i) sum[i] += q.prob[i];
     }
-    for (double& x : sum) x /= double(draws.size());
+    const double n = double(draws.size());
+    for (double& x : sum) x /= n;
     p.prob = sum;
     p.draws = int(draws.size());
+    // Each draw's error is its worst row's, so this bounds the mean's.
+    p.marginals.error = failed ? std::numeric_limits<double>::quiet_NaN() : std::sqrt(squares) / n;
+    p.marginals.status = failed                                     ? SampleStatus::Failed
+                         : p.marginals.error <= kMarginalTolerance ? SampleStatus::Converged
+                                                                   : SampleStatus::NotConverged;
 }

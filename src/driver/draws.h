@@ -22,7 +22,8 @@ std::vector<std::string> read_draws(const std::string& name, const ProfileTable&
 
 // p (made from the best fit) with its probabilities replaced by the mean of
 // the draws' posteriors, each made by `posterior_of` from a draw's table as
-// read; p keeps its own error model, optimum and line, and takes the worst
-// of the draws' convergence.
+// read; p keeps its own error model, optimum and line. Its sampling error
+// is the draws' in quadrature over their number (each sampled a share of
+// the sweeps), settled within kMarginalTolerance, failed where one failed.
 void average_over_draws(Posterior& p, const std::vector<std::string>& draws, const std::string& name,
                         const std::function<Posterior(const ProfileTable& sim, const ReadResult& simr)>& posterior_of);

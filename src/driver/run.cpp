@@ -200,7 +200,8 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
             PosteriorData data = posterior_data(s, sr, o, obs, shape);
             if (opt.shifts) data.pcs.assign(size_t(data.profiles), 1);
             if (!opt.pcs.empty()) append_shifts(data, *pcs_sim, pcs_simr, opt.pcs[0], *pcs_obs, pcs_obsr, opt.pcs[1]);
-            return compute_posterior(data, PosteriorOptions{opt.model_error, fixed, held});
+            return compute_posterior(data, PosteriorOptions{opt.model_error, fixed, held,
+                                                            held ? int(draws.size()) : 1});
         };
         posterior = posterior_of(*simprofiles, sim, *obsprofiles, nullptr);
         const Posterior best = posterior;

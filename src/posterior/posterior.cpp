@@ -35,6 +35,7 @@ constexpr double kStartModelError = 0.25;
 constexpr long kRoughSweeps = 100;
 constexpr long kSweeps = 1000;
 constexpr long kMostSweeps = 3000;
+constexpr long kLeastSweeps = 400;  // of one of several posteriors averaged
 constexpr uint64_t kSeed = 20261207;
 // Pairings less likely than this leave the refit.
 constexpr double kLeastChance = 0.01;
@@ -300,7 +301,9 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     for (const Pairing& p : pairs) post.optimum[p.j] = p.r;
     post.chi2_per_value = chi2_per_value(t, model, pairs);
 
-    b = sample_marginals(q, pr, match, kSweeps, kMostSweeps, kMarginalTolerance, kSeed + 1, k);
+    const long share = std::max(opt.averaged, 1);
+    const long sweeps = std::max(kSweeps / share, kLeastSweeps), most = std::max(kMostSweeps / share, sweeps);
+    b = sample_marginals(q, pr, match, sweeps, most, kMarginalTolerance * std::sqrt(double(share)), kSeed + 1, k);
     post.marginals = b.convergence;
     const int width = t.residues + 1;
     post.prob.assign(size_t(t.peaks) * width, 0.0);

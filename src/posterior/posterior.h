@@ -72,6 +72,10 @@ struct PosteriorOptions {
     // the best fit, as its residuals hold the draw's own displacement, which
     // the average over draws already counts.
     const Posterior* held = nullptr;
+    // One of this many posteriors whose mean is taken (draws): each samples
+    // a share of the sweeps, its error held to sqrt(averaged) times the
+    // tolerance, so that their mean is as precise as one posterior.
+    int averaged = 1;
 };
 
 // The largest f that is fitted; at it, the predictions fit too poorly to say how poorly.
