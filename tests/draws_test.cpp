@@ -1,7 +1,11 @@
 // Label draws: the file is split where its marks are, with the file's line
 // numbers kept; a draw that lists other residues is refused; the posterior
-// is the mean of the draws' posteriors, and as settled as the least settled.
+// is the mean of the draws' posteriors, and as settled as the least settled;
+// a run weighs each draw with the best fit's error model.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
 
 #include "driver/draws.h"
 #include "io/failure.h"
@@ -79,6 +83,42 @@ TEST(LabelDraws, ThePosteriorIsTheMeanOfTheDrawsPosteriors) {
     p = best;
     average_over_draws(p, {"1 0 0\n", "1 2 0\n"}, "d.txt", draw_of);
     EXPECT_FALSE(p.computed);
+}
+
+// From the command line, on the example: draws that are the best fit itself
+// give back its probabilities (each draw clipped as the fit is), and a draw
+// whose predictions are all a fifth larger is judged by the best fit's
+// model, so surer of fewer peaks, not refitted until it agrees.
+TEST(LabelDraws, AreWeighedByTheBestFitsModelFromTheCommandLine) {
+    const std::string ex = std::string(PREASSIGN_SOURCE) + "/examples/";
+    const std::string sim = read_file(ex + "sim.txt");
+    const std::string dir = temp_case(sim, read_file(ex + "obs.txt"));
+    std::string larger;
+    for (size_t at = 0; at < sim.size(); at = sim.find('\n', at) + 1) {
+        int residue, type;
+        double pre;
+        ASSERT_EQ(std::sscanf(sim.c_str() + at, "%d %lf %d", &residue, &pre, &type), 3);
+        larger += std::to_string(residue) + " " + std::to_string(1.2 * pre) + " " + std::to_string(type) + "\n";
+    }
+    std::FILE* f = std::fopen((dir + "/same.txt").c_str(), "w");
+    std::fputs(("# draw 1 of 2\n" + sim + "# draw 2 of 2\n" + sim).c_str(), f);
+    std::fclose(f);
+    f = std::fopen((dir + "/larger.txt").c_str(), "w");
+    std::fputs(("# draw 1 of 1\n" + larger).c_str(), f);
+    std::fclose(f);
+    auto line = [&](const std::vector<std::string>& draws, const std::string& table) {
+        std::vector<std::string> args{"-q", "--posterior", "--table", table, "sim.txt", "obs.txt"};
+        args.insert(args.begin() + 2, draws.begin(), draws.end());
+        const Proc p = run_binary(args, "", dir);
+        EXPECT_EQ(p.status, 0) << p.err;
+        return p.out.substr(p.out.rfind("posterior: "));
+    };
+    auto sure = [](const std::string& l) { return std::stoi(l.substr(l.find("p >= 0.9: ") + 10)); };
+    const std::string best = line({}, "best.tsv");
+    EXPECT_EQ(line({"--draws", "same.txt"}, "same.tsv"),
+              best.substr(0, best.size() - 1) + "  averaged over 2 draws of the labels\n");
+    EXPECT_EQ(read_file(dir + "/same.tsv"), read_file(dir + "/best.tsv"));
+    EXPECT_LE(sure(line({"--draws", "larger.txt"}, "larger.tsv")), sure(best) - 3) << best;
 }
 
 }  // namespace

@@ -291,7 +291,8 @@ TEST(LabelDraws, FollowTheLikelihoodTheyAreDrawnFrom) {
     }
     EXPECT_NEAR(cov[0][1] / std::sqrt(cov[0][0] * cov[1][1]), -0.75, 0.05);
     EXPECT_NEAR(cov[2][3], 0.0, 0.1 * std::sqrt(0.04 * 0.25));
-    // Reproducible, and a seed of its own gives other draws.
+    // Reproducible (one draw is the chain's first), and a seed of its own gives other draws.
+    EXPECT_EQ(label::draws(objective, best, 1, 7), std::vector<label::Params>(1, draws[0]));
     EXPECT_EQ(label::draws(objective, best, 5, 7), std::vector<label::Params>(draws.begin(), draws.begin() + 5));
     EXPECT_NE(label::draws(objective, best, 5, 8), std::vector<label::Params>(draws.begin(), draws.begin() + 5));
     // Steps shaped by the curvature: parameters correlated at -0.99 still
