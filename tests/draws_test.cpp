@@ -1,9 +1,13 @@
 // Label draws: the file is split where its marks are, with the file's line
 // numbers kept; a draw that lists other residues is refused; the posterior
-// is the mean of the draws' posteriors, and as settled as the least settled.
+// is the mean of the draws' posteriors, and as settled as the least settled;
+// a run weighs each draw with the best fit's error model.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
 
 #include "driver/draws.h"
 #include "io/failure.h"
@@ -94,6 +98,65 @@ TEST(LabelDraws, ThePosteriorIsTheMeanOfTheDrawsPosteriors) {
     p = best;
     average_over_draws(p, {"1 0 0\n", "1 2 0\n"}, "d.txt", draw_of);
     EXPECT_FALSE(p.computed);
+}
+
+// From the command line, on the example: draws that are the best fit itself
+// give back its probabilities (each draw clipped as the fit is), and a draw
+// whose predictions are all a fifth larger is judged by the best fit's
+// model, so surer of fewer peaks, not refitted until it agrees.
+TEST(LabelDraws, AreWeighedByTheBestFitsModelFromTheCommandLine) {
+    const std::string ex = std::string(PREASSIGN_SOURCE) + "/examples/";
+    const std::string sim = read_file(ex + "sim.txt");
+    const std::string dir = temp_case(sim, read_file(ex + "obs.txt"));
+    std::string larger;
+    for (size_t at = 0; at < sim.size(); at = sim.find('\n', at) + 1) {
+        int residue, type;
+        double pre;
+        ASSERT_EQ(std::sscanf(sim.c_str() + at, "%d %lf %d", &residue, &pre, &type), 3);
+        larger += std::to_string(residue) + " " + std::to_string(1.2 * pre) + " " + std::to_string(type) + "\n";
+    }
+    std::FILE* f = std::fopen((dir + "/same.txt").c_str(), "w");
+    std::fputs(("# draw 1 of 2\n" + sim + "# draw 2 of 2\n" + sim).c_str(), f);
+    std::fclose(f);
+    f = std::fopen((dir + "/larger.txt").c_str(), "w");
+    std::fputs(("# draw 1 of 1\n" + larger).c_str(), f);
+    std::fclose(f);
+    auto line = [&](const std::vector<std::string>& draws, const std::string& table) {
+        std::vector<std::string> args{"-q", "--posterior", "--table", table, "sim.txt", "obs.txt"};
+        args.insert(args.begin() + 2, draws.begin(), draws.end());
+        const Proc p = run_binary(args, "", dir);
+        EXPECT_EQ(p.status, 0) << p.err;
+        return p.out.substr(p.out.rfind("posterior: "));
+    };
+    auto sure = [](const std::string& l) { return std::stoi(l.substr(l.find("p >= 0.9: ") + 10)); };
+    const std::string best = line({}, "best.tsv");
+    // Draws that are the fit itself: its error model and line, and its
+    // probabilities within what sampling a share of the sweeps allows.
+    const std::string same = line({"--draws", "same.txt"}, "same.tsv");
+    const size_t fixed_part = best.find("  peaks at");
+    EXPECT_EQ(same.substr(0, fixed_part), best.substr(0, fixed_part));
+    EXPECT_EQ(same.substr(same.size() - 38), "  averaged over 2 draws of the labels\n");
+    auto column = [&](const std::string& table, const std::string& name) {
+        std::vector<std::string> out;
+        std::istringstream in(read_file(dir + "/" + table));
+        std::string row, cell;
+        std::getline(in, row);
+        int at = 0;
+        for (std::istringstream head(row); std::getline(head, cell, '\t') && cell != name;) ++at;
+        while (std::getline(in, row)) {
+            std::istringstream cells(row);
+            for (int k = 0; k <= at; ++k) std::getline(cells, cell, '\t');
+            out.push_back(cell);
+        }
+        return out;
+    };
+    EXPECT_EQ(column("same.tsv", "posterior_optimum_residue_number"),
+              column("best.tsv", "posterior_optimum_residue_number"));
+    const std::vector<std::string> a = column("same.tsv", "posterior_unassigned_probability"),
+                                   b = column("best.tsv", "posterior_unassigned_probability");
+    ASSERT_EQ(a.size(), 30u);
+    for (size_t j = 0; j < a.size(); ++j) EXPECT_NEAR(std::stod(a[j]), std::stod(b[j]), 0.03) << j;
+    EXPECT_LE(sure(line({"--draws", "larger.txt"}, "larger.tsv")), sure(best) - 3) << best;
 }
 
 }  // namespace

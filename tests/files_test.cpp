@@ -56,6 +56,7 @@ TEST(Files, AResultNeverOverwritesAnInput) {
         {{"--optimal", "--fix", "sim.txt", "--table", "./sim.txt"}, "--table and SIM name the same file, ./sim.txt"},
         {{"--table", "r.tsv", "--heatmap", "./r.tsv"}, "--heatmap and --table name the same file, ./r.tsv"},
         {{"--table", "new.tsv", "--heatmap", "new.tsv"}, "--heatmap and --table name the same file, new.tsv"},
+        {{"--posterior", "--draws", "d.txt", "--table", "d.txt"}, "--table and --draws name the same file, d.txt"},
     };
     for (const Clash& c : clashes) {
         std::vector<std::string> args = c.args;
@@ -68,7 +69,7 @@ TEST(Files, AResultNeverOverwritesAnInput) {
     EXPECT_EQ(read_file(s.file("sim.txt")), sim);
     EXPECT_EQ(read_file(s.file("obs.txt")), read_file(kCase + "/obs.txt"));
     // Empty values are slips, not names.
-    for (const char* opt : {"--table", "--heatmap", "--seed", "--fix"}) {
+    for (const char* opt : {"--table", "--heatmap", "--seed", "--fix", "--draws"}) {
         Proc p = run_binary({opt, "", "sim.txt", "obs.txt"}, "", s.dir);
         EXPECT_EQ(p.status, 2) << opt;
         EXPECT_EQ(p.err, std::string("preassign: ") + opt + ": an empty value is not allowed (see --help)\n");

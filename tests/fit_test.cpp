@@ -291,7 +291,8 @@ TEST(LabelDraws, FollowTheLikelihoodTheyAreDrawnFrom) {
     }
     EXPECT_NEAR(cov[0][1] / std::sqrt(cov[0][0] * cov[1][1]), -0.75, 0.05);
     EXPECT_NEAR(cov[2][3], 0.0, 0.1 * std::sqrt(0.04 * 0.25));
-    // Reproducible, and a seed of its own gives other draws.
+    // Reproducible (one draw is the chain's first), and a seed of its own gives other draws.
+    EXPECT_EQ(label::draws(objective, best, 1, 7), std::vector<label::Params>(1, draws[0]));
     EXPECT_EQ(label::draws(objective, best, 5, 7), std::vector<label::Params>(draws.begin(), draws.begin() + 5));
     EXPECT_NE(label::draws(objective, best, 5, 8), std::vector<label::Params>(draws.begin(), draws.begin() + 5));
     // Steps shaped by the curvature: parameters correlated at -0.99 still
@@ -319,6 +320,32 @@ TEST(LabelDraws, FollowTheLikelihoodTheyAreDrawnFrom) {
     const std::vector<label::Params> wide = label::draws(saddle, best, 50, 7);
     ASSERT_EQ(wide.size(), 50u);
     for (const auto& x : wide) EXPECT_TRUE(std::isfinite(saddle(x)));
+    // Nor where the curvature cannot shape the steps at all: flat along the
+    // last parameter between walls (nothing measured sets it: uniform on
+    // best +- 1, variance 1/3), or a ripple at the best that finite
+    // differences see as a strong saddle and the likelihood hardly feels (at
+    // most 0.15 in -2 ln L). The draws still spread as the likelihood does.
+    auto flat = [&](const label::Params& p) {
+        label::Params q = p;
+        q[4] = best[4];
+        return objective(q) + (std::fabs(p[4] - best[4]) > 1 ? HUGE_VAL : 0.0);
+    };
+    auto ripple = [&](const label::Params& p) {
+        const double a = p[0] - best[0], b = p[1] - best[1];
+        return objective(p) - 40 * a * b * std::exp(-(a * a + b * b) / 0.02);
+    };
+    const std::vector<std::pair<std::function<double(const label::Params&)>, double>> odd{{flat, 1.0 / 3},
+                                                                                          {ripple, 0.25}};
+    for (const auto& [f, last] : odd) {
+        const std::vector<label::Params> got = label::draws(f, best, n, 7);
+        const double want[5] = {2 / 1.75, 2 / 1.75, 0.04, 0.25, last};
+        for (int i = 0; i < 5; ++i) {
+            double m = 0, v = 0;
+            for (const auto& x : got) m += x[size_t(i)] / n;
+            for (const auto& x : got) v += (x[size_t(i)] - m) * (x[size_t(i)] - m) / n;
+            EXPECT_NEAR(v, want[i], 0.12 * want[i]) << last << " " << i;
+        }
+    }
     // Nothing to draw from: the best, as often as asked.
     EXPECT_EQ(label::draws([](const label::Params&) { return HUGE_VAL; }, best, 3, 7),
               std::vector<label::Params>(3, best));
@@ -358,17 +385,25 @@ TEST(LabelFit, FromTheCommandLine) {
     const std::vector<std::string> blocks = split_draws(draws, "d.txt");
     auto fit_table = make_table(), draw_table = make_table();
     read_simulated(fitted, "fit.txt", *fit_table);
-    int differ = 0;
+    // Each draw its own (not the first again), and every nucleus moved by some.
+    int differ = 0, from_last = 0;
+    std::vector<double> last(kSites * kAmides, 0.0);
+    std::vector<char> moved(kSites * kAmides, 0);
     for (const std::string& b : blocks) {
         read_simulated(b, "d.txt", *draw_table);
         for (int s = 0; s < kSites; ++s)
             for (int i = 0; i < kAmides; ++i) {
                 const double at_fit = (*fit_table)[s].pre[i], drawn = (*draw_table)[s].pre[i];
                 differ += drawn != at_fit;
+                moved[size_t(s * kAmides + i)] |= drawn != at_fit;
+                from_last += &b != &blocks[0] && drawn != last[size_t(s * kAmides + i)];
+                last[size_t(s * kAmides + i)] = drawn;
                 EXPECT_NEAR(drawn, at_fit, 0.3 * at_fit + 0.2) << s << " " << i;
             }
     }
     EXPECT_GT(differ, 9 * kSites * kAmides);
+    EXPECT_GT(from_last, 8 * kSites * kAmides);
+    EXPECT_EQ(std::count(moved.begin(), moved.end(), 1), kSites * kAmides);
     p = run_binary({"-q", "--posterior", "--draws", "d.txt", "fit.txt", "obs.txt"}, "", dir);
     ASSERT_EQ(p.status, 0) << p.err;
     EXPECT_NE(p.out.find("  averaged over 10 draws of the labels\n"), std::string::npos) << p.out;
@@ -401,11 +436,21 @@ TEST(LabelFit, FromTheCommandLine) {
     std::fputs(none.c_str(), o);
     std::fclose(o);
     p = run_binary({"predict", "s.pdb", "--nuclei", "amide", "--site", "A:1", "--site", "A:2", "--site", "A:3",
-                    "--fit-labels", "none.txt", "--rounds", "2"},
+                    "--fit-labels", "none.txt", "--rounds", "2", "-o", "none_fit.txt", "--draws", "none_d.txt"},
                    "", dir);
     ASSERT_EQ(p.status, 0) << p.err;
     EXPECT_NE(p.err.find("not kept: no PRE measured at this site\npreassign: predict: site A:2"), std::string::npos)
         << p.err;
+    // So do its draws, as the simulated file has it.
+    read_simulated(read_file(dir + "/none_fit.txt"), "none_fit.txt", *fit_table);
+    for (const std::string& b : split_draws(read_file(dir + "/none_d.txt"), "none_d.txt")) {
+        read_simulated(b, "none_d.txt", *draw_table);
+        auto as_fitted = [&](int site) {
+            return std::equal((*draw_table)[site].pre, (*draw_table)[site].pre + kAmides, (*fit_table)[site].pre);
+        };
+        EXPECT_TRUE(as_fitted(0));
+        EXPECT_FALSE(as_fitted(1));
+    }
     // What only a fit uses, without one, and a centres file over an input.
     p = run_binary({"predict", "s.pdb", "--site", "A:1", "--rounds", "3"}, "", dir);
     EXPECT_EQ(p.status, 2);
@@ -420,6 +465,16 @@ TEST(LabelFit, FromTheCommandLine) {
     EXPECT_EQ(p.status, 2);
     p = run_binary({"predict", "s.pdb", "--site", "A:1", "--fit-labels", "obs.txt", "--centres", "obs.txt"}, "", dir);
     EXPECT_EQ(p.status, 2);
+    EXPECT_NE(read_file(dir + "/obs.txt"), "");
+    // Nor draws over an input, or over the centres: one result would be lost.
+    for (const std::string onto : {"obs.txt", "c.pdb"}) {
+        p = run_binary({"predict", "s.pdb", "--site", "A:1", "--fit-labels", "obs.txt", "--centres", "c.pdb", "--draws",
+                        onto},
+                       "", dir);
+        EXPECT_EQ(p.status, 2);
+        EXPECT_EQ(p.err, "preassign: --draws and " + std::string(onto == "obs.txt" ? "--fit-labels" : "--centres") +
+                             " name the same file, " + onto + ": a result would overwrite it (see --help)\n");
+    }
     EXPECT_NE(read_file(dir + "/obs.txt"), "");
 }
 

@@ -170,6 +170,7 @@ int run_predict(int argc, const char* const* argv, Out& out, Out& err) {
     if (!draws.empty()) fo.draws = kLabelDraws;
     refuse_clashes({{"-o", output}, {"--centres", centres}, {"--draws", draws}},
                    {{"STRUCTURE", structure}, {"--sites", sites_file}, {"--fit-labels", fit_obs}, {"-o", output}});
+    refuse_clashes({{"--draws", draws}}, {{"--centres", centres}});  // else one result overwrites the other
 
     for (const std::string& w : unit_warnings(o)) err << "preassign: warning: " << w << eol;
     const Structure st = read_structure(structure);
