@@ -1,5 +1,6 @@
 #include "fuzz_entry.h"
 
+#include <string>
 #include <string_view>
 
 #include "io/failure.h"
@@ -12,6 +13,13 @@ void fuzz_one(const uint8_t* data, size_t size) {
     static auto obs = make_table();
     std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
     try {
+        if (data[0] & 2) {  // a file of label draws, each draw a simulated file
+            for (const std::string& draw : split_draws(text, "f")) {
+                const ReadResult r = read_simulated(draw, "f", *sim);
+                if (r.maxres > kMaxEntries || r.profiles > kMaxProfiles) __builtin_trap();
+            }
+            return;
+        }
         ReadResult r = (data[0] & 1) ? read_experimental(text, "f", *obs) : read_simulated(text, "f", *sim);
         if (r.maxres > kMaxEntries || r.profiles > kMaxProfiles) __builtin_trap();
         Out out, err;

@@ -1,5 +1,6 @@
 // Feeds one arbitrary input to a profile reader, as the fuzzer and the
-// regression replay both do. The first byte picks the reader.
+// regression replay both do. The first byte picks the reader (bit 1: a file
+// of label draws; else bit 0: experimental or simulated).
 #pragma once
 
 #include <cstddef>
