@@ -16,9 +16,22 @@
 namespace {
 
 TEST(LabelDraws, AreSplitWhereTheirMarksAreAndCheckedAgainstTheSimulatedFile) {
-    EXPECT_EQ(split_draws("# draw 1 of 2\n1 5 1\n2 6 0\n# draw 2 of 2\n1 7 1\n", "d.txt"),
-              (std::vector<std::string>{"\n1 5 1\n2 6 0\n", "\n\n\n\n1 7 1\n"}));
-    EXPECT_EQ(split_draws("\n# draw 1 of 1\n1 5 1", "d.txt"), std::vector<std::string>{"\n\n1 5 1\n"});
+    auto texts = [](const std::vector<Draw>& d) {
+        std::vector<std::pair<int, std::string>> out;
+        for (const Draw& x : d) out.push_back({x.first_line, x.text});
+        return out;
+    };
+    EXPECT_EQ(texts(split_draws("# draw 1 of 2\n1 5 1\n2 6 0\n# draw 2 of 2\n1 7 1\n", "d.txt")),
+              (std::vector<std::pair<int, std::string>>{{2, "1 5 1\n2 6 0\n"}, {5, "1 7 1\n"}}));
+    EXPECT_EQ(texts(split_draws("\n# draw 1 of 1\n1 5 1", "d.txt")),
+              (std::vector<std::pair<int, std::string>>{{3, "1 5 1\n"}}));
+    // Marks alone: each an empty draw, and no more memory than the file's.
+    std::string marks;
+    for (int k = 0; k < 20000; ++k) marks += "# draw \n";
+    const std::vector<Draw> empty = split_draws(marks, "d.txt");
+    ASSERT_EQ(empty.size(), 20000u);
+    EXPECT_EQ(empty.back().first_line, 20001);
+    EXPECT_EQ(empty.back().text, "");
     EXPECT_EQ(failure([] { split_draws("1 5 1\n# draw 1 of 1\n", "d.txt"); }),
               "d.txt:1: expected \"# draw \" before the first draw: not a file of label draws (predict --draws)");
     EXPECT_EQ(failure([] { split_draws(" \n", "d.txt"); }), "d.txt: holds no draw (predict --draws writes them)");
@@ -36,8 +49,19 @@ TEST(LabelDraws, AreSplitWhereTheirMarksAreAndCheckedAgainstTheSimulatedFile) {
                         "that wrote it");
     const std::string other = temp_file("# draw 1 of 1\n1 5 1\n3 6 0\n");
     EXPECT_EQ(failure([&] { read_draws(other, *sim, simr); }),
-              other + ": entry 2 is residue number 3 where the PREs' file has 2: every file lists the same entries "
-                      "in the same order (import --ids lines them up)");
+              other + ": draw 1, profile 1, entry 2: residue 3 of type 0 where the simulated file has residue 2 of "
+                      "type 0: draws come from the run that wrote it");
+    // Every profile's residues and types, not the first's alone.
+    auto sim2 = make_table();
+    const ReadResult simr2 = read_simulated("1 5 1\n2 6 0\n1 7 1\n2 8 0\n", "sim.txt", *sim2);
+    const std::string second = temp_file("# draw 1 of 1\n1 5 1\n2 6 0\n1 7 1\n3 8 0\n");
+    EXPECT_EQ(failure([&] { read_draws(second, *sim2, simr2); }),
+              second + ": draw 1, profile 2, entry 2: residue 3 of type 0 where the simulated file has residue 2 of "
+                       "type 0: draws come from the run that wrote it");
+    const std::string typed = temp_file("# draw 1 of 1\n1 5 1\n2 6 0\n1 7 2\n2 8 0\n");
+    EXPECT_EQ(failure([&] { read_draws(typed, *sim2, simr2); }),
+              typed + ": draw 1, profile 2, entry 1: residue 1 of type 2 where the simulated file has residue 1 of "
+                      "type 1: draws come from the run that wrote it");
 }
 
 TEST(LabelDraws, ThePosteriorIsTheMeanOfTheDrawsPosteriors) {
@@ -61,9 +85,19 @@ TEST(LabelDraws, ThePosteriorIsTheMeanOfTheDrawsPosteriors) {
     };
     std::vector<Posterior> given{of(0.2, SampleStatus::Converged, 0.02), of(0.8, SampleStatus::Converged, 0.05),
                                  of(0.5, SampleStatus::Converged, 0.03)};
-    auto draw_of = [&](const ProfileTable& sim, const ReadResult&) { return given[size_t(sim[0].pre[0])]; };
+    std::vector<int> streams;
+    auto draw_of = [&](const ProfileTable& sim, const ReadResult&, int k) {
+        streams.push_back(k);
+        return given[size_t(sim[0].pre[0])];
+    };
+    auto draws = [](std::vector<std::string> t) {
+        std::vector<Draw> d;
+        for (std::string& x : t) d.push_back({1, x});
+        return d;
+    };
     Posterior p = best;
-    average_over_draws(p, {"1 0 0\n", "1 1 0\n", "1 2 0\n"}, "d.txt", draw_of);
+    average_over_draws(p, draws({"1 0 0\n", "1 1 0\n", "1 2 0\n"}), "d.txt", draw_of);
+    EXPECT_EQ(streams, (std::vector<int>{0, 1, 2}));  // each draw told which it is
     ASSERT_EQ(p.prob.size(), 3u);
     EXPECT_NEAR(p.prob[0], 0.5, 1e-12);
     EXPECT_NEAR(p.prob[1], 0.4, 1e-12);
@@ -78,25 +112,25 @@ TEST(LabelDraws, ThePosteriorIsTheMeanOfTheDrawsPosteriors) {
     // mean of two (0.1), one at 0.3 is not (0.15 > 0.12).
     given[1].marginals = {SampleStatus::NotConverged, 300, 0.2};
     p = best;
-    average_over_draws(p, {"1 0 0\n", "1 1 0\n"}, "d.txt", draw_of);
+    average_over_draws(p, draws({"1 0 0\n", "1 1 0\n"}), "d.txt", draw_of);
     EXPECT_NEAR(p.marginals.error, std::sqrt(0.02 * 0.02 + 0.2 * 0.2) / 2, 1e-15);
     EXPECT_TRUE(p.usable());
     given[1].marginals.error = 0.3;
     p = best;
-    average_over_draws(p, {"1 0 0\n", "1 1 0\n"}, "d.txt", draw_of);
+    average_over_draws(p, draws({"1 0 0\n", "1 1 0\n"}), "d.txt", draw_of);
     EXPECT_EQ(p.marginals.status, SampleStatus::NotConverged);
     EXPECT_FALSE(p.usable());
     // One that could not be sampled: neither can the mean.
     given[1].marginals = {SampleStatus::Failed, 0, 0.0};
     p = best;
-    average_over_draws(p, {"1 0 0\n", "1 1 0\n"}, "d.txt", draw_of);
+    average_over_draws(p, draws({"1 0 0\n", "1 1 0\n"}), "d.txt", draw_of);
     EXPECT_EQ(p.marginals.status, SampleStatus::Failed);
     EXPECT_TRUE(std::isnan(p.marginals.error));
     // One draw with costs not finite: nothing computed.
     given[2].computed = false;
     given[2].prob.clear();
     p = best;
-    average_over_draws(p, {"1 0 0\n", "1 2 0\n"}, "d.txt", draw_of);
+    average_over_draws(p, draws({"1 0 0\n", "1 2 0\n"}), "d.txt", draw_of);
     EXPECT_FALSE(p.computed);
 }
 
@@ -155,8 +189,10 @@ TEST(LabelDraws, AreWeighedByTheBestFitsModelFromTheCommandLine) {
     const std::vector<std::string> a = column("same.tsv", "posterior_unassigned_probability"),
                                    b = column("best.tsv", "posterior_unassigned_probability");
     ASSERT_EQ(a.size(), 30u);
-    for (size_t j = 0; j < a.size(); ++j) EXPECT_NEAR(std::stod(a[j]), std::stod(b[j]), 0.03) << j;
-    EXPECT_LE(sure(line({"--draws", "larger.txt"}, "larger.tsv")), sure(best) - 3) << best;
+    for (size_t j = 0; j < a.size(); ++j) EXPECT_NEAR(std::stod(a[j]), std::stod(b[j]), 0.1) << j;
+    const std::string one = line({"--draws", "larger.txt"}, "larger.tsv");
+    EXPECT_LE(sure(one), sure(best) - 3) << best;
+    EXPECT_EQ(one.substr(one.size() - 37), "  averaged over 1 draw of the labels\n");
 }
 
 }  // namespace

@@ -346,6 +346,21 @@ TEST(LabelDraws, FollowTheLikelihoodTheyAreDrawnFrom) {
             EXPECT_NEAR(v, want[i], 0.12 * want[i]) << last << " " << i;
         }
     }
+    // A direction the likelihood hardly bounds (curvature 1e-6, walls at
+    // +-1): the chain still moves along it rather than standing at the best.
+    auto loose = [&](const label::Params& p) {
+        const double a = p[0] - best[0];
+        return objective(p) - 2 * a * a - 3 * a * (p[1] - best[1]) + 1e-6 * a * a + (std::fabs(a) > 1 ? HUGE_VAL : 0.0);
+    };
+    const std::vector<label::Params> spread = label::draws(loose, best, 200, 7);
+    int still = 0;
+    double second = 0;
+    for (const auto& x : spread) {
+        still += x[0] == best[0];
+        second += (x[0] - best[0]) * (x[0] - best[0]) / 200;
+    }
+    EXPECT_LT(still, 40);
+    EXPECT_NEAR(second, 1.0 / 3.0, 0.12);  // flat between the walls
     // Nothing to draw from: the best, as often as asked.
     EXPECT_EQ(label::draws([](const label::Params&) { return HUGE_VAL; }, best, 3, 7),
               std::vector<label::Params>(3, best));
@@ -382,15 +397,15 @@ TEST(LabelFit, FromTheCommandLine) {
     EXPECT_EQ(draws.rfind("# draw 1 of 10\n", 0), 0u);
     EXPECT_NE(draws.find("\n# draw 10 of 10\n"), std::string::npos);
     EXPECT_EQ(std::count(draws.begin(), draws.end(), '\n'), 10 * (kSites * kAmides + 1));
-    const std::vector<std::string> blocks = split_draws(draws, "d.txt");
+    const std::vector<Draw> blocks = split_draws(draws, "d.txt");
     auto fit_table = make_table(), draw_table = make_table();
     read_simulated(fitted, "fit.txt", *fit_table);
     // Each draw its own (not the first again), and every nucleus moved by some.
     int differ = 0, from_last = 0;
     std::vector<double> last(kSites * kAmides, 0.0);
     std::vector<char> moved(kSites * kAmides, 0);
-    for (const std::string& b : blocks) {
-        read_simulated(b, "d.txt", *draw_table);
+    for (const Draw& b : blocks) {
+        read_simulated(b.text, "d.txt", *draw_table);
         for (int s = 0; s < kSites; ++s)
             for (int i = 0; i < kAmides; ++i) {
                 const double at_fit = (*fit_table)[s].pre[i], drawn = (*draw_table)[s].pre[i];
@@ -407,6 +422,10 @@ TEST(LabelFit, FromTheCommandLine) {
     p = run_binary({"-q", "--posterior", "--draws", "d.txt", "fit.txt", "obs.txt"}, "", dir);
     ASSERT_EQ(p.status, 0) << p.err;
     EXPECT_NE(p.out.find("  averaged over 10 draws of the labels\n"), std::string::npos) << p.out;
+    p = run_binary({"-q", "--posterior", "--shifts", "--draws", "d.txt", "fit.txt", "obs.txt"}, "", dir);
+    EXPECT_EQ(p.status, 2);
+    EXPECT_EQ(p.err, "preassign: --draws are of fitted spin labels' PREs; --shifts says SIM holds shifts: give one "
+                     "(see --help)\n");
     p = run_binary({"-q", "--draws", "d.txt", "fit.txt", "obs.txt"}, "", dir);
     EXPECT_EQ(p.status, 2);
     EXPECT_EQ(p.err, "preassign: --draws requires --posterior (see --help)\n");
@@ -443,8 +462,8 @@ TEST(LabelFit, FromTheCommandLine) {
         << p.err;
     // So do its draws, as the simulated file has it.
     read_simulated(read_file(dir + "/none_fit.txt"), "none_fit.txt", *fit_table);
-    for (const std::string& b : split_draws(read_file(dir + "/none_d.txt"), "none_d.txt")) {
-        read_simulated(b, "none_d.txt", *draw_table);
+    for (const Draw& b : split_draws(read_file(dir + "/none_d.txt"), "none_d.txt")) {
+        read_simulated(b.text, "none_d.txt", *draw_table);
         auto as_fitted = [&](int site) {
             return std::equal((*draw_table)[site].pre, (*draw_table)[site].pre + kAmides, (*fit_table)[site].pre);
         };

@@ -886,6 +886,13 @@ TEST(Posterior, ADrawIsJudgedByTheBestFitsModel) {
     const Posterior share = files_posterior(dir + "sim.txt", dir + "obs.txt", opt);
     EXPECT_EQ(share.marginals.sweeps, 400);
     EXPECT_TRUE(share.usable());
+    // Each draw samples with a stream of its own, so that their errors are
+    // independent; the first stream is the single posterior's.
+    opt.averaged = 1;
+    opt.stream = 3;
+    EXPECT_NE(files_posterior(dir + "sim.txt", dir + "obs.txt", opt).prob, again.prob);
+    opt.stream = 0;
+    EXPECT_EQ(files_posterior(dir + "sim.txt", dir + "obs.txt", opt).prob, again.prob);
 }
 
 // Per peak of six generated sets (150 residues, 6 profiles, 30 % prediction

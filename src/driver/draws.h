@@ -17,13 +17,16 @@ void check_same_entries(const ProfileTable& ours, const ProfileTable& theirs, in
                         const char* what);
 
 // The draws of a file, each checked against the simulated file `sim`
-// (`simr` as read): the same profiles, residues and records. Throws Failure.
-std::vector<std::string> read_draws(const std::string& name, const ProfileTable& sim, const ReadResult& simr);
+// (`simr` as read): the same profiles and records, and in every profile the
+// same residues and types. Throws Failure.
+std::vector<Draw> read_draws(const std::string& name, const ProfileTable& sim, const ReadResult& simr);
 
 // p (made from the best fit) with its probabilities replaced by the mean of
-// the draws' posteriors, each made by `posterior_of` from a draw's table as
-// read; p keeps its own error model, optimum and line. Its sampling error
-// is the draws' in quadrature over their number (each sampled a share of
-// the sweeps), settled within kMarginalTolerance, failed where one failed.
-void average_over_draws(Posterior& p, const std::vector<std::string>& draws, const std::string& name,
-                        const std::function<Posterior(const ProfileTable& sim, const ReadResult& simr)>& posterior_of);
+// the draws' posteriors, each made by `posterior_of` from draw k's table as
+// read (each sampled with a stream of its own, so that their sampling errors
+// are independent); p keeps its own error model, optimum and line. Its
+// sampling error is the draws' in quadrature over their number, settled
+// within kMarginalTolerance, failed where one failed; its sweeps, theirs.
+void average_over_draws(
+    Posterior& p, const std::vector<Draw>& draws, const std::string& name,
+    const std::function<Posterior(const ProfileTable& sim, const ReadResult& simr, int k)>& posterior_of);

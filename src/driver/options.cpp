@@ -86,6 +86,9 @@ std::optional<Options> parse_options(int argc, const char* const* argv, Out& out
     refuse_clashes({{"--table", o.table}, {"--heatmap", o.heatmap}},
                    {{"SIM", o.sim}, {"OBS", o.obs}, {"--fix", o.fix}, {"--table", o.table},
                     {"--pcs", o.pcs.empty() ? "" : o.pcs[0]}, {"--pcs", o.pcs.empty() ? "" : o.pcs[1]}, {"--draws", o.draws}});
+    if (o.shifts && !o.draws.empty())
+        throw Failure{kStatusUsage, "--draws are of fitted spin labels' PREs; --shifts says SIM holds shifts: give one "
+                                    "(see --help)"};
     if (o.shifts && !o.pcs.empty())
         throw Failure{kStatusUsage, "--shifts says SIM and OBS hold shifts; --pcs adds shifts to PREs: give one "
                                     "(see --help)"};

@@ -155,7 +155,7 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
         probe.pred.assign(size_t(extent.profiles) * size_t(extent.residues), 0.0);
         append_shifts(probe, *pcs_sim, pcs_simr, opt.pcs[0], *pcs_obs, pcs_obsr, opt.pcs[1]);
     }
-    std::vector<std::string> draws;
+    std::vector<Draw> draws;
     std::unique_ptr<ProfileTable> raw_obs;  // the draws' own ceilings start from it
     if (!opt.draws.empty()) {
         draws = read_draws(opt.draws, *simprofiles, sim);
@@ -194,23 +194,23 @@ int run(int argc, const char* const* argv, Out& out, Out& err) {
                                                   opt.fix.empty() ? nullptr : &fixed);
     Posterior posterior;
     if (opt.posterior) {
-        // Of clipped tables.
+        // The tables given are clipped; `held` and `draw` as for a draw of the labels.
         auto posterior_of = [&](const ProfileTable& s, const ReadResult& sr, const ProfileTable& o,
-                                const Posterior* held) {
+                                const Posterior* held, int draw) {
             PosteriorData data = posterior_data(s, sr, o, obs, shape);
             if (opt.shifts) data.pcs.assign(size_t(data.profiles), 1);
             if (!opt.pcs.empty()) append_shifts(data, *pcs_sim, pcs_simr, opt.pcs[0], *pcs_obs, pcs_obsr, opt.pcs[1]);
             return compute_posterior(data, PosteriorOptions{opt.model_error, fixed, held,
-                                                            held ? int(draws.size()) : 1});
+                                                            held ? int(draws.size()) : 1, draw});
         };
-        posterior = posterior_of(*simprofiles, sim, *obsprofiles, nullptr);
+        posterior = posterior_of(*simprofiles, sim, *obsprofiles, nullptr, 0);
         const Posterior best = posterior;
-        if (!draws.empty())
-            average_over_draws(posterior, draws, opt.draws, [&](const ProfileTable& s, const ReadResult& sr) {
+        if (!draws.empty() && best.computed)
+            average_over_draws(posterior, draws, opt.draws, [&](const ProfileTable& s, const ReadResult& sr, int k) {
                 auto clipped_sim = std::make_unique<ProfileTable>(s);
                 auto clipped_obs = std::make_unique<ProfileTable>(*raw_obs);
                 apply_ceiling(*clipped_sim, *clipped_obs, obs.maxobs, shape, discard, discard);
-                return posterior_of(*clipped_sim, sr, *clipped_obs, &best);
+                return posterior_of(*clipped_sim, sr, *clipped_obs, &best, k + 1);
             });
         write_posterior(posterior, obsname, out, err);
         columns.posterior = &posterior;

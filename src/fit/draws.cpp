@@ -1,6 +1,6 @@
-// The chain's steps come from the curvature at the best fit: a label's
-// amplitude and its distance trade off against each other, and steps that
-// ignore that mix slowly.
+// Draws of a fitted label: a random-walk Metropolis chain on the fit's own
+// likelihood, its steps shaped by the curvature at the best fit (a label's
+// amplitude and distance trade off, and steps that ignore that mix slowly).
 #include "fit/draws.h"
 
 #include <algorithm>
@@ -14,6 +14,10 @@ namespace {
 
 constexpr double kCoordinateStep = 0.05;  // A: finite-difference step of a point's coordinate
 constexpr double kLogStep = 0.02;         // and of a logarithm (amplitude, scale, weight)
+// No direction's steps wider than this many finite-difference steps: a
+// direction the likelihood hardly bounds would otherwise take steps so long
+// that nearly all are refused and the chain stands still at the best fit.
+constexpr double kWidest = 20.0;
 constexpr int kBurn = 20;                 // chain steps per parameter before the first draw
 constexpr int kThin = 5;                  // and between draws
 
@@ -69,14 +73,16 @@ std::vector<Params> draws(const std::function<double(const Params&)>& objective,
             precision[size_t(i) * n + k] = precision[size_t(k) * n + i] = 0.5 * d;
         }
     }
+    auto least = [&](int i) { return 1.0 / (kWidest * kWidest * h[size_t(i)] * h[size_t(i)]); };
+    for (int i = 0; i < n; ++i) precision[size_t(i) * n + i] += least(i);
     std::vector<double> l;
     if (!cholesky(precision, n, l)) {
-        // Each parameter alone, at no less curvature than a step's worth.
+        // Each parameter alone, at no less curvature than the widest step allows.
         std::fill(precision.begin(), precision.end(), 0.0);
         for (int i = 0; i < n; ++i) {
             const double hi = h[size_t(i)];
             const double c = 0.5 * (at(i, hi, -1, 0) + at(i, -hi, -1, 0) - 2.0 * at_best) / (hi * hi);
-            precision[size_t(i) * n + i] = std::isfinite(c) ? std::max(c, 1.0 / (100.0 * hi * hi)) : 1.0 / (hi * hi);
+            precision[size_t(i) * n + i] = std::isfinite(c) ? std::max(c, 0.0) + least(i) : 1.0 / (hi * hi);
         }
         const bool diagonal = cholesky(precision, n, l);
         assert(diagonal);

@@ -513,8 +513,7 @@ Fitted fit_labels(const Geometry& g, const PredictOptions& o, const Prediction& 
             }
             params[s] = b;
             if (last && fo.draws > 0) {
-                const auto minus_two_ln_l = [&](const Params& p) { return objective(p); };
-                drawn[s] = label::draws(minus_two_ln_l, b, fo.draws, 0xd7a0000ULL + s);
+                drawn[s] = label::draws(objective, b, fo.draws, 0xd7a0000ULL + s);
             }
             if (last) {
                 spread[s] = 0.0;

@@ -303,7 +303,8 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
 
     const long share = std::max(opt.averaged, 1);
     const long sweeps = std::max(kSweeps / share, kLeastSweeps), most = std::max(kMostSweeps / share, sweeps);
-    b = sample_marginals(q, pr, match, sweeps, most, kMarginalTolerance * std::sqrt(double(share)), kSeed + 1, k);
+    b = sample_marginals(q, pr, match, sweeps, most, kMarginalTolerance * std::sqrt(double(share)),
+                         kSeed + 1 + 0x9e3779b9ULL * uint64_t(std::max(opt.stream, 0)), k);
     post.marginals = b.convergence;
     const int width = t.residues + 1;
     post.prob.assign(size_t(t.peaks) * width, 0.0);

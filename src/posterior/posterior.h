@@ -47,8 +47,8 @@ void append_shifts(PosteriorData& d, const ProfileTable& sim, const ReadResult& 
                    const ProfileTable& obs, const ReadResult& obsr, const std::string& obsname);
 
 // What a clipped measurement says the PRE is at least: the largest PRE
-// measured (s^-1), and as uncertain as that value (its error, where more
-// than the default error of a value of that size; profiles of
+// measured (s^-1), and as uncertain as that value (its error; gather takes
+// the default error of a value that size where it is more; profiles of
 // shifts left out, as is the cap, which may come from a marker value far
 // above any real PRE); 0 where none is. Near the detection limit a ratio of
 // 0.01 +- 0.1 reads as a PRE of hundreds: a bound taken as sure there made
@@ -76,6 +76,9 @@ struct PosteriorOptions {
     // a share of the sweeps, its error held to sqrt(averaged) times the
     // tolerance, so that their mean is as precise as one posterior.
     int averaged = 1;
+    // Which of them: each samples with a stream of its own (0: the one stream
+    // of a single posterior), so that their sampling errors are independent.
+    int stream = 0;
 };
 
 // The largest f that is fitted; at it, the predictions fit too poorly to say how poorly.

@@ -151,11 +151,12 @@ double convert(std::string_view tok, const Field& f, const std::string& name, in
 }
 
 template <size_t W>
-Parsed parse(std::string_view text, const Field (&fields)[W], const std::string& name, bool comments = false) {
+Parsed parse(std::string_view text, const Field (&fields)[W], const std::string& name, bool comments = false,
+             int first_line = 1) {
     Parsed out;
     Record rec{};
     size_t col = 0;
-    int line = 1, last_line = 1;
+    int line = first_line, last_line = first_line;
     size_t i = 0;
     size_t on_line = 0;  // values on this line so far
     auto line_ends = [&] {
@@ -269,8 +270,8 @@ ReadResult split(const Parsed& in, const std::string& name, const char* what, St
 
 }  // namespace
 
-ReadResult read_simulated(std::string_view text, const std::string& name, ProfileTable& sim) {
-    Parsed in = parse(text, kSimFields, name);
+ReadResult read_simulated(std::string_view text, const std::string& name, ProfileTable& sim, int first_line) {
+    Parsed in = parse(text, kSimFields, name, false, first_line);
     return split(
         in, name, kSimFields[0].what,
         [&](int p, int i, const Record& r) {
@@ -378,17 +379,17 @@ std::string load_file(const std::string& name) {
     return text;
 }
 
-std::vector<std::string> split_draws(std::string_view text, const std::string& name) {
-    std::vector<std::string> out;
+std::vector<Draw> split_draws(std::string_view text, const std::string& name) {
+    std::vector<Draw> out;
     int line = 0;
     for (size_t at = 0; at < text.size();) {
         const size_t end = std::min(text.find('\n', at), text.size());
         const std::string_view l = text.substr(at, end - at);
         ++line;
         if (l.substr(0, kDrawMark.size()) == kDrawMark) {
-            out.emplace_back(size_t(line), '\n');
+            out.push_back({line + 1, {}});
         } else if (!out.empty()) {
-            out.back().append(l).push_back('\n');
+            out.back().text.append(l).push_back('\n');
         } else if (l.find_first_not_of(" \t\r") != std::string_view::npos) {
             throw Failure{kStatusInput, name + ":" + std::to_string(line) + ": expected \"" + std::string(kDrawMark) +
                                             "\" before the first draw: not a file of label draws (predict --draws)"};

@@ -34,17 +34,22 @@ struct ReadResult {
 };
 
 // Both throw Failure on invalid content; `name` is the file name used in
-// messages. The run's maxres is the larger of the two files' values.
-ReadResult read_simulated(std::string_view text, const std::string& name, ProfileTable& sim);
+// messages, `first_line` the number of the text's first line in it. The
+// run's maxres is the larger of the two files' values.
+ReadResult read_simulated(std::string_view text, const std::string& name, ProfileTable& sim, int first_line = 1);
 ReadResult read_experimental(std::string_view text, const std::string& name, ProfileTable& obs);
 
 // A file of label draws (predict --draws): before each draw a line that
 // begins with kDrawMark, then that draw's simulated profiles. Returns each
-// draw's text after as many empty lines as precede it in the file, so that
-// the reader's messages give the file's line numbers. Throws Failure
-// "NAME:LINE: reason" where the file holds no draw or text before the first mark.
+// draw's text and the file's line it starts on, for read_simulated's
+// messages. Throws Failure "NAME:LINE: reason" where text comes before the
+// first mark, "NAME: reason" where the file holds no draw.
 inline constexpr std::string_view kDrawMark = "# draw ";
-std::vector<std::string> split_draws(std::string_view text, const std::string& name);
+struct Draw {
+    int first_line = 1;
+    std::string text;
+};
+std::vector<Draw> split_draws(std::string_view text, const std::string& name);
 
 // The run's shape: the experimental file's profiles, compared with the
 // simulated ones of the same index, and the longer of the two files' entries.

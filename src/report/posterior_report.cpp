@@ -36,7 +36,7 @@ void write_posterior(const Posterior& p, const std::string& obsname, Out& out, O
     out << "  uninformative share = " << p.eta << "  chi2 per measured value = " << p.chi2_per_value
         << "  peaks at p >= 0.9: " << sure << "  p >= 0.5: " << likely << "  of " << p.peaks
         << "  sampling error " << p.marginals.error;
-    if (p.draws > 0) out << "  averaged over " << p.draws << " draws of the labels";
+    if (p.draws > 0) out << "  averaged over " << p.draws << (p.draws == 1 ? " draw" : " draws") << " of the labels";
     out << eol;
     if (p.marginals.status == SampleStatus::Failed)
         err << "preassign: warning: the posterior could not be sampled (a weight came out infinite or NaN): "

@@ -14,8 +14,8 @@ void fuzz_one(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
     try {
         if (data[0] & 2) {  // a file of label draws, each draw a simulated file
-            for (const std::string& draw : split_draws(text, "f")) {
-                const ReadResult r = read_simulated(draw, "f", *sim);
+            for (const Draw& draw : split_draws(text, "f")) {
+                const ReadResult r = read_simulated(draw.text, "f", *sim, draw.first_line);
                 if (r.maxres > kMaxEntries || r.profiles > kMaxProfiles) __builtin_trap();
             }
             return;
