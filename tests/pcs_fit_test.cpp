@@ -526,10 +526,12 @@ TEST(PosteriorShifts, GatheredUnclippedAndSigned) {
     EXPECT_EQ(t.err[at(2, 0)], 0.01);
     EXPECT_EQ(t.err[at(2, 1)], post::kLeastError);  // not a PRE's default 0.1 |y| + 0.5
     EXPECT_FALSE(t.measured[at(3, 2)]);
-    // The PREs: 1030 clipped to the largest PRE measured below the cap, 20
-    // (a shift of 29.5 is no PRE); its error from that.
+    // The PREs: 1030 clipped to the largest PRE its own profile measured
+    // below the cap, 5 (not the other's 20; a shift of 29.5 is no PRE); its
+    // error the default for that size, 1, more than the value's 0.5.
     EXPECT_TRUE(t.clipped[at(0, 1)]);
-    EXPECT_EQ(t.meas[at(0, 1)], 20.0);
+    EXPECT_EQ(t.meas[at(0, 1)], 5.0);
+    EXPECT_EQ(t.err[at(0, 1)], 1.0);
     // 10 values: 5 PREs (the clipped one among them) and 5 shifts.
     EXPECT_EQ(t.values, 10);
     // A shift without an error is no PRE whose error was defaulted.

@@ -281,7 +281,15 @@ TEST(Posterior, ABroadenedPeaksBoundIsAsUncertainAsTheValueThatSetsIt) {
     d.err[8] = 0;
     EXPECT_EQ(largest_measured(d).value, 190.0);
     EXPECT_EQ(largest_measured(d).error, 0.1 * 190 + 0.5);
-    EXPECT_EQ(post::gather(d).err[6], 0.1 * 190 + 0.5);
+    // Each profile's broadened peaks are bounded by what its own spectrum
+    // measured: profile 1's by its 30, not profile 2's 190.
+    EXPECT_EQ(largest_measured(d, 1).value, 30.0);
+    EXPECT_EQ(post::gather(d).meas[6], 30.0);
+    EXPECT_EQ(post::gather(d).err[6], 0.1 * 30 + 0.5);
+    // A profile with nothing measured below the cap takes all profiles' bound.
+    d.meas[4] = d.meas[5] = 1000;
+    EXPECT_EQ(largest_measured(d, 1).value, 0.0);
+    EXPECT_EQ(post::gather(d).meas[6], 190.0);
 }
 
 TEST(Posterior, ShiftsSayTheirType) {

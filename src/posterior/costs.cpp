@@ -24,8 +24,9 @@ Tables gather(const PosteriorData& d) {
     t.clipped.assign(np * t.peaks, 0);
     t.pred = d.pred;
     t.pcs = d.pcs;
-    const Bound bound = largest_measured(d);
     for (int m = 0; m < t.np; ++m) {
+        Bound bound = largest_measured(d, m);
+        if (bound.value <= 0.0) bound = largest_measured(d);  // a profile with nothing measured below the cap
         for (int j = 0; j < t.peaks; ++j) {
             const size_t k = size_t(m) * t.peaks + j;
             const double v = d.meas[k];

@@ -135,12 +135,12 @@ double shift_power(const Tables& t, const Model& model, const std::vector<Pairin
 
 }  // namespace
 
-Bound largest_measured(const PosteriorData& d) {
+Bound largest_measured(const PosteriorData& d, int profile) {
     Bound bound;
     for (size_t k = 0; k < d.meas.size(); ++k) {
         // A shift (ppm) says nothing of how large a broadened peak's PRE is.
         const size_t m = d.peaks > 0 ? k / size_t(d.peaks) : 0;
-        if (m < d.pcs.size() && d.pcs[m]) continue;
+        if ((m < d.pcs.size() && d.pcs[m]) || (profile >= 0 && int(m) != profile)) continue;
         const double v = d.meas[k];
         if (is_measured(v) && v < d.cap && v > bound.value) bound = {v, pre_error(v, d.err[k])};
     }

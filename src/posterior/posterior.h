@@ -46,17 +46,20 @@ struct PosteriorData {
 void append_shifts(PosteriorData& d, const ProfileTable& sim, const ReadResult& simr, const std::string& simname,
                    const ProfileTable& obs, const ReadResult& obsr, const std::string& obsname);
 
-// What a clipped measurement says the PRE is at least: the largest PRE
-// measured (s^-1), and as uncertain as that value (its error; gather takes
-// the default error of a value that size where it is more; profiles of
-// shifts left out, as is the cap, which may come from a marker value far
-// above any real PRE); 0 where none is. Near the detection limit a ratio of
-// 0.01 +- 0.1 reads as a PRE of hundreds: a bound taken as sure there made
-// peaks broadened at a tenth of it surely no residue's predicted below it.
+// What a clipped measurement of `profile` says the PRE is at least: it lost
+// more than every peak measured in that spectrum, so the largest PRE
+// measured in the profile (s^-1), and as uncertain as that value (its
+// error; gather takes the default error of a value that size where it is
+// more); profile -1: over all profiles of PREs. Profiles of shifts are left
+// out, as is the cap, which may come from a marker value far above any real
+// PRE; 0 where nothing is measured. Near the detection limit a ratio of 0.01
+// +- 0.1 reads as a PRE of hundreds: a bound taken as sure there, and from
+// whichever site's spectrum had the largest, made peaks broadened well
+// below it surely no residue's predicted below it.
 struct Bound {
     double value = 0.0, error = 0.0;
 };
-Bound largest_measured(const PosteriorData& d);
+Bound largest_measured(const PosteriorData& d, int profile = -1);
 
 // Made after the ceiling has run, from the clipped tables.
 PosteriorData posterior_data(const ProfileTable& sim, const ReadResult& simr, const ProfileTable& obs,
