@@ -224,16 +224,18 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
     post.values = t.values;
     post.fitted = opt.held ? opt.held->fitted : opt.model_error < 0.0;
     post.f = post.fitted ? kStartModelError : opt.model_error;
-    const bool refit = post.fitted && !opt.held;
 
     Free q = free_problem(t, opt);
     const Priors pr = matching_priors(q.P, q.R);
     Model model;
-    model.f = post.f;
-    model.c = t.typical_error;
-    model.pcs = t.pcs;
-    model.scale = post.fitted ? starting_scales(t, model.c) : std::vector<double>(t.np, 1.0);
-    if (opt.held) model = opt.held->model;
+    if (opt.held) {
+        model = opt.held->model;
+    } else {
+        model.f = post.f;
+        model.c = t.typical_error;
+        model.pcs = t.pcs;
+        model.scale = post.fitted ? starting_scales(t, model.c) : std::vector<double>(t.np, 1.0);
+    }
     // The model at the best matching: match, then fit to it. A given f is
     // the whole error model: no floor, no profile's factor. With one
     // profile, each fill also takes the means that its gross share needs.
@@ -248,7 +250,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
         match = best_matching(q, pr);
         if (match.size() != size_t(q.P)) return post;  // some costs are not finite
         const std::vector<Pairing> matched = real_pairs(q, match, opt);
-        if (refit) {
+        if (post.fitted) {
             fit_model(t, matched, true, model);
             model.shift_power = shift_power(t, model, matched);
             fill_costs(t, model, q, means);
@@ -259,7 +261,7 @@ Posterior compute_posterior(const PosteriorData& d, const PosteriorOptions& opt)
         // pairing the posterior weighs, by its chance, and the marginals sampled
         // again. The best matching's pairs flatter the fit; the posterior's do
         // not (2 to 4 points more accuracy on truth-known sets).
-        if (refit && b.convergence.status != SampleStatus::Failed) {
+        if (post.fitted && b.convergence.status != SampleStatus::Failed) {
             fit_model(t, weighed_pairs(q, k, b, opt), false, model);
             choose_error_model(t, q, model);
             model.shift_power = shift_power(t, model, matched);  // the refitted model, the matching's pairs
