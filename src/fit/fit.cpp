@@ -17,6 +17,7 @@
 #include "fit/label.h"
 #include "numeric/simplex.h"
 #include "io/output.h"
+#include "likelihood/flat_scale.h"
 #include "likelihood/pre_model.h"
 #include "likelihood/shifts.h"
 #include "posterior/posterior.h"
@@ -54,23 +55,16 @@ constexpr int kMostRoundsFactor = 3;              // rounds past the anneal: up 
 constexpr double kExtraWork = 3.2e5;
 constexpr double kMostExtra = 1.0;                // A: the early rounds' large moves are not stretched
 
-// The fit's own measure of a value against a prediction, on a scale where
-// the noise is flat: h(PRE) = integral of dPRE / error(PRE), with the error
-// as the profile's own values carry it (made non-decreasing). For PREs from
-// intensity ratios with constant noise, h is the ratio's loss over its noise,
-// so a prediction far too large costs what a ratio near zero allows, not what
-// its PRE says. A Student t on h with the site's own (fitted) scale; a
+// The fit's own measure of a value against a prediction, on each profile's
+// flat-noise scale h (its running largest error, saturating beyond its
+// largest value): a Student t on h with the site's own (fitted) scale; a
 // broadened value one-sided.
 struct FlatValues {
     int peaks = 0;
-    struct Knot {
-        double v, h, slope;
-    };
-    std::vector<std::vector<Knot>> knots;  // per profile, by value
+    std::vector<FlatScale> scales;         // per profile
     std::vector<double> lv;                // per value: h of it
     std::vector<signed char> kind;         // per value: 0 not measured, 1 a value, 2 at least lv
     explicit FlatValues(const PosteriorData& d) : peaks(d.peaks) {
-        knots.resize(d.profiles);
         const size_t n = size_t(d.profiles) * d.peaks;
         lv.assign(n, 0.0);
         kind.assign(n, 0);
@@ -82,16 +76,7 @@ struct FlatValues {
                 if (is_measured(d.meas[k]) && d.meas[k] < d.cap)
                     ve.push_back({d.meas[k], pre_error(d.meas[k], d.err[k])});
             }
-            if (ve.empty()) ve.push_back({0.0, 1.0});
-            std::sort(ve.begin(), ve.end());
-            std::vector<Knot>& kn = knots[size_t(m)];
-            double e = 0.0, h = 0.0;
-            for (size_t i = 0; i < ve.size(); ++i) {
-                e = std::max(e, ve[i].second);
-                if (i == 0) h = ve[0].first / e;
-                else h += (ve[i].first - ve[i - 1].first) / e;
-                kn.push_back({ve[i].first, h, 1.0 / e});
-            }
+            scales.push_back(flat_scale(std::move(ve), true, true));
             for (int j = 0; j < d.peaks; ++j) {
                 const size_t k = size_t(m) * d.peaks + j;
                 const double v = d.meas[k];
@@ -102,17 +87,7 @@ struct FlatValues {
             }
         }
     }
-    double h_of(int m, double v) const {
-        const std::vector<Knot>& kn = knots[size_t(m)];
-        if (kn.empty() || std::isnan(v)) return v;  // nothing to map onto, or nothing to map: never past the end
-        if (v <= kn.front().v) return kn.front().h + (v - kn.front().v) * kn.front().slope;
-        if (v >= kn.back().v) {  // beyond the largest value the ratio has little left to lose
-            const double x = (v - kn.back().v) * kn.back().slope;
-            return kn.back().h + std::log1p(x);
-        }
-        const auto it = std::upper_bound(kn.begin(), kn.end(), v, [](double a, const Knot& b) { return a < b.v; });
-        return (it - 1)->h + (v - (it - 1)->v) * it->slope;
-    }
+    double h_of(int m, double v) const { return scales[size_t(m)](v); }
     // The cost of a value given the prediction's h, less ln scale^2 for a
     // value (which the caller adds once for all).
     double cost_h(int m, int j, double hp, double scale) const {
