@@ -18,6 +18,7 @@
 #include "posterior/costs.h"
 #include "posterior/terms.h"
 #include "report/posterior_report.h"
+#include "likelihood/flat_scale.h"
 #include "likelihood/shifts.h"
 #include "support.h"
 
@@ -315,6 +316,27 @@ TEST(Likelihood, TermsByHand) {
     // The error taken where a value has none: 0.1 |PRE| + 0.5.
     EXPECT_EQ(pre_error(-20, 0), 2.5);
     EXPECT_EQ(pre_error(20, 3), 3);
+}
+
+TEST(Likelihood, TheFlatScaleByHand) {
+    // Sorted: 2 +- 1, 4 +- 0.5, 6 +- 2. The error is the running largest
+    // (1, 1, 2: the 0.5 does not narrow what lies above 2), each gap taken
+    // at its upper end's: h = 2, 4, 5.
+    const FlatScale s = flat_scale({{6.0, 2.0}, {2.0, 1.0}, {4.0, 0.5}});
+    EXPECT_DOUBLE_EQ(s(2.0), 2.0);
+    EXPECT_DOUBLE_EQ(s(4.0), 4.0);
+    EXPECT_DOUBLE_EQ(s(5.0), 4.5);
+    EXPECT_DOUBLE_EQ(s(6.0), 5.0);
+    // Below the least value at its error, through 0 at 0; beyond the
+    // largest only ln(1 + x): 5 + ln(1 + 4 / 2).
+    EXPECT_DOUBLE_EQ(s(0.0), 0.0);
+    EXPECT_DOUBLE_EQ(s(-1.0), -1.0);
+    EXPECT_NEAR(s(10.0), 5.0 + std::log(3.0), 1e-12);
+    EXPECT_TRUE(std::isnan(s(std::nan(""))));
+    // No values: an error of 1 from 0.
+    const FlatScale none = flat_scale({});
+    EXPECT_DOUBLE_EQ(none(-2.0), -2.0);
+    EXPECT_NEAR(none(3.0), std::log(4.0), 1e-12);
 }
 
 TEST(Posterior, TermsByHand) {

@@ -76,7 +76,7 @@ struct FlatValues {
                 if (is_measured(d.meas[k]) && d.meas[k] < d.cap)
                     ve.push_back({d.meas[k], pre_error(d.meas[k], d.err[k])});
             }
-            scales.push_back(flat_scale(std::move(ve), true, true));
+            scales.push_back(flat_scale(std::move(ve)));
             for (int j = 0; j < d.peaks; ++j) {
                 const size_t k = size_t(m) * d.peaks + j;
                 const double v = d.meas[k];
