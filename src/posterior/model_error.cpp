@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "numeric/minimum.h"
+#include "posterior/blocks.h"
 #include "posterior/costs.h"
 
 namespace post {
@@ -25,7 +26,22 @@ struct PairValue {
     int m;
     double pred, w;  // w: the chance of the pairing
     Value x;         // c is kept, so the value's side is worked out once
+    // The prediction's side at the profile's factor last tried: f and the
+    // floor change only its spread, so its asinh is taken once per factor.
+    mutable double at_scale = std::nan(""), at_x = 0.0, at_g = 0.0;
 };
+
+// The prediction of v at `scale`, as pred_in gives it, asinh cached.
+Pred prediction(const Model& model, const PairValue& v, double scale) {
+    if (model.shifts(v.m)) return pred_in(model, v.m, v.pred, scale);
+    if (!(v.at_scale == scale)) {
+        v.at_scale = scale;
+        v.at_x = v.pred > 0.0 ? v.pred * scale : 0.0;
+        v.at_g = std::asinh(v.at_x / model.c);
+    }
+    const double x = v.at_x;
+    return {v.at_g, (model.f * model.f * x * x + model.a * model.a) / (x * x + model.c * model.c)};
+}
 
 struct Objective {
     std::vector<std::vector<PairValue>> values;  // per profile
@@ -45,7 +61,7 @@ struct Objective {
         for (size_t m = 0; m < values.size(); ++m) {
             if (only >= 0 && int(m) != only) continue;
             for (const PairValue& v : values[m]) {
-                use(cost(v.x, pred_in(model, int(m), v.pred, model.scale[m])), flat(v), v.w);
+                use(cost(v.x, prediction(model, v, model.scale[m])), flat(v), v.w);
             }
         }
     }
@@ -176,9 +192,14 @@ void fit_model(const Tables& t, const std::vector<Pairing>& pairs, bool first, M
                                 std::log(kMaxModelError), steps);
         model.a = fitted_in_log(o, model, [](Model& m, double v) { m.a = v; }, std::log(model.c * 1e-3),
                                 std::log(model.c * 10.0), steps);
-        for (int m = 0; m < t.np; ++m)
-            model.scale[m] = fitted_in_log(o, model, [m](Model& x, double v) { x.scale[m] = v; }, -kMostLogScale,
-                                           kMostLogScale, round == 0 ? 10 : 4, m);
+        // Each factor's fit reads only its own profile's values (and their
+        // caches): the profiles are fitted apart, on the machine's threads.
+        const Model held = model;
+        in_blocks(t.np, size_t(kFitPairs) * t.np * 40, [&](int first, int last) {
+            for (int m = first; m < last; ++m)
+                model.scale[m] = fitted_in_log(o, held, [m](Model& x, double v) { x.scale[m] = v; }, -kMostLogScale,
+                                               kMostLogScale, round == 0 ? 10 : 4, m);
+        });
         for (int step = 0; step < 3; ++step) o.gross = o.gross_share(model);
     }
 }
