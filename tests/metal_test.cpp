@@ -354,9 +354,23 @@ TEST(MetalTensor, FileReadAndWritten) {
     EXPECT_EQ(t.t1e_ps, 0.189);
     EXPECT_EQ(t.taur_ns, 4.25);
     EXPECT_TRUE(t.placed);
-    // Written and read back; its first line as written.
+    // Written whole, each field under its own unit (a reader that heeds the
+    // unit column would take t1e in ns or b in radians otherwise), and read back.
     const std::string out = metal::tensor_text(t);
-    EXPECT_EQ(out.substr(0, out.find('\n')), "ax    | 1E-32 m^3 :    -8.150");
+    EXPECT_EQ(out, "ax    | 1E-32 m^3 :    -8.150\n"
+                   "rh    | 1E-32 m^3 :    -4.220\n"
+                   "x     |   1E-10 m :    25.800\n"
+                   "y     |   1E-10 m :     9.500\n"
+                   "z     |   1E-10 m :     6.600\n"
+                   "a     |       deg :   125.000\n"
+                   "b     |       deg :    33.000\n"
+                   "g     |       deg :   300.000\n"
+                   "mueff |        Bm :     9.581\n"
+                   "shift |       ppm :     0.125\n"
+                   "B0    |         T :    14.090\n"
+                   "temp  |         K :   300.000\n"
+                   "t1e   |        ps :     0.189\n"
+                   "taur  |        ns :     4.250\n");
     const Tensor back = metal::read_tensor(out, "back.txt");
     EXPECT_EQ(back.ax, t.ax);
     EXPECT_EQ(back.rh, t.rh);

@@ -172,6 +172,35 @@ TEST(TensorFit, KnownPairsGiveTheTensorBack) {
     EXPECT_LT(frobenius_gap(chi11, metal::cartesian(fb.metals[0].tensor)), 1e-6);
 }
 
+// Q = rms(measured - fitted) / rms(measured) over the values used. Residue
+// 5 measured twice, 0.5 ppm above and below its true shifts: the two pairs
+// on one row cancel in the normal equations, so the fit is the true tensor,
+// off by 0.5 on those four values alone: Q = sqrt(4 x 0.25 / sum of y^2).
+TEST(TensorFit, QIsTheMisfitOverTheShiftsByHand) {
+    const Shell s = shell(30);
+    const Geometry g = amide_geometry(s.pdb);
+    std::vector<int> order = count_up(30);
+    order.push_back(5);
+    pcsfit::Measured d = measured(s, {kChiA}, order, order, 0.0);
+    double sy = 0.0;
+    for (int c = 0; c < 2; ++c) {
+        d.value[0][size_t(c)][4] += 0.5;
+        d.value[0][size_t(c)][30] -= 0.5;
+        for (double v : d.value[0][size_t(c)]) sy += v * v;
+    }
+    pcsfit::FitOptions o;
+    o.assigned = true;
+    const pcsfit::TensorFit f = pcsfit::fit_tensors(g, true, d, {point_group(kMetal, {0})}, {metal::Tensor{}}, o);
+    ASSERT_EQ(f.metals.size(), 1u);
+    EXPECT_LT(frobenius_gap(kChiA, metal::cartesian(f.metals[0].tensor)), 1e-9);
+    EXPECT_EQ(f.metals[0].values, 62);
+    EXPECT_EQ(f.assignment[30], 4);
+    const double q = std::sqrt(1.0 / sy);
+    EXPECT_NEAR(f.metals[0].q, q, 1e-9 * q) << sy;
+    // Known pairs have no runner-up: the spread is not a number, not 0.
+    EXPECT_TRUE(std::isnan(f.metals[0].spread));
+}
+
 TEST(TensorFit, KnownPairsGiveThePlaceBackAndShareIt) {
     const Shell s = shell(30);
     const Geometry g = amide_geometry(s.pdb);
