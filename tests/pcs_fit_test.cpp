@@ -335,6 +335,27 @@ TEST(TensorFit, BlindFindsTheTensorsAndTheAssignment) {
     EXPECT_NE(f.notes.back().find("(116 values)"), std::string::npos) << f.notes.back();
 }
 
+TEST(TensorFit, NoisyShiftsRefittedByEachPairingsChance) {
+    // 60 peaks at 0.5 ppm of noise: the small shifts far off have several
+    // likely residues each. Refitted by every pairing at its chance, the
+    // tensors come back within 1.1 % and 56 of 60 peaks right (measured);
+    // each likely pairing at full weight draws them to 2.2-2.4 % (50 right),
+    // the likeliest pairing of each peak alone to 48 right.
+    const Shell s = shell(60);
+    const Geometry g = amide_geometry(s.pdb);
+    const std::vector<int> order = shuffled(60, 11);
+    const pcsfit::Measured d = measured(s, {kChiA, kChiB}, order, count_up(60, 101), 0.5);
+    const pcsfit::TensorFit f = pcsfit::fit_tensors(g, true, d, {point_group(kMetal, {0, 1})},
+                                                    {metal::Tensor{}, metal::Tensor{}}, pcsfit::FitOptions{});
+    ASSERT_TRUE(f.reliable) << f.why;
+    EXPECT_LT(frobenius_gap(kChiA, metal::cartesian(f.metals[0].tensor)), 0.015);
+    EXPECT_LT(frobenius_gap(kChiB, metal::cartesian(f.metals[1].tensor)), 0.015);
+    int right = 0;
+    for (int j = 0; j < 60; ++j)
+        right += f.assignment[size_t(j)] >= 0 && g.nuclei[size_t(f.assignment[size_t(j)])].residue == order[size_t(j)];
+    EXPECT_GE(right, 53);
+}
+
 TEST(TensorFit, ShiftsNoTensorExplainsAreRefused) {
     const Shell s = shell(30);
     const Geometry g = amide_geometry(s.pdb);
