@@ -375,6 +375,27 @@ TEST(TensorFit, ShiftsNoTensorExplainsAreRefused) {
     }
 }
 
+TEST(TensorFit, TheCostPerValueByHand) {
+    // Exact shifts of 30 residues, residues 1 and 2 measured twice: one peak
+    // of each pair is no residue's, its two values at 0.9 x 9 each, the rest
+    // at about 0: 4 x 8.1 = 32.4 over 64 values.
+    const Shell s = shell(30);
+    const Geometry g = amide_geometry(s.pdb);
+    std::vector<int> order = shuffled(30, 11);
+    order.insert(order.begin() + 7, 1);
+    order.push_back(2);
+    const pcsfit::Measured d = measured(s, {kChiA}, order, count_up(32, 101), 0.0);
+    const pcsfit::TensorFit f =
+        pcsfit::fit_tensors(g, true, d, {point_group(kMetal, {0})}, {metal::Tensor{}}, pcsfit::FitOptions{});
+    EXPECT_NEAR(f.cost_per_value, 32.4 / 64, 1e-4);
+    ASSERT_FALSE(f.notes.empty());
+    EXPECT_EQ(f.notes.back(), "the tensors fitted jointly: a cost of 0.506 per measured value (64 values)");
+    EXPECT_EQ(std::count(f.assignment.begin(), f.assignment.end(), -1), 2);
+    EXPECT_LT(frobenius_gap(kChiA, metal::cartesian(f.metals[0].tensor)), 1e-3);
+    // Q over the 60 values paired, the two lone peaks' left out.
+    EXPECT_EQ(f.metals[0].values, 60);
+}
+
 TEST(TensorFit, ShiftsATensorExplainsInPartAreRefusedByTheirCost) {
     // 12 of 30 peaks' shifts replaced by values of no tensor: at best 24 of
     // 60 values stay unexplained, each at about 0.9 x 9 (a peak that is no
