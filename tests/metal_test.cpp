@@ -391,6 +391,20 @@ TEST(MetalTensor, FileReadAndWritten) {
     EXPECT_EQ(few.temp, 298.15);
     EXPECT_FALSE(few.placed);
     EXPECT_FALSE(metal::read_tensor("x | A : 1\ny | A : 2\n", "F.txt").placed);
+    // No value is converted: a unit column that names another unit is said,
+    // the value kept as the field's own unit reads it; the written forms,
+    // common spellings and an empty column say nothing.
+    const Tensor odd = metal::read_tensor("# MHz, not T\nB0 | MHz : 600\nx | nm : 2.58\nb | rad : 1.2\n"
+                                          "y | Angstrom : 9.5\nz | : 6.6\na | Degrees : 30\ntemp | k : 300\n",
+                                          "F.txt");
+    EXPECT_EQ(odd.b0, 600);
+    EXPECT_EQ(odd.at.x, 2.58);
+    EXPECT_EQ(odd.beta, 1.2);
+    ASSERT_EQ(odd.warnings.size(), 3u);
+    EXPECT_EQ(odd.warnings[0], "F.txt:2: tensor field 'B0' is given in 'MHz', read as T: the value is not converted");
+    EXPECT_EQ(odd.warnings[1], "F.txt:3: tensor field 'x' is given in 'nm', read as 1E-10 m: the value is not converted");
+    EXPECT_EQ(odd.warnings[2], "F.txt:4: tensor field 'b' is given in 'rad', read as deg: the value is not converted");
+    EXPECT_TRUE(metal::read_tensor(metal::tensor_text(odd), "G.txt").warnings.empty());
     auto error = [](const std::string& s) { return failure_of([&] { metal::read_tensor(s, "T.txt"); }); };
     EXPECT_EQ(error("ax | u : 1\nrh : 2\n"),
               "1 T.txt:2: not a tensor line 'name | unit : value' (as 'ax | 1E-32 m^3 : -8.15')");

@@ -92,6 +92,8 @@ int run_metals(const PredictOptions& opt, const MetalArgs& a, Out& out, Out& err
     refuse_clashes({{"-o", a.output}}, inputs);
     std::vector<metal::Tensor> tensors;
     for (const std::string& t : a.tensors) tensors.push_back(metal::read_tensor(load_file(t), t));
+    for (const metal::Tensor& t : tensors)
+        for (const std::string& w : t.warnings) err << "preassign: warning: " << w << eol;
     // A file without the metal's place would put it at the origin of the structure's frame.
     if (a.places.empty())
         for (size_t k = 0; k < tensors.size(); ++k)

@@ -4,10 +4,13 @@
 #include "metal/tensor.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "io/failure.h"
 
@@ -118,6 +121,45 @@ double norm(const Mat3& c) {
     return std::sqrt(s);
 }
 
+namespace {
+
+// The unit each field is read in, as tensor_text writes it.
+const char* unit_of(const std::string& name) {
+    if (name == "ax" || name == "rh") return "1E-32 m^3";
+    if (name == "x" || name == "y" || name == "z") return "1E-10 m";
+    if (name == "a" || name == "b" || name == "g") return "deg";
+    if (name == "mueff") return "Bm";
+    if (name == "shift") return "ppm";
+    if (name == "B0") return "T";
+    if (name == "temp") return "K";
+    if (name == "t1e") return "ps";
+    return "ns";  // taur
+}
+
+// Whether `unit` names the unit a field is read in: its written form or a
+// common spelling of it, case and spaces aside.
+bool known_unit(const std::string& name, const std::string& unit) {
+    auto plain = [](const std::string& u) {
+        std::string p;
+        for (char c : u)
+            if (c != ' ' && c != '\t') p += char(std::tolower(static_cast<unsigned char>(c)));
+        return p;
+    };
+    const std::string u = plain(unit);
+    if (u == plain(unit_of(name))) return true;
+    const std::map<std::string, std::vector<std::string>> also = {
+        {"1E-32 m^3", {"1e-32m3", "10^-32m^3"}},
+        {"1E-10 m", {"a", "\xc3\x85", "angstrom", "ang", "10^-10m"}},
+        {"deg", {"degree", "degrees", "\xc2\xb0"}},
+        {"Bm", {"mub", "bohr", "\xce\xbc" "b"}},
+        {"T", {"tesla"}},
+        {"K", {"kelvin"}}};
+    const auto it = also.find(unit_of(name));
+    return it != also.end() && std::find(it->second.begin(), it->second.end(), u) != it->second.end();
+}
+
+}  // namespace
+
 Tensor read_tensor(const std::string& text, const std::string& path) {
     Tensor t;
     std::map<std::string, double*> field = {
@@ -145,6 +187,14 @@ Tensor read_tensor(const std::string& text, const std::string& path) {
             throw Failure{kStatusInput, where + "unknown tensor field '" + name +
                                             "' (ax, rh, x, y, z, a, b, g, mueff, shift, B0, temp, t1e, taur)"};
         if (seen[name]++) throw Failure{kStatusInput, where + "tensor field '" + name + "' given twice"};
+        // Values are never converted: a unit column that names another unit
+        // would be read as this one's, so it is said.
+        std::string unit = s.substr(bar + 1, colon - bar - 1);
+        unit.erase(0, unit.find_first_not_of(" \t"));
+        unit.erase(unit.find_last_not_of(" \t") + 1);
+        if (!unit.empty() && !known_unit(name, unit))
+            t.warnings.push_back(path + ":" + std::to_string(line) + ": tensor field '" + name + "' is given in '" +
+                                 unit + "', read as " + unit_of(name) + ": the value is not converted");
         std::string v = s.substr(colon + 1);
         v.erase(0, v.find_first_not_of(" \t"));
         v.erase(v.find_last_not_of(" \t\r") + 1);

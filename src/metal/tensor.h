@@ -25,6 +25,7 @@ struct Tensor {
     double t1e_ps = 0.0;                            // electronic relaxation time
     double taur_ns = 0.0;                           // rotational correlation time
     bool placed = false;                            // read_tensor: x, y and z all given
+    std::vector<std::string> warnings;              // read_tensor: "FILE:LINE: ..." for the caller to print
 };
 
 // ppm of PCS per 1e-32 m^3 of tensor over A^3 of distance:
@@ -61,7 +62,8 @@ double norm(const Mat3& chi);
 // B0, temp, t1e, taur; any order, each at most once, missing ones left at
 // their defaults; `placed` says whether x, y and z were). Throws Failure
 // "FILE:LINE: reason" for a line of another form, an unknown name or a value
-// that is not a finite number.
+// that is not a finite number. Values are never converted: a unit column
+// that names another unit than the field's is said in `warnings`.
 Tensor read_tensor(const std::string& text, const std::string& path);
 std::string tensor_text(const Tensor& t);
 
