@@ -397,8 +397,13 @@ TEST(TensorFit, TheCostPerValueByHand) {
     EXPECT_EQ(f.notes.back(), "the tensors fitted jointly: a cost of 0.506 per measured value (64 values)");
     EXPECT_EQ(std::count(f.assignment.begin(), f.assignment.end(), -1), 2);
     EXPECT_LT(frobenius_gap(kChiA, metal::cartesian(f.metals[0].tensor)), 1e-3);
-    // Q over the 60 values paired, the two lone peaks' left out.
-    EXPECT_EQ(f.metals[0].values, 60);
+    // Q over the pairs the posterior makes likelier than not: each twice
+    // measured residue's two peaks are about equally likely its own
+    // (sampled, 0.49 to 0.50 each), so at most one of each two counts and
+    // at least 4 of the 8 values are left out of the 64 (the matching took
+    // 60).
+    EXPECT_GE(f.metals[0].values, 56);
+    EXPECT_LE(f.metals[0].values, 58);
 }
 
 TEST(TensorFit, ShiftsATensorExplainsInPartAreRefusedByTheirCost) {

@@ -36,7 +36,7 @@ struct Group {
 
 struct MetalFit {
     metal::Tensor tensor;  // position in model 1
-    double q = 0.0;        // rms(measured - fitted) / rms(measured), over its assigned values
+    double q = 0.0;        // rms(measured - fitted) / rms(measured), over its pairs (blind: those the posterior makes likelier than not)
     int values = 0;        // used in the fit
     double spread = 0.0;   // norm of the difference to the runner-up solution's tensor, over the tensor's norm
 };
