@@ -4,6 +4,7 @@
 #include "metal/tensor.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -123,22 +124,34 @@ double norm(const Mat3& c) {
 
 namespace {
 
-// The unit each field is read in, as tensor_text writes it.
-const char* unit_of(const std::string& name) {
-    if (name == "ax" || name == "rh") return "1E-32 m^3";
-    if (name == "x" || name == "y" || name == "z") return "1E-10 m";
-    if (name == "a" || name == "b" || name == "g") return "deg";
-    if (name == "mueff") return "Bm";
-    if (name == "shift") return "ppm";
-    if (name == "B0") return "T";
-    if (name == "temp") return "K";
-    if (name == "t1e") return "ps";
-    return "ns";  // taur
+// A tensor file's fields, in the order written, each with the unit it is
+// read and written in.
+struct Field {
+    const char* name;
+    const char* unit;
+    double* value;
+};
+
+std::array<Field, 14> fields_of(Tensor& t) {
+    return {{{"ax", "1E-32 m^3", &t.ax},
+             {"rh", "1E-32 m^3", &t.rh},
+             {"x", "1E-10 m", &t.at.x},
+             {"y", "1E-10 m", &t.at.y},
+             {"z", "1E-10 m", &t.at.z},
+             {"a", "deg", &t.alpha},
+             {"b", "deg", &t.beta},
+             {"g", "deg", &t.gamma},
+             {"mueff", "Bm", &t.mueff},
+             {"shift", "ppm", &t.shift},
+             {"B0", "T", &t.b0},
+             {"temp", "K", &t.temp},
+             {"t1e", "ps", &t.t1e_ps},
+             {"taur", "ns", &t.taur_ns}}};
 }
 
 // Whether `unit` names the unit a field is read in: its written form or a
 // common spelling of it, case and spaces aside.
-bool known_unit(const std::string& name, const std::string& unit) {
+bool known_unit(const std::string& own, const std::string& unit) {
     auto plain = [](const std::string& u) {
         std::string p;
         for (char c : u)
@@ -146,7 +159,7 @@ bool known_unit(const std::string& name, const std::string& unit) {
         return p;
     };
     const std::string u = plain(unit);
-    if (u == plain(unit_of(name))) return true;
+    if (u == plain(own)) return true;
     const std::map<std::string, std::vector<std::string>> also = {
         {"1E-32 m^3", {"1e-32m3", "10^-32m^3"}},
         {"1E-10 m", {"a", "\xc3\x85", "angstrom", "ang", "10^-10m"}},
@@ -154,7 +167,7 @@ bool known_unit(const std::string& name, const std::string& unit) {
         {"Bm", {"mub", "bohr", "\xce\xbc" "b"}},
         {"T", {"tesla"}},
         {"K", {"kelvin"}}};
-    const auto it = also.find(unit_of(name));
+    const auto it = also.find(own);
     return it != also.end() && std::find(it->second.begin(), it->second.end(), u) != it->second.end();
 }
 
@@ -162,10 +175,8 @@ bool known_unit(const std::string& name, const std::string& unit) {
 
 Tensor read_tensor(const std::string& text, const std::string& path) {
     Tensor t;
-    std::map<std::string, double*> field = {
-        {"ax", &t.ax},       {"rh", &t.rh},       {"x", &t.at.x},       {"y", &t.at.y},     {"z", &t.at.z},
-        {"a", &t.alpha},     {"b", &t.beta},      {"g", &t.gamma},      {"mueff", &t.mueff}, {"shift", &t.shift},
-        {"B0", &t.b0},       {"temp", &t.temp},   {"t1e", &t.t1e_ps},   {"taur", &t.taur_ns}};
+    std::map<std::string, Field> field;
+    for (const Field& f : fields_of(t)) field[f.name] = f;
     std::map<std::string, int> seen;
     size_t start = 0;
     for (int line = 1; start < text.size(); ++line) {
@@ -192,9 +203,9 @@ Tensor read_tensor(const std::string& text, const std::string& path) {
         std::string unit = s.substr(bar + 1, colon - bar - 1);
         unit.erase(0, unit.find_first_not_of(" \t"));
         unit.erase(unit.find_last_not_of(" \t") + 1);
-        if (!unit.empty() && !known_unit(name, unit))
+        if (!unit.empty() && !known_unit(it->second.unit, unit))
             t.warnings.push_back(path + ":" + std::to_string(line) + ": tensor field '" + name + "' is given in '" +
-                                 unit + "', read as " + unit_of(name) + ": the value is not converted");
+                                 unit + "', read as " + it->second.unit + ": the value is not converted");
         std::string v = s.substr(colon + 1);
         v.erase(0, v.find_first_not_of(" \t"));
         v.erase(v.find_last_not_of(" \t\r") + 1);
@@ -202,7 +213,7 @@ Tensor read_tensor(const std::string& text, const std::string& path) {
         const double x = std::strtod(v.c_str(), &stop);
         if (v.empty() || *stop != '\0' || !std::isfinite(x))
             throw Failure{kStatusInput, where + "tensor field '" + name + "': '" + v + "' is not a number"};
-        *it->second = x;
+        *it->second.value = x;
     }
     if (seen.empty()) throw Failure{kStatusInput, path + ": holds no tensor field"};
     t.placed = seen.count("x") && seen.count("y") && seen.count("z");
@@ -210,19 +221,11 @@ Tensor read_tensor(const std::string& text, const std::string& path) {
 }
 
 std::string tensor_text(const Tensor& t) {
-    const struct {
-        const char* name;
-        const char* unit;
-        double v;
-    } rows[] = {{"ax", "1E-32 m^3", t.ax},  {"rh", "1E-32 m^3", t.rh}, {"x", "1E-10 m", t.at.x},
-                {"y", "1E-10 m", t.at.y},   {"z", "1E-10 m", t.at.z},  {"a", "deg", t.alpha},
-                {"b", "deg", t.beta},       {"g", "deg", t.gamma},     {"mueff", "Bm", t.mueff},
-                {"shift", "ppm", t.shift},  {"B0", "T", t.b0},         {"temp", "K", t.temp},
-                {"t1e", "ps", t.t1e_ps},    {"taur", "ns", t.taur_ns}};
+    Tensor copy = t;
     std::string s;
     char buf[96];
-    for (const auto& r : rows) {
-        std::snprintf(buf, sizeof buf, "%-6s| %9s : %9.3f\n", r.name, r.unit, r.v);
+    for (const Field& f : fields_of(copy)) {
+        std::snprintf(buf, sizeof buf, "%-6s| %9s : %9.3f\n", f.name, f.unit, *f.value);
         s += buf;
     }
     return s;

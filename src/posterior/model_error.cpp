@@ -39,8 +39,7 @@ Pred prediction(const Model& model, const PairValue& v, double scale) {
         v.at_x = v.pred > 0.0 ? v.pred * scale : 0.0;
         v.at_g = std::asinh(v.at_x / model.c);
     }
-    const double x = v.at_x;
-    return {v.at_g, (model.f * model.f * x * x + model.a * model.a) / (x * x + model.c * model.c)};
+    return {v.at_g, pred_spread(v.at_x, model)};
 }
 
 struct Objective {

@@ -90,9 +90,12 @@ struct Pred {
     double g = 0.0, v = 0.0;
 };
 
+// A prediction x (s^-1, at its profile's factor)'s share of V.
+inline double pred_spread(double x, const Model& m) { return (m.f * m.f * x * x + m.a * m.a) / (x * x + m.c * m.c); }
+
 inline Pred pred_of(double p, double scale, const Model& m) {
     const double x = p > 0.0 ? p * scale : 0.0;
-    return {std::asinh(x / m.c), (m.f * m.f * x * x + m.a * m.a) / (x * x + m.c * m.c)};
+    return {std::asinh(x / m.c), pred_spread(x, m)};
 }
 
 inline Pred shift_pred_of(double p, double scale, const Model& m) {
